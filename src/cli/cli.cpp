@@ -1,0 +1,226 @@
+#include "cli/cli.h"
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string_view>
+
+#include "platform/host.h"
+#include "run/driver.h"
+#include "run/run_state.h"
+
+#ifndef VADOSET_VERSION
+#define VADOSET_VERSION "unknown"
+#endif
+
+namespace vadoset {
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: vadoset-cli --temperature FILE --precipitation FILE --output FILE [options]\n"
+    "\n"
+    "Computes the annual climatic water balance (modified Thornthwaite method of\n"
+    "Willmott et al.) of every record of the two input files, one row per record.\n"
+    "\n"
+    "  -t, --temperature FILE     monthly mean temperatures (first line is a header)\n"
+    "  -p, --precipitation FILE   monthly precipitation totals (first line is a header)\n"
+    "  -o, --output FILE          the output table; - writes it to standard output\n"
+    "      --format tab|hcn       input format: tab delimited or HCN data file (default tab)\n"
+    "      --latitude DEGREES     latitude of every record in the HCN format (default 44.47)\n"
+    "      --field-capacity MM    field capacity of the soil (default 100)\n"
+    "      --function A..H        declining availability function (default G)\n"
+    "      --carryover            carry soil water over from December of one record\n"
+    "                             to January of the next\n"
+    "      --quiet                no progress display\n"
+    "      --help                 show this help and exit\n"
+    "      --version              show the version and exit\n"
+    "\n"
+    "Exit status: 0 when the table was written, 1 when the run could not start or\n"
+    "the table could not be written, 2 for a usage error, 130 when interrupted\n"
+    "(the rows completed so far are kept).\n";
+
+struct Options {
+  Settings settings;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Options& o) {
+  bool haveT = false, haveP = false, haveO = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> inlineValue;
+    if (arg.rfind("--", 0) == 0) {
+      std::size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+      }
+    }
+    auto value = [&](std::string& into) -> std::optional<UsageError> {
+      if (inlineValue) {
+        into = *inlineValue;
+        return std::nullopt;
+      }
+      if (i + 1 >= args.size()) return UsageError{"option " + arg + " needs a value"};
+      into = args[++i];
+      return std::nullopt;
+    };
+    auto flag = [&](bool& into) -> std::optional<UsageError> {
+      if (inlineValue) return UsageError{"option " + arg + " takes no value"};
+      into = true;
+      return std::nullopt;
+    };
+    std::optional<UsageError> err;
+    if (arg == "-t" || arg == "--temperature") {
+      err = value(o.settings.tmeanFile);
+      haveT = true;
+    } else if (arg == "-p" || arg == "--precipitation") {
+      err = value(o.settings.precipFile);
+      haveP = true;
+    } else if (arg == "-o" || arg == "--output") {
+      err = value(o.settings.outputFile);
+      haveO = true;
+    } else if (arg == "--format") {
+      std::string f;
+      err = value(f);
+      if (!err) {
+        if (f == "tab")
+          o.settings.format = 0;
+        else if (f == "hcn")
+          o.settings.format = 1;
+        else
+          err = UsageError{"--format must be tab or hcn, not '" + f + "'"};
+      }
+    } else if (arg == "--latitude") {
+      err = value(o.settings.latText);
+    } else if (arg == "--field-capacity") {
+      err = value(o.settings.fcText);
+    } else if (arg == "--function") {
+      std::string f;
+      err = value(f);
+      if (!err) {
+        if (f.size() == 1 && f[0] >= 'A' && f[0] <= 'H')
+          o.settings.beta = f[0] - 'A';
+        else
+          err = UsageError{"--function must be one letter from A to H, not '" + f + "'"};
+      }
+    } else if (arg == "--carryover") {
+      err = flag(o.settings.carryover);
+    } else if (arg == "--quiet") {
+      err = flag(o.quiet);
+    } else if (arg == "--help" || arg == "-h") {
+      err = flag(o.help);
+    } else if (arg == "--version") {
+      err = flag(o.version);
+    } else {
+      err = UsageError{"unknown argument '" + arg + "'"};
+    }
+    if (err) return err;
+  }
+  if (o.help || o.version) return std::nullopt;
+  if (!haveT) return UsageError{"--temperature is required"};
+  if (!haveP) return UsageError{"--precipitation is required"};
+  if (!haveO) return UsageError{"--output is required"};
+  return std::nullopt;
+}
+
+// The command line's side of a run: settings from the options, file names
+// used as they stand (no folder dialogs), messages on stderr.
+class CliHost final : public Host {
+ public:
+  CliHost(const Options& o, std::ostream& out, std::ostream& err, const CliEnvironment& env)
+      : options_(o), out_(out), err_(err), env_(env) {}
+
+  Settings settings() override { return options_.settings; }
+  std::optional<std::string> selectFolder(std::string_view, std::string_view) override { return std::string(); }
+  void showMessage(std::string_view text) override {
+    endProgressLine();
+    err_ << text << '\n';
+  }
+  void setCounter(std::string_view) override {}
+  void progress(const Progress& p) override {
+    if (!showProgress()) return;
+    last_ = p;
+    // Reading the clock costs a few nanoseconds; drawing only every 200 ms.
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastDraw_ < std::chrono::milliseconds(200)) return;
+    lastDraw_ = now;
+    draw(now);
+  }
+  bool stopRequested() override { return env_.interrupted != nullptr && env_.interrupted->load(); }
+  std::ostream* standardOutput() override { return &out_; }
+
+  void finish() {
+    if (showProgress() && last_.rows > 0) draw(std::chrono::steady_clock::now());
+    endProgressLine();
+  }
+
+ private:
+  bool showProgress() const { return env_.progressLine && !options_.quiet; }
+  void draw(std::chrono::steady_clock::time_point now) {
+    double secs = std::chrono::duration<double>(now - start_).count();
+    double rate = secs > 0 ? static_cast<double>(last_.rows) / secs : 0.0;
+    double share = last_.precipBytesTotal > 0 ? 100.0 * static_cast<double>(last_.precipBytesRead) /
+                                                    static_cast<double>(last_.precipBytesTotal)
+                                              : 100.0;
+    if (share > 100.0) share = 100.0;
+    char line[160];
+    std::snprintf(line, sizeof line, "\r%lld rows, %.0f records/s, %.0f%% of the precipitation file read",
+                  static_cast<long long>(last_.rows), rate, share);
+    err_ << line << std::flush;
+    lineOpen_ = true;
+  }
+  void endProgressLine() {
+    if (lineOpen_) err_ << '\n';
+    lineOpen_ = false;
+  }
+
+  const Options& options_;
+  std::ostream& out_;
+  std::ostream& err_;
+  const CliEnvironment& env_;
+  Progress last_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastDraw_{};
+  bool lineOpen_ = false;
+};
+
+}  // namespace
+
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
+  Options options;
+  if (std::optional<UsageError> e = parseArgs(args, options)) {
+    err << "vadoset-cli: " << e->message << "\n"
+        << "Try 'vadoset-cli --help' for more information.\n";
+    return kExitUsage;
+  }
+  if (options.help) {
+    out << kUsage;
+    return kExitOk;
+  }
+  if (options.version) {
+    out << "vadoset-cli " << VADOSET_VERSION << "\n";
+    return kExitOk;
+  }
+
+  CliHost host(options, out, err, env);
+  RunState state;  // each invocation starts with no carried soil water
+  RunOutcome outcome = Main_loop(state, host);
+  host.finish();
+  switch (outcome) {
+    case RunOutcome::Completed: return kExitOk;
+    case RunOutcome::Stopped: return kExitInterrupted;
+    default: return kExitFailed;
+  }
+}
+
+}  // namespace vadoset

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <atomic>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vadoset {
+
+/// What the command line tool learns from its process.
+struct CliEnvironment {
+  /// Set (from a signal handler) to stop the run after the current record.
+  const std::atomic<bool>* interrupted = nullptr;
+  /// Whether a progress line may be drawn on err (stderr is a terminal).
+  bool progressLine = false;
+};
+
+/// Exit statuses of vadoset-cli.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+
+/// Runs vadoset-cli with its arguments (program name excluded). The table
+/// goes to out when the output name is "-"; messages go to err, one per line.
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliEnvironment& env = {});
+
+}  // namespace vadoset

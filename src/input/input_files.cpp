@@ -1,0 +1,84 @@
+#include <string>
+
+#include "input/input.h"
+#include "platform/host.h"
+#include "platform/text.h"
+#include "run/run_state.h"
+
+namespace vadoset {
+
+std::filesystem::path pathInFolder(std::string_view folder, std::string_view name) {
+  if (folder.empty()) return std::filesystem::path(name);
+  return std::filesystem::path(folder) / std::filesystem::path(name);
+}
+
+namespace {
+
+// Opens one input file. A name that is not a readable regular file (missing,
+// a folder, a FIFO) is reported as missing.
+std::unique_ptr<TextInputStream> openInput(Host& host, std::string_view folder, std::string_view name) {
+  std::filesystem::path path = pathInFolder(folder, name);
+  std::unique_ptr<TextInputStream> stream = TextInputStream::open(path);
+  if (!stream) host.showMessage("The file " + path.filename().string() + " doesn't exist.");
+  return stream;
+}
+
+}  // namespace
+
+std::int32_t Open_files(RunState& s, Host& host) {
+  std::optional<std::string> folder = host.selectFolder("Folder containing data files", "Select folder");
+  if (!folder) return 0;
+
+  std::int32_t result = 1;
+  s.precip_data = openInput(host, *folder, s.settings.precipFile);
+  if (!s.precip_data) result = 0;
+  s.tmean_data = openInput(host, *folder, s.settings.tmeanFile);
+  if (!s.tmean_data) result = 0;
+
+  // The field capacity is whole millimetres, and at least one.
+  std::optional<double> fcNumber = ParseNumber(s.settings.fcText);
+  std::optional<std::int32_t> fc = fcNumber ? ToInt32(*fcNumber) : std::nullopt;
+  if (fc && *fc >= 1) {
+    s.fc = *fc;
+  } else {
+    host.showMessage("Field capacity must be a positive number of millimetres.");
+    result = 0;
+  }
+
+  if (s.settings.format == 1) {
+    std::optional<double> lat = ParseNumber(s.settings.latText);
+    if (lat && *lat >= -90.0 && *lat <= 90.0) {
+      s.hcn_latitude = *lat;
+    } else {
+      host.showMessage("Latitude must be a number of decimal degrees from -90 to 90.");
+      result = 0;
+    }
+  }
+
+  if (result == 1) {
+    host.setCounter("File names loaded");
+    const std::string& precipHeader = s.precip_data->ReadLine();
+    bool precipOk = Left(precipHeader, 3) == "HCN";
+    const std::string& tmeanHeader = s.tmean_data->ReadLine();
+    bool tmeanOk = Left(tmeanHeader, 3) == "HCN";
+    if (s.settings.format == 1) {
+      if (!precipOk) {
+        host.showMessage("Precip file not an HCN format file");
+        result = 0;
+      }
+      if (!tmeanOk) {
+        host.showMessage("Temp file not an HCN format file");
+        result = 0;
+      }
+    }
+  }
+
+  if (result != 1) {
+    // A refused run keeps no file open.
+    s.precip_data.reset();
+    s.tmean_data.reset();
+  }
+  return result;
+}
+
+}  // namespace vadoset

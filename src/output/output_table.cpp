@@ -1,0 +1,97 @@
+#include <system_error>
+
+#include "input/input.h"
+#include "output/output.h"
+#include "platform/host.h"
+#include "platform/text.h"
+#include "run/run_state.h"
+
+namespace vadoset {
+
+const std::string& tableHeader() {
+  static const std::string header = [] {
+    std::string h = "Year or site\t";
+    const char* groups[] = {"PET_", "AET_", "SURPLUS_"};
+    for (const char* g : groups) {
+      for (int m = 1; m <= 12; ++m) {
+        h += g;
+        h += static_cast<char>('0' + m / 10);
+        h += static_cast<char>('0' + m % 10);
+        h += '\t';
+      }
+    }
+    h += "PET\tAET\tSURPLUS\r";
+    return h;
+  }();
+  return header;
+}
+
+namespace {
+
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
+OutputOpen write_out(RunState& s, Host& host) {
+  std::optional<std::string> folder = host.selectFolder("Folder to save output data", "Select folder");
+  if (!folder) return OutputOpen::Cancelled;
+
+  if (s.settings.outputFile == "-") {
+    if (std::ostream* out = host.standardOutput()) {
+      s.aet_out = TextOutputStream::toStream(*out);
+      s.aet_out->Write(tableHeader());
+      return OutputOpen::Open;
+    }
+  }
+
+  std::filesystem::path target = pathInFolder(*folder, s.settings.outputFile);
+  const std::string message = "The output file " + target.filename().string() + " could not be written.";
+  // Never write over one of the run's own inputs, and never over a folder.
+  std::error_code ec;
+  bool refused = std::filesystem::is_directory(target, ec) ||
+                 sameFile(target, pathInFolder(*folder, s.settings.precipFile)) ||
+                 sameFile(target, pathInFolder(*folder, s.settings.tmeanFile));
+  if (!refused) s.aet_out = TextOutputStream::createFile(target);
+  if (refused || !s.aet_out) {
+    s.aet_out.reset();
+    host.showMessage(message);
+    return OutputOpen::Failed;
+  }
+  s.aet_out->Write(tableHeader());
+  return OutputOpen::Open;
+}
+
+void write_files(RunState& s) {
+  TextOutputStream& out = *s.aet_out;
+  out.Write(s.year);
+  out.Write('\t');
+  if (s.nullcell == 1) {
+    out.WriteLine("*");
+    return;
+  }
+  double petSum = 0.0;
+  double aetSum = 0.0;
+  double surplusSum = 0.0;
+  for (int m = 1; m <= 12; ++m) {
+    aetSum += s.E[m];
+    petSum += s.PET[m];
+    surplusSum += s.Surplus[m];
+  }
+  char buf[kStrBufferSize + 1];
+  auto field = [&](double v, char after) {
+    std::size_t n = StrTo(v, buf);
+    buf[n] = after;
+    out.Write(std::string_view(buf, n + 1));
+  };
+  for (int m = 1; m <= 12; ++m) field(s.PET[m], '\t');
+  for (int m = 1; m <= 12; ++m) field(s.E[m], '\t');
+  for (int m = 1; m <= 12; ++m) field(s.Surplus[m], '\t');
+  field(petSum, '\t');
+  field(aetSum, '\t');
+  field(surplusSum, '\r');
+}
+
+}  // namespace vadoset

@@ -1,0 +1,119 @@
+#include "platform/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace vadoset {
+
+std::size_t StrTo(double value, char* buf) {
+  auto res = std::to_chars(buf, buf + kStrBufferSize, value);
+  return static_cast<std::size_t>(res.ptr - buf);
+}
+
+std::string Str(double value) {
+  char buf[kStrBufferSize];
+  return std::string(buf, StrTo(value, buf));
+}
+
+namespace {
+
+bool isBlankChar(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view trimBlanks(std::string_view t) {
+  while (!t.empty() && isBlankChar(t.front())) t.remove_prefix(1);
+  while (!t.empty() && isBlankChar(t.back())) t.remove_suffix(1);
+  return t;
+}
+
+// True when t is exactly: [sign] (digits [. digits] | . digits) [e [sign] digits].
+bool isDecimal(std::string_view t) {
+  std::size_t i = 0;
+  const std::size_t n = t.size();
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t mantissaDigits = 0;
+  while (i < n && isDigit(t[i])) ++i, ++mantissaDigits;
+  if (i < n && t[i] == '.') {
+    ++i;
+    while (i < n && isDigit(t[i])) ++i, ++mantissaDigits;
+  }
+  if (mantissaDigits == 0) return false;
+  if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t expDigits = 0;
+    while (i < n && isDigit(t[i])) ++i, ++expDigits;
+    if (expDigits == 0) return false;
+  }
+  return i == n;
+}
+
+}  // namespace
+
+std::optional<double> ParseNumber(std::string_view text) {
+  std::string_view t = trimBlanks(text);
+  if (!isDecimal(t)) return std::nullopt;
+  // from_chars takes no leading '+'.
+  bool negative = false;
+  if (t.front() == '+' || t.front() == '-') {
+    negative = t.front() == '-';
+    t.remove_prefix(1);
+  }
+  double value = 0.0;
+  auto res = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
+  if (res.ec == std::errc::result_out_of_range) {
+    // Too small to represent is zero; too large is not a usable number.
+    bool mantissaIsZero = true;
+    for (char c : t) {
+      if (c == 'e' || c == 'E') break;
+      if (isDigit(c) && c != '0') mantissaIsZero = false;
+    }
+    std::size_t e = t.find_first_of("eE");
+    bool tiny = e != std::string_view::npos && e + 1 < t.size() && t[e + 1] == '-';
+    if (!tiny && !mantissaIsZero) return std::nullopt;
+    value = 0.0;
+  } else if (res.ec != std::errc() || res.ptr != t.data() + t.size()) {
+    return std::nullopt;
+  }
+  return negative ? -value : value;
+}
+
+double Val(std::string_view text) { return ParseNumber(text).value_or(0.0); }
+
+double CDbl(std::string_view text) { return Val(text); }
+
+std::optional<std::int32_t> ToInt32(double value) {
+  double t = std::trunc(value);
+  // NaN fails both comparisons.
+  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return std::nullopt;
+  return static_cast<std::int32_t>(t);
+}
+
+std::string_view NthField(std::string_view text, char sep, int n) {
+  if (n < 1) return {};
+  std::size_t start = 0;
+  for (int i = 1; i < n; ++i) {
+    std::size_t p = text.find(sep, start);
+    if (p == std::string_view::npos) return {};
+    start = p + 1;
+  }
+  std::size_t end = text.find(sep, start);
+  if (end == std::string_view::npos) end = text.size();
+  return text.substr(start, end - start);
+}
+
+std::string_view Mid(std::string_view text, std::size_t start, std::size_t length) {
+  if (start < 1 || start > text.size()) return {};
+  return text.substr(start - 1, length);
+}
+
+std::string_view Left(std::string_view text, std::size_t count) { return text.substr(0, count); }
+
+bool IsBlank(std::string_view text) {
+  for (char c : text)
+    if (!isBlankChar(c)) return false;
+  return true;
+}
+
+}  // namespace vadoset

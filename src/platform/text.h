@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vadoset {
+
+// Longest text Str can produce for a double ("-1.2345678901234567e-308").
+inline constexpr std::size_t kStrBufferSize = 32;
+
+/// Writes the shortest decimal text that reads back as the same double into
+/// buf (at least kStrBufferSize bytes) and returns its length. Never rounds.
+std::size_t StrTo(double value, char* buf);
+
+/// The shortest decimal text that reads back as `value` ("0", "12.5", "1e-05").
+std::string Str(double value);
+
+/// Parses a decimal number: blanks (space, tab) are trimmed at both ends, then
+/// an optional sign, digits with an optional point and fraction (at least one
+/// digit), and an optional exponent. Anything else ("inf", "nan", hex, "12,5",
+/// trailing text, an empty field, a value beyond the double range) gives
+/// nothing. Independent of the locale.
+std::optional<double> ParseNumber(std::string_view text);
+
+/// The number a text holds, or 0 when it holds none.
+double Val(std::string_view text);
+
+/// As Val: the number in a setting's text, 0 when there is none.
+double CDbl(std::string_view text);
+
+/// Truncates toward zero. Gives nothing for a value outside the 32-bit range
+/// or a non-number.
+std::optional<std::int32_t> ToInt32(double value);
+
+/// The n-th field (counted from 1) of text split at sep; empty when there are
+/// fewer fields.
+std::string_view NthField(std::string_view text, char sep, int n);
+
+/// Up to `length` bytes of text from byte `start` (counted from 1); fewer, or
+/// none, when the text ends sooner.
+std::string_view Mid(std::string_view text, std::size_t start, std::size_t length);
+
+/// The first `count` bytes of text, or all of it when it is shorter.
+std::string_view Left(std::string_view text, std::size_t count);
+
+/// True when text holds nothing but spaces and tabs.
+bool IsBlank(std::string_view text);
+
+}  // namespace vadoset

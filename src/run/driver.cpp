@@ -1,0 +1,110 @@
+#include "run/driver.h"
+
+#include <cmath>
+
+#include "input/input.h"
+#include "model/model.h"
+#include "output/output.h"
+#include "platform/host.h"
+#include "platform/text.h"
+#include "run/run_state.h"
+
+namespace vadoset {
+
+void fillDaysPerMonth(RunState& s) {
+  constexpr std::int32_t kDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int m = 1; m <= 12; ++m) s.dm[m] = kDays[m];
+}
+
+bool recordIsMissing(const RunState& s) {
+  bool missing = !(s.latitude >= -90.0 && s.latitude <= 90.0);
+  for (int m = 1; m <= 12; ++m)
+    if (s.ppt[m] == 9999 || s.tmean[m] == 9999.0) missing = true;
+  return missing;
+}
+
+void computeRecord(RunState& s, Host* host) {
+  s.nullcell = 0;
+  if (recordIsMissing(s)) {
+    s.nullcell = 1;
+    return;
+  }
+  Run_pet(s);
+  Run_model(s, host);
+}
+
+bool Close_files(RunState& s) {
+  if (s.precip_data) s.precip_data->Close();
+  if (s.tmean_data) s.tmean_data->Close();
+  bool ok = true;
+  if (s.aet_out) ok = s.aet_out->Close();
+  return ok;
+}
+
+namespace {
+
+void abandonRun(RunState& s) {
+  if (s.aet_out) s.aet_out->abandon();
+  if (s.precip_data) s.precip_data->Close();
+  if (s.tmean_data) s.tmean_data->Close();
+}
+
+std::string outputName(const RunState& s) {
+  return pathInFolder("", s.settings.outputFile).filename().string();
+}
+
+}  // namespace
+
+RunOutcome Main_loop(RunState& s, Host& host) {
+  s.settings = host.settings();
+  s.aet_out.reset();
+  if (Open_files(s, host) != 1) return RunOutcome::NotStarted;
+
+  fillDaysPerMonth(s);
+  std::int32_t count = 1;
+  OutputOpen opened = write_out(s, host);
+  if (opened != OutputOpen::Open) {
+    abandonRun(s);
+    return opened == OutputOpen::Cancelled ? RunOutcome::OutputCancelled : RunOutcome::OutputFailed;
+  }
+  s.carryover = s.settings.carryover;
+
+  const std::string failedMessage = "The output file " + outputName(s) + " could not be written.";
+  Progress progress;
+  progress.precipBytesTotal = s.precip_data->size();
+  bool stopped = false;
+  char counterText[kStrBufferSize];
+
+  // The end of the precipitation file is tested before every record, so a
+  // file with a header alone gives no rows, and blank lines at its end are
+  // not records.
+  while (!s.precip_data->onlyBlankLinesLeft()) {
+    if (host.stopRequested()) {
+      stopped = true;
+      break;
+    }
+    Read_data(s);
+    if (count == 1) s.year_one = true;
+    computeRecord(s, &host);
+    write_files(s);
+    if (s.aet_out->failed()) {
+      abandonRun(s);
+      host.showMessage(failedMessage);
+      return RunOutcome::OutputFailed;
+    }
+    host.setCounter(std::string_view(counterText, StrTo(static_cast<double>(count), counterText)));
+    progress.rows = count;
+    progress.precipBytesRead = s.precip_data->bytesRead();
+    host.progress(progress);
+    ++count;
+    host.backgroundTask();
+  }
+
+  if (!Close_files(s)) {
+    host.showMessage(failedMessage);
+    return RunOutcome::OutputFailed;
+  }
+  return stopped ? RunOutcome::Stopped : RunOutcome::Completed;
+}
+
+}  // namespace vadoset

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+
+namespace vadoset {
+
+struct RunState;
+class Host;
+
+/// How a run ended.
+enum class RunOutcome {
+  Completed,     // every record written and the table in place
+  Stopped,       // the host asked to stop; the complete rows are in place
+  NotStarted,    // the input files, settings or data folder were refused or cancelled
+  OutputFailed,  // the table could not be created or written; nothing left behind
+  OutputCancelled,  // the output folder dialog was cancelled
+};
+
+/// One whole run: opens the inputs, creates the table, reads, computes and
+/// writes every record, and closes the files. Settings come from the host
+/// when the run starts; the run state's carried soil water survives from
+/// one run to the next.
+RunOutcome Main_loop(RunState& s, Host& host);
+
+/// Closes both inputs and commits the table. False when the table could not
+/// be finished, in which case any earlier file at its path is untouched.
+bool Close_files(RunState& s);
+
+/// True when a record of the run state has a missing month (the marker 9999
+/// in ppt or tmean) or no usable latitude.
+bool recordIsMissing(const RunState& s);
+
+/// Days in each month; February always has 28.
+void fillDaysPerMonth(RunState& s);
+
+/// Computes the record in hand: PET, then the soil water, unless a month is
+/// missing. Sets nullcell.
+void computeRecord(RunState& s, Host* host);
+
+}  // namespace vadoset

@@ -1,0 +1,80 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace vadoset {
+namespace {
+
+TEST(Str, ShortestTextThatReadsBack) {
+  EXPECT_EQ(Str(0.0), "0");
+  EXPECT_EQ(Str(12.5), "12.5");
+  EXPECT_EQ(Str(1e-05), "1e-05");
+  EXPECT_EQ(Str(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(Str(-3.0), "-3");
+  // Fixed and scientific: the shorter wins, fixed on a tie.
+  EXPECT_EQ(Str(10000.0), "10000");
+  EXPECT_EQ(Str(1000000.0), "1e+06");
+  EXPECT_EQ(Str(123456.0), "123456");
+}
+
+TEST(ParseNumber, AcceptsPlainDecimals) {
+  EXPECT_EQ(ParseNumber("12.5"), 12.5);
+  EXPECT_EQ(ParseNumber("  -3 \t"), -3.0);
+  EXPECT_EQ(ParseNumber("+4"), 4.0);
+  EXPECT_EQ(ParseNumber(".5"), 0.5);
+  EXPECT_EQ(ParseNumber("5."), 5.0);
+  EXPECT_EQ(ParseNumber("1e3"), 1000.0);
+  EXPECT_EQ(ParseNumber("1.5E-2"), 0.015);
+  EXPECT_EQ(ParseNumber("  254"), 254.0);
+  EXPECT_EQ(ParseNumber("1e-400"), 0.0);  // underflow is zero
+}
+
+TEST(ParseNumber, RefusesEverythingElse) {
+  for (const char* t : {"", "   ", "NA", "inf", "-inf", "nan", "0x1A", "12,5", "12abc", "1e", "1e+", ".", "-",
+                        "+-1", "1 2", "e5", "1e400", "\xEF\xBB\xBF" "1"})
+    EXPECT_FALSE(ParseNumber(t).has_value()) << '"' << t << '"';
+}
+
+TEST(ParseNumber, IgnoresLocale) {
+  // Tests run under setlocale(LC_ALL, ""); a comma locale must change nothing.
+  EXPECT_EQ(ParseNumber("44.47"), 44.47);
+  EXPECT_EQ(Str(44.47), "44.47");
+}
+
+TEST(Val, GivesZeroForNoNumber) {
+  EXPECT_EQ(Val("abc"), 0.0);
+  EXPECT_EQ(Val(" 7"), 7.0);
+  EXPECT_EQ(CDbl("100"), 100.0);
+}
+
+TEST(ToInt32, TruncatesTowardZeroWithinRange) {
+  EXPECT_EQ(ToInt32(12.7), 12);
+  EXPECT_EQ(ToInt32(-12.7), -12);
+  EXPECT_EQ(ToInt32(2147483647.9), 2147483647);
+  EXPECT_EQ(ToInt32(-2147483648.5), -2147483647 - 1);
+  EXPECT_FALSE(ToInt32(2147483648.0));
+  EXPECT_FALSE(ToInt32(-2147483649.0));
+  EXPECT_FALSE(ToInt32(std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_FALSE(ToInt32(std::numeric_limits<double>::infinity()));
+}
+
+TEST(Fields, NthFieldMidLeft) {
+  EXPECT_EQ(NthField("a\tb\t\tc", '\t', 1), "a");
+  EXPECT_EQ(NthField("a\tb\t\tc", '\t', 3), "");
+  EXPECT_EQ(NthField("a\tb\t\tc", '\t', 4), "c");
+  EXPECT_EQ(NthField("a\tb", '\t', 5), "");
+  EXPECT_EQ(NthField("", '\t', 1), "");
+  EXPECT_EQ(Mid("abcdef", 3, 2), "cd");
+  EXPECT_EQ(Mid("abcdef", 5, 5), "ef");
+  EXPECT_EQ(Mid("abcdef", 7, 5), "");
+  EXPECT_EQ(Left("HC", 3), "HC");
+  EXPECT_EQ(Left("HCN header", 3), "HCN");
+  EXPECT_TRUE(IsBlank(" \t "));
+  EXPECT_FALSE(IsBlank(" x "));
+}
+
+}  // namespace
+}  // namespace vadoset

@@ -1,0 +1,75 @@
+#include "test_support.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/text.h"
+
+namespace vadoset::test {
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "vadoset-test-XXXXXX").string();
+  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path TempDir::write(const std::string& name, const std::string& bytes) const {
+  std::filesystem::path p = path_ / name;
+  std::ofstream f(p, std::ios::binary);
+  f << bytes;
+  return p;
+}
+
+std::string readFile(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+std::optional<std::string> ScriptedHost::selectFolder(std::string_view prompt, std::string_view) {
+  prompts.emplace_back(prompt);
+  if (folders.empty()) return std::nullopt;
+  std::optional<std::string> f = folders.front();
+  folders.pop_front();
+  return f;
+}
+
+std::string tabLine(const std::string& id, const std::string& lat, const std::vector<std::string>& months) {
+  std::string line = id + "\t" + lat;
+  for (const std::string& m : months) line += "\t" + m;
+  return line + "\n";
+}
+
+std::string tabLine(const std::string& id, double lat, const std::vector<double>& months) {
+  std::vector<std::string> texts;
+  for (double m : months) texts.push_back(Str(m));
+  return tabLine(id, Str(lat), texts);
+}
+
+std::vector<std::string> tableLines(const std::string& table) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t p; (p = table.find('\r', start)) != std::string::npos; start = p + 1)
+    lines.push_back(table.substr(start, p - start));
+  if (start < table.size()) lines.push_back(table.substr(start));
+  return lines;
+}
+
+std::vector<std::string> splitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (std::size_t p; (p = line.find('\t', start)) != std::string::npos; start = p + 1)
+    fields.push_back(line.substr(start, p - start));
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+}  // namespace vadoset::test
