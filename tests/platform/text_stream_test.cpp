@@ -1,0 +1,118 @@
+#include "platform/text_stream.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "test_support.h"
+
+namespace vadoset {
+namespace {
+
+std::vector<std::string> allLines(TextInputStream& in) {
+  std::vector<std::string> lines;
+  while (!in.Eof()) lines.push_back(in.ReadLine());
+  return lines;
+}
+
+TEST(TextInputStream, AnyMixOfLineEndings) {
+  test::TempDir dir;
+  auto in = TextInputStream::open(dir.write("f", "a\rb\nc\r\nd\n\re"));
+  ASSERT_TRUE(in);
+  EXPECT_EQ(allLines(*in), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
+  EXPECT_EQ(in->ReadLine(), "");  // past the end: empty text
+  EXPECT_TRUE(in->Eof());
+}
+
+TEST(TextInputStream, CrLfSplitAcrossTheBuffer) {
+  test::TempDir dir;
+  std::string first(65535, 'x');  // the CR is the last byte of the first read
+  auto in = TextInputStream::open(dir.write("f", first + "\r\nnext\r\n"));
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->ReadLine(), first);
+  EXPECT_EQ(in->ReadLine(), "next");
+  EXPECT_TRUE(in->Eof());
+}
+
+TEST(TextInputStream, SkipsAByteOrderMarkAndKeepsOtherBytes) {
+  test::TempDir dir;
+  auto in = TextInputStream::open(dir.write("f", "\xEF\xBB\xBFHCN\nS\xC3\xA3o Paulo\xFF\n"));
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->ReadLine(), "HCN");
+  EXPECT_EQ(in->ReadLine(), "S\xC3\xA3o Paulo\xFF");
+}
+
+TEST(TextInputStream, RefusesWhatIsNotARegularFile) {
+  test::TempDir dir;
+  EXPECT_FALSE(TextInputStream::open(dir / "missing"));
+  EXPECT_FALSE(TextInputStream::open(dir.path()));
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(TextInputStream::open(dir / "fifo"));  // and does not block
+}
+
+TEST(TextInputStream, BlankLinesAtTheEndAreNotLeft) {
+  test::TempDir dir;
+  auto in = TextInputStream::open(dir.write("f", "a\n\n \t\nb\n\n  \n\r\n"));
+  ASSERT_TRUE(in);
+  EXPECT_FALSE(in->onlyBlankLinesLeft());
+  EXPECT_EQ(in->ReadLine(), "a");
+  // Blank lines before "b" are still there, in order.
+  EXPECT_FALSE(in->onlyBlankLinesLeft());
+  EXPECT_EQ(in->ReadLine(), "");
+  EXPECT_EQ(in->ReadLine(), "");
+  EXPECT_FALSE(in->onlyBlankLinesLeft());
+  EXPECT_EQ(in->ReadLine(), "b");
+  EXPECT_TRUE(in->onlyBlankLinesLeft());
+}
+
+TEST(TextInputStream, VeryLongLinesAreCappedNotFatal) {
+  test::TempDir dir;
+  std::string big(TextInputStream::kMaxLineBytes + 1000, 'y');
+  auto in = TextInputStream::open(dir.write("f", big + "\nshort\n"));
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->ReadLine().size(), TextInputStream::kMaxLineBytes);
+  EXPECT_EQ(in->ReadLine(), "short");
+}
+
+TEST(TextOutputStream, NothingAppearsUntilCommit) {
+  test::TempDir dir;
+  dir.write("out.txt", "earlier table");
+  auto out = TextOutputStream::createFile(dir / "out.txt");
+  ASSERT_TRUE(out);
+  out->Write("new");
+  out->WriteLine(" table");
+  EXPECT_EQ(test::readFile(dir / "out.txt"), "earlier table");
+  EXPECT_TRUE(out->commit());
+  EXPECT_EQ(test::readFile(dir / "out.txt"), "new table\r");
+  // No temporary file is left beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(TextOutputStream, AbandonLeavesTheEarlierFileAlone) {
+  test::TempDir dir;
+  dir.write("out.txt", "earlier table");
+  {
+    auto out = TextOutputStream::createFile(dir / "out.txt");
+    ASSERT_TRUE(out);
+    out->Write(std::string(200000, 'z'));  // more than one buffer
+  }  // dropped without commit
+  EXPECT_EQ(test::readFile(dir / "out.txt"), "earlier table");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(TextOutputStream, CannotCreateInAMissingFolder) {
+  test::TempDir dir;
+  EXPECT_FALSE(TextOutputStream::createFile(dir / "no" / "out.txt"));
+}
+
+TEST(TextOutputStream, ReportsAFailingStream) {
+  std::ostringstream sink;
+  sink.setstate(std::ios::badbit);
+  auto out = TextOutputStream::toStream(sink);
+  out->Write("x");
+  EXPECT_FALSE(out->commit());
+}
+
+}  // namespace
+}  // namespace vadoset
