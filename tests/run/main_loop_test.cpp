@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include "output/output.h"
+#include "run/driver.h"
+#include "run/run_state.h"
+#include "test_support.h"
+
+namespace vadoset {
+namespace {
+
+using test::ScriptedHost;
+using test::tableLines;
+using test::TempDir;
+
+const std::string kHeader = "Site\tLat\tJan\tFeb\tMar\tApr\tMay\tJun\tJul\tAug\tSep\tOct\tNov\tDec\n";
+
+std::string precipLine(const std::string& id, const std::string& lat = "41.5") {
+  return test::tabLine(id, lat, {"22", "27", "55", "90", "120", "130", "110", "105", "80", "65", "50", "35"});
+}
+std::string tempLine(const std::string& id = "x") {
+  return test::tabLine(id, "0", {"-6.2", "-3.4", "3.2", "10.2", "16.4", "21.9", "24.4", "23.3", "18.9", "11.9", "4.4",
+                                 "-3"});
+}
+
+// A scripted run in `dir`: both folder dialogs answer with the folder.
+struct ScriptedRun {
+  TempDir dir;
+  ScriptedHost host;
+  RunState state;
+  RunOutcome outcome{};
+
+  ScriptedRun() { host.settingsValue.outputFile = "out.txt"; }
+  void files(const std::string& precip, const std::string& temp) {
+    dir.write("allsites_prec.txt", precip);
+    dir.write("allsites_temp.txt", temp);
+  }
+  RunOutcome go() {
+    host.folders = {dir.path().string(), dir.path().string()};
+    host.messages.clear();
+    host.counters.clear();
+    outcome = Main_loop(state, host);
+    return outcome;
+  }
+  std::string table() const { return test::readFile(dir / "out.txt"); }
+  std::vector<std::string> rows() const {
+    std::vector<std::string> lines = tableLines(table());
+    if (!lines.empty()) lines.erase(lines.begin());
+    return lines;
+  }
+};
+
+TEST(MainLoop, WritesOneRowPerRecordAndCountsThem) {
+  ScriptedRun r;
+  r.files(kHeader + precipLine("A") + test::tabLine("B", "41.5", {"1", "NA"}) + precipLine("C"),
+          kHeader + tempLine() + tempLine() + tempLine());
+  EXPECT_EQ(r.go(), RunOutcome::Completed);
+  EXPECT_TRUE(r.host.messages.empty());
+  EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded", "1", "2", "3"}));
+  EXPECT_EQ(r.host.prompts,
+            (std::vector<std::string>{"Folder containing data files", "Folder to save output data"}));
+  std::string table = r.table();
+  EXPECT_EQ(table.substr(0, tableHeader().size()), tableHeader());
+  std::vector<std::string> rows = r.rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(test::splitTabs(rows[0]).size(), 40u);
+  EXPECT_EQ(rows[1], "B\t*");
+  EXPECT_EQ(test::splitTabs(rows[2]).size(), 40u);
+  EXPECT_EQ(rows[0].substr(1), rows[2].substr(1));  // same data, same numbers
+}
+
+TEST(MainLoop, HeaderOnlyAndTrailingBlankLines) {
+  ScriptedRun r;
+  r.files(kHeader, kHeader);
+  EXPECT_EQ(r.go(), RunOutcome::Completed);
+  EXPECT_EQ(r.table(), tableHeader());
+  EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded"}));
+
+  ScriptedRun b;  // a blank line inside the file is a record; those at the end are not
+  b.files(kHeader + precipLine("A") + "\n" + precipLine("C") + "\n \n\r\n", kHeader + tempLine() + tempLine() +
+                                                                              tempLine());
+  EXPECT_EQ(b.go(), RunOutcome::Completed);
+  std::vector<std::string> rows = b.rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1], "\t*");
+}
+
+TEST(MainLoop, AShortTemperatureFileGivesNullRows) {
+  ScriptedRun r;
+  r.files(kHeader + precipLine("A") + precipLine("B") + precipLine("C"), kHeader + tempLine());
+  EXPECT_EQ(r.go(), RunOutcome::Completed);
+  std::vector<std::string> rows = r.rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1], "B\t*");
+  EXPECT_EQ(rows[2], "C\t*");
+}
+
+TEST(MainLoop, ExtraTemperatureLinesAreIgnored) {
+  ScriptedRun r;
+  r.files(kHeader + precipLine("A"), kHeader + tempLine() + tempLine() + "garbage\n");
+  EXPECT_EQ(r.go(), RunOutcome::Completed);
+  EXPECT_EQ(r.rows().size(), 1u);
+}
+
+TEST(MainLoop, MissingFilesAreReportedInOrderAndNothingIsCreated) {
+  ScriptedRun r;
+  r.host.settingsValue.fcText = "abc";
+  EXPECT_EQ(r.go(), RunOutcome::NotStarted);
+  EXPECT_EQ(r.host.messages,
+            (std::vector<std::string>{"The file allsites_prec.txt doesn't exist.",
+                                      "The file allsites_temp.txt doesn't exist.",
+                                      "Field capacity must be a positive number of millimetres."}));
+  EXPECT_TRUE(r.host.counters.empty());
+  EXPECT_FALSE(std::filesystem::exists(r.dir / "out.txt"));
+  EXPECT_EQ(r.host.prompts.size(), 1u);  // the output folder is never asked for
+}
+
+TEST(MainLoop, FieldCapacityMustBeAtLeastOneMillimetre) {
+  for (const char* fc : {"0", "0.9", "-5", "", "1e10", "100mm"}) {
+    ScriptedRun r;
+    r.files(kHeader + precipLine("A"), kHeader + tempLine());
+    r.host.settingsValue.fcText = fc;
+    EXPECT_EQ(r.go(), RunOutcome::NotStarted) << fc;
+    EXPECT_EQ(r.host.messages, (std::vector<std::string>{"Field capacity must be a positive number of millimetres."}));
+    EXPECT_FALSE(std::filesystem::exists(r.dir / "out.txt"));
+  }
+  ScriptedRun ok;
+  ok.files(kHeader + precipLine("A"), kHeader + tempLine());
+  ok.host.settingsValue.fcText = " 150.9 ";
+  EXPECT_EQ(ok.go(), RunOutcome::Completed);
+  EXPECT_EQ(ok.state.fc, 150);
+}
+
+TEST(MainLoop, HcnHeadersAndLatitudeAreChecked) {
+  ScriptedRun r;
+  r.files("HCX precipitation\n", "\n");
+  r.host.settingsValue.format = 1;
+  EXPECT_EQ(r.go(), RunOutcome::NotStarted);
+  EXPECT_EQ(r.host.messages,
+            (std::vector<std::string>{"Precip file not an HCN format file", "Temp file not an HCN format file"}));
+  EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded"}));
+
+  ScriptedRun lat;
+  lat.files("HCN\n", "HCN\n");
+  lat.host.settingsValue.format = 1;
+  lat.host.settingsValue.latText = "95";
+  EXPECT_EQ(lat.go(), RunOutcome::NotStarted);
+  EXPECT_EQ(lat.host.messages,
+            (std::vector<std::string>{"Latitude must be a number of decimal degrees from -90 to 90."}));
+
+  // In the tab format the header line is never looked at.
+  ScriptedRun tab;
+  tab.files("HCN\n" + precipLine("A"), "\n" + tempLine());
+  tab.host.settingsValue.latText = "not used";
+  EXPECT_EQ(tab.go(), RunOutcome::Completed);
+}
+
+TEST(MainLoop, CancelledDialogsEndTheRunQuietly) {
+  ScriptedRun r;
+  r.files(kHeader + precipLine("A"), kHeader + tempLine());
+  r.host.folders = {};
+  EXPECT_EQ(Main_loop(r.state, r.host), RunOutcome::NotStarted);
+  EXPECT_TRUE(r.host.messages.empty());
+  EXPECT_TRUE(r.host.counters.empty());
+
+  r.host.folders = {r.dir.path().string(), std::nullopt};
+  EXPECT_EQ(Main_loop(r.state, r.host), RunOutcome::OutputCancelled);
+  EXPECT_TRUE(r.host.messages.empty());
+  EXPECT_FALSE(std::filesystem::exists(r.dir / "out.txt"));
+}
+
+TEST(MainLoop, NeverWritesOverAnInputFileOrAFolder) {
+  ScriptedRun r;
+  const std::string precip = kHeader + precipLine("A");
+  r.files(precip, kHeader + tempLine());
+  r.host.settingsValue.outputFile = "allsites_prec.txt";
+  EXPECT_EQ(r.go(), RunOutcome::OutputFailed);
+  EXPECT_EQ(r.host.messages, (std::vector<std::string>{"The output file allsites_prec.txt could not be written."}));
+  EXPECT_EQ(test::readFile(r.dir / "allsites_prec.txt"), precip);
+
+  std::filesystem::create_directory(r.dir / "sub");
+  r.host.settingsValue.outputFile = "sub";
+  EXPECT_EQ(r.go(), RunOutcome::OutputFailed);
+  EXPECT_TRUE(std::filesystem::is_directory(r.dir / "sub"));
+}
+
+TEST(MainLoop, StopKeepsTheCompleteRows) {
+  ScriptedRun r;
+  r.files(kHeader + precipLine("A") + precipLine("B") + precipLine("C") + precipLine("D"),
+          kHeader + tempLine() + tempLine() + tempLine() + tempLine());
+  r.dir.write("out.txt", "earlier");
+  r.host.stopAfterRows = 2;
+  EXPECT_EQ(r.go(), RunOutcome::Stopped);
+  std::vector<std::string> rows = r.rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].substr(0, 2), "B\t");
+  EXPECT_EQ(r.host.counters.back(), "2");
+}
+
+TEST(MainLoop, CarryOverSurvivesFromRunToRun) {
+  ScriptedRun r;
+  // A dry year: a spin-up from an empty soil settles elsewhere than one
+  // from the state the previous run left.
+  r.files(kHeader + test::tabLine("A", "41.5", {"2", "2", "5", "9", "12", "13", "11", "10", "8", "6", "5", "3"}) +
+              precipLine("B"),
+          kHeader + tempLine() + tempLine());
+  r.host.settingsValue.carryover = true;
+  ASSERT_EQ(r.go(), RunOutcome::Completed);
+  const std::vector<std::string> first = r.rows();
+  const double carried = r.state.current_w;
+  EXPECT_NE(carried, 0.0);
+
+  ASSERT_EQ(r.go(), RunOutcome::Completed);
+  EXPECT_NE(r.rows(), first);  // started from `carried`, not from 0
+
+  // A new window starts from nothing carried, and repeats the first run.
+  r.state.current_w = 0.0;
+  r.state.current_ws = 0.0;
+  ASSERT_EQ(r.go(), RunOutcome::Completed);
+  EXPECT_EQ(r.rows(), first);
+  EXPECT_EQ(r.state.current_w, carried);
+}
+
+TEST(MainLoop, ANullFirstRecordLeavesTheNextOneToSpinUp) {
+  // With carry-over, the first computed record is spun up even when a null
+  // record comes before it; the carried state then stays at its start value.
+  ScriptedRun a;
+  a.files(kHeader + test::tabLine("N", "41.5", {"NA"}) + precipLine("A") + precipLine("B"),
+          kHeader + tempLine() + tempLine() + tempLine());
+  a.host.settingsValue.carryover = true;
+  ASSERT_EQ(a.go(), RunOutcome::Completed);
+  ScriptedRun b;
+  b.files(kHeader + precipLine("A") + precipLine("B"), kHeader + tempLine() + tempLine());
+  b.host.settingsValue.carryover = true;
+  ASSERT_EQ(b.go(), RunOutcome::Completed);
+  std::vector<std::string> ra = a.rows(), rb = b.rows();
+  ASSERT_EQ(ra.size(), 3u);
+  EXPECT_EQ(ra[0], "N\t*");
+  EXPECT_EQ(ra[1], rb[0]);
+  EXPECT_EQ(ra[2], rb[1]);
+}
+
+TEST(MainLoop, BackgroundTaskRunsPerRecordAndPerPass) {
+  ScriptedRun r;
+  r.files(kHeader + precipLine("A") + precipLine("B"), kHeader + tempLine() + tempLine());
+  ASSERT_EQ(r.go(), RunOutcome::Completed);
+  EXPECT_GE(r.host.backgroundCalls, 2 + 2);  // two records, at least one extra pass each
+}
+
+}  // namespace
+}  // namespace vadoset
