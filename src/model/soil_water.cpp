@@ -107,6 +107,7 @@ void runModel(RunState& s, Host* host) {
 
   for (int pass = 0;; ++pass) {
     const PassTotals year = onePass<Variant>(s, fc, k);
+    s.passes = pass + 1;
     if (s.year_one || !s.carryover) {
       if (pass > 0 && std::abs(w[365] - w[0]) < 1.0 && std::abs(ws[365] - ws[0]) < 1.0) {
         s.year_one = false;

@@ -47,6 +47,9 @@ struct RunState {
   // Day arrays of the soil-water balance, reused by every record.
   DayArray w{};
   DayArray ws{};
+  // Passes of the year that the last Run_model call took (for timing and
+  // tests; nothing in a run reads it).
+  std::int32_t passes = 0;
 };
 
 }  // namespace vadoset
