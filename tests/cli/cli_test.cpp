@@ -1,0 +1,146 @@
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "output/output.h"
+#include "test_support.h"
+
+namespace vadoset {
+namespace {
+
+struct CliResult {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+CliResult cli(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  int status = runCli(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+const std::string kHeader = "Site\tLat\tJan\tFeb\tMar\tApr\tMay\tJun\tJul\tAug\tSep\tOct\tNov\tDec\n";
+
+struct Inputs {
+  test::TempDir dir;
+  std::string temp, prec;
+  Inputs() {
+    temp = dir.write("t.txt", kHeader + test::tabLine("Quito", "-0.18", {"13.9", "13.9", "13.9", "14", "14.1", "14.1",
+                                                                          "14.1", "14.4", "14.4", "14.1", "13.9",
+                                                                          "13.9"}))
+               .string();
+    prec = dir.write("p.txt", kHeader + test::tabLine("Quito", "-0.18", {"96", "112", "144", "168", "111", "41", "19",
+                                                                          "24", "77", "117", "99", "94"}))
+               .string();
+  }
+};
+
+TEST(Cli, UsageErrorsExitWithTwo) {
+  Inputs in;
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {},
+           {"-t", in.temp, "-p", in.prec},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--function", "I"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--format", "csv"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--bogus"},
+           {"-t", in.temp, "-p", in.prec, "-o"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--carryover=yes"},
+       }) {
+    CliResult r = cli(args);
+    EXPECT_EQ(r.status, kExitUsage);
+    EXPECT_NE(r.err.find("vadoset-cli: "), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+  }
+  EXPECT_FALSE(std::filesystem::exists("x"));
+}
+
+TEST(Cli, HelpAndVersion) {
+  CliResult h = cli({"--help"});
+  EXPECT_EQ(h.status, 0);
+  EXPECT_NE(h.out.find("--field-capacity MM"), std::string::npos);
+  CliResult v = cli({"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out.rfind("vadoset-cli ", 0), 0u);
+}
+
+TEST(Cli, WritesTheTableToAFileOrStandardOutput) {
+  Inputs in;
+  std::string outPath = (in.dir / "out.txt").string();
+  CliResult f = cli({"-t", in.temp, "-p", in.prec, "-o", outPath});
+  EXPECT_EQ(f.status, 0) << f.err;
+  EXPECT_TRUE(f.err.empty());
+  CliResult s = cli({"--temperature=" + in.temp, "--precipitation", in.prec, "--output", "-"});
+  EXPECT_EQ(s.status, 0);
+  EXPECT_EQ(s.out, test::readFile(outPath));
+  EXPECT_EQ(s.out.substr(0, tableHeader().size()), tableHeader());
+  EXPECT_EQ(test::tableLines(s.out).size(), 2u);
+}
+
+TEST(Cli, OptionsReachTheRun) {
+  Inputs in;
+  auto table = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args{"-t", in.temp, "-p", in.prec, "-o", "-"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    CliResult r = cli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  };
+  std::string base = table({});
+  EXPECT_EQ(table({"--function", "G", "--field-capacity", "100", "--format", "tab"}), base);
+  EXPECT_NE(table({"--function", "A"}), base);
+  EXPECT_NE(table({"--field-capacity", "20"}), base);
+}
+
+TEST(Cli, RefusedRunsSayWhyAndCreateNothing) {
+  Inputs in;
+  std::string outPath = (in.dir / "out.txt").string();
+  CliResult missing = cli({"-t", (in.dir / "nope.txt").string(), "-p", in.prec, "-o", outPath});
+  EXPECT_EQ(missing.status, kExitFailed);
+  EXPECT_EQ(missing.err, "The file nope.txt doesn't exist.\n");
+
+  CliResult hcn = cli({"-t", in.temp, "-p", in.prec, "-o", outPath, "--format", "hcn"});
+  EXPECT_EQ(hcn.status, kExitFailed);
+  EXPECT_EQ(hcn.err, "Precip file not an HCN format file\nTemp file not an HCN format file\n");
+
+  CliResult lat = cli({"-t", in.temp, "-p", in.prec, "-o", outPath, "--format", "hcn", "--latitude", "north"});
+  EXPECT_EQ(lat.status, kExitFailed);
+  EXPECT_EQ(lat.err.rfind("Latitude must be a number of decimal degrees from -90 to 90.\n", 0), 0u);
+
+  CliResult fc = cli({"-t", in.temp, "-p", in.prec, "-o", outPath, "--field-capacity", "0"});
+  EXPECT_EQ(fc.status, kExitFailed);
+  EXPECT_EQ(fc.err, "Field capacity must be a positive number of millimetres.\n");
+
+  CliResult self = cli({"-t", in.temp, "-p", in.prec, "-o", in.prec});
+  EXPECT_EQ(self.status, kExitFailed);
+  EXPECT_EQ(self.err, "The output file p.txt could not be written.\n");
+
+  CliResult noFolder = cli({"-t", in.temp, "-p", in.prec, "-o", (in.dir / "no" / "out.txt").string()});
+  EXPECT_EQ(noFolder.status, kExitFailed);
+  EXPECT_EQ(noFolder.err, "The output file out.txt could not be written.\n");
+
+  EXPECT_FALSE(std::filesystem::exists(outPath));
+}
+
+TEST(Cli, InterruptKeepsCompleteRowsAndExitsWith130) {
+  Inputs in;
+  std::string prec = kHeader, temp = kHeader;
+  for (int i = 0; i < 5; ++i) {
+    prec += test::tabLine("R" + std::to_string(i), "10", {"50", "50", "50", "50", "50", "50", "50", "50", "50", "50",
+                                                          "50", "50"});
+    temp += test::tabLine("x", "0", {"20", "20", "20", "20", "20", "20", "20", "20", "20", "20", "20", "20"});
+  }
+  std::string p = in.dir.write("p5.txt", prec).string(), t = in.dir.write("t5.txt", temp).string();
+  std::atomic<bool> interrupted{true};  // already pressed: not one record is read
+  CliEnvironment env;
+  env.interrupted = &interrupted;
+  std::ostringstream out, err;
+  std::string outPath = (in.dir / "out.txt").string();
+  EXPECT_EQ(runCli({"-t", t, "-p", p, "-o", outPath}, out, err, env), kExitInterrupted);
+  EXPECT_EQ(test::readFile(outPath), tableHeader());
+}
+
+}  // namespace
+}  // namespace vadoset
