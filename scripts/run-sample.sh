@@ -18,5 +18,8 @@ build/release/bin/vadoset-cli \
 rows=$(tr '\r' '\n' <"$out" | tail -n +2 | grep -c .)
 echo
 echo "Wrote $rows rows to $out (lines end with CR, fields are tab-separated)."
-echo "First rows (identifier, PET_01..PET_03, ..., annual PET, AET, SURPLUS):"
-tr '\r' '\n' <"$out" | head -n 6 | awk -F'\t' '{ if (NF > 3) printf "%-22s %10.10s %10.10s %10.10s ... %10.10s %10.10s %10.10s\n", $1, $2, $3, $4, $38, $39, $40; else printf "%-22s %s\n", $1, $2 }'
+echo "First rows, annual sums in mm (rounded here for display; the table keeps every digit):"
+tr '\r' '\n' <"$out" | head -n 9 | awk -F'\t' '
+  NR == 1 { printf "%-24s %9s %9s %9s\n", $1, $38, $39, $40; next }
+  NF > 3  { printf "%-24s %9.1f %9.1f %9.1f\n", $1, $38, $39, $40; next }
+          { printf "%-24s %9s\n", $1, "(null row)" }'
