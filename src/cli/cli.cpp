@@ -6,9 +6,12 @@
 #include <optional>
 #include <ostream>
 #include <string_view>
+#include <thread>
 
 #include "platform/host.h"
+#include "platform/text.h"
 #include "run/driver.h"
+#include "run/parallel_run.h"
 #include "run/run_state.h"
 
 #ifndef VADOSET_VERSION
@@ -34,6 +37,8 @@ constexpr std::string_view kUsage =
     "      --function A..H        declining availability function (default G)\n"
     "      --carryover            carry soil water over from December of one record\n"
     "                             to January of the next\n"
+    "      --threads N            computing threads (default: the number of cores);\n"
+    "                             the table is the same for every N\n"
     "      --quiet                no progress display\n"
     "      --help                 show this help and exit\n"
     "      --version              show the version and exit\n"
@@ -42,8 +47,14 @@ constexpr std::string_view kUsage =
     "the table could not be written, 2 for a usage error, 130 when interrupted\n"
     "(the rows completed so far are kept).\n";
 
+int defaultThreads() {
+  unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<int>(n);
+}
+
 struct Options {
   Settings settings;
+  int threads = defaultThreads();
   bool quiet = false;
   bool help = false;
   bool version = false;
@@ -112,6 +123,16 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
           o.settings.beta = f[0] - 'A';
         else
           err = UsageError{"--function must be one letter from A to H, not '" + f + "'"};
+      }
+    } else if (arg == "--threads") {
+      std::string n;
+      err = value(n);
+      if (!err) {
+        std::optional<double> v = ParseNumber(n);
+        if (v && *v >= 1.0 && *v <= 256.0 && *v == static_cast<double>(static_cast<int>(*v)))
+          o.threads = static_cast<int>(*v);
+        else
+          err = UsageError{"--threads must be a whole number from 1 to 256, not '" + n + "'"};
       }
     } else if (arg == "--carryover") {
       err = flag(o.settings.carryover);
@@ -214,7 +235,9 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   CliHost host(options, out, err, env);
   RunState state;  // each invocation starts with no carried soil water
-  RunOutcome outcome = Main_loop(state, host);
+  ParallelOptions parallel;
+  parallel.threads = options.threads;
+  RunOutcome outcome = runParallel(state, host, parallel);
   host.finish();
   switch (outcome) {
     case RunOutcome::Completed: return kExitOk;

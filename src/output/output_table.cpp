@@ -64,34 +64,41 @@ OutputOpen write_out(RunState& s, Host& host) {
   return OutputOpen::Open;
 }
 
-void write_files(RunState& s) {
-  TextOutputStream& out = *s.aet_out;
-  out.Write(s.year);
-  out.Write('\t');
-  if (s.nullcell == 1) {
-    out.WriteLine("*");
-    return;
+std::size_t formatRowValues(std::int32_t nullcell, const MonthArray<double>& PET, const MonthArray<double>& E,
+                            const MonthArray<double>& Surplus, char* buf) {
+  if (nullcell == 1) {
+    buf[0] = '*';
+    buf[1] = '\r';
+    return 2;
   }
   double petSum = 0.0;
   double aetSum = 0.0;
   double surplusSum = 0.0;
   for (int m = 1; m <= 12; ++m) {
-    aetSum += s.E[m];
-    petSum += s.PET[m];
-    surplusSum += s.Surplus[m];
+    aetSum += E[m];
+    petSum += PET[m];
+    surplusSum += Surplus[m];
   }
-  char buf[kStrBufferSize + 1];
-  auto field = [&](double v, char after) {
-    std::size_t n = StrTo(v, buf);
-    buf[n] = after;
-    out.Write(std::string_view(buf, n + 1));
+  char* p = buf;
+  auto field = [&p](double v, char after) {
+    p += StrTo(v, p);
+    *p++ = after;
   };
-  for (int m = 1; m <= 12; ++m) field(s.PET[m], '\t');
-  for (int m = 1; m <= 12; ++m) field(s.E[m], '\t');
-  for (int m = 1; m <= 12; ++m) field(s.Surplus[m], '\t');
+  for (int m = 1; m <= 12; ++m) field(PET[m], '\t');
+  for (int m = 1; m <= 12; ++m) field(E[m], '\t');
+  for (int m = 1; m <= 12; ++m) field(Surplus[m], '\t');
   field(petSum, '\t');
   field(aetSum, '\t');
   field(surplusSum, '\r');
+  return static_cast<std::size_t>(p - buf);
+}
+
+void write_files(RunState& s) {
+  TextOutputStream& out = *s.aet_out;
+  out.Write(s.year);
+  out.Write('\t');
+  char buf[kRowValuesBytes];
+  out.Write(std::string_view(buf, formatRowValues(s.nullcell, s.PET, s.E, s.Surplus, buf)));
 }
 
 }  // namespace vadoset
