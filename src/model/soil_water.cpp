@@ -23,6 +23,11 @@ PassTotals onePass(RunState& s, double fc, const ExpConstants& k) {
   DayArray& ws = s.ws;
   PassTotals year;
   int kday = 0;
+  // Yesterday's soil water and snowpack stay in registers: reading them back
+  // from the arrays would put a store-to-load round trip on the path from
+  // one day to the next. The arrays still receive every day.
+  double wPrev = w[0];
+  double wsPrev = ws[0];
   for (int m = 1; m <= 12; ++m) {
     const double T = s.tmean[m];
     const int days = s.dm[m];
@@ -51,32 +56,35 @@ PassTotals onePass(RunState& s, double fc, const ExpConstants& k) {
     }
     // The same share of the month's PET every day.
     const double petPerDay = s.PET[m] / daysD;
+    const double wMonthStart = wPrev;
     for (int j = 1; j <= days; ++j) {
       ++kday;
-      const double pack = ws[kday - 1] + snowPerDay;
+      const double pack = wsPrev + snowPerDay;
       // Once the pack runs out the lowered rate holds for the rest of the month.
       if (pack < meltRate) meltRate = pack;
-      ws[kday] = pack - meltRate;
+      wsPrev = pack - meltRate;
+      ws[kday] = wsPrev;
       const double balance = (meltRate + rainPerDay) - petPerDay;
       double availability = 1.0;
       if (balance < 0.0) {
         if constexpr (Variant < 0)
           availability = 0.0;
         else
-          availability = betaCurve<Variant>(w[kday - 1] / fc, k);
+          availability = betaCurve<Variant>(wPrev / fc, k);
       }
-      double wk = w[kday - 1] + availability * balance;
+      double wk = wPrev + availability * balance;
       double daySurplus = 0.0;
       if (fc < wk) {
         daySurplus = wk - fc;
         wk = fc;
       }
       w[kday] = wk;
+      wPrev = wk;
       monthMelt = monthMelt + meltRate;
       monthSurplus = monthSurplus + daySurplus;
       monthSnowfall = monthSnowfall + snowPerDay;
     }
-    double e = ((rainPerDay * daysD) + monthMelt) - (w[kday] - w[kday - days]) - monthSurplus;
+    double e = ((rainPerDay * daysD) + monthMelt) - (wPrev - wMonthStart) - monthSurplus;
     year.melt = year.melt + monthMelt;
     year.snowfall = year.snowfall + monthSnowfall;
     if (e < 1e-10) e = 0.0;
@@ -92,8 +100,8 @@ void runModel(RunState& s, Host* host) {
   const ExpConstants& k = expConstants();
   DayArray& w = s.w;
   DayArray& ws = s.ws;
-  w.fill(0.0);
-  ws.fill(0.0);
+  // Every day of a pass is written before it is read, so the arrays need no
+  // clearing between records.
   w[0] = fc;
   ws[0] = 0.0;
   if (s.carryover) {
