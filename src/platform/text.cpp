@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -49,6 +50,40 @@ bool isDecimal(std::string_view t) {
   return i == n;
 }
 
+// For a decimal number (no sign) that from_chars finds out of range: true
+// when it is too small for a double rather than too large. The sign of the
+// exponent alone does not tell: "1000...000e-5" with 400 zeros is too large,
+// and "0.000...0001" with 400 zeros, which has no exponent, is too small.
+bool belowDoubleRange(std::string_view t) {
+  // The value is 0.d1d2... x 10^(scale + exponent), d1 its first nonzero digit.
+  std::int64_t scale = 0;
+  bool significant = false;
+  bool fraction = false;
+  std::size_t i = 0;
+  for (; i < t.size() && t[i] != 'e' && t[i] != 'E'; ++i) {
+    if (t[i] == '.') {
+      fraction = true;
+    } else if (!significant && t[i] == '0') {
+      if (fraction) --scale;
+    } else {
+      significant = true;
+      if (fraction) break;
+      ++scale;
+    }
+  }
+  if (!significant) return true;  // a zero mantissa is zero whatever the exponent
+  while (i < t.size() && t[i] != 'e' && t[i] != 'E') ++i;
+  std::int64_t exponent = 0;
+  bool negativeExponent = false;
+  if (i < t.size()) {
+    ++i;
+    if (t[i] == '+' || t[i] == '-') negativeExponent = t[i++] == '-';
+    // Saturates far beyond any double's exponent, and far below int64's range.
+    for (; i < t.size(); ++i) exponent = std::min<std::int64_t>(exponent * 10 + (t[i] - '0'), 1'000'000'000'000);
+  }
+  return scale + (negativeExponent ? -exponent : exponent) < 0;
+}
+
 }  // namespace
 
 std::optional<double> ParseNumber(std::string_view text) {
@@ -64,14 +99,7 @@ std::optional<double> ParseNumber(std::string_view text) {
   auto res = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
   if (res.ec == std::errc::result_out_of_range) {
     // Too small to represent is zero; too large is not a usable number.
-    bool mantissaIsZero = true;
-    for (char c : t) {
-      if (c == 'e' || c == 'E') break;
-      if (isDigit(c) && c != '0') mantissaIsZero = false;
-    }
-    std::size_t e = t.find_first_of("eE");
-    bool tiny = e != std::string_view::npos && e + 1 < t.size() && t[e + 1] == '-';
-    if (!tiny && !mantissaIsZero) return std::nullopt;
+    if (!belowDoubleRange(t)) return std::nullopt;
     value = 0.0;
   } else if (res.ec != std::errc() || res.ptr != t.data() + t.size()) {
     return std::nullopt;
