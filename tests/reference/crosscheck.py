@@ -140,7 +140,7 @@ def input_rule_cases():
                       tab_file([tab_line(i, b"45", RAIN) for i in
                                 (b" padded ", b"", "Tromsø".encode(), b"\xff\xfe")])))
 
-    special = [
+    edge_temps = [
         ("all below zero", [-5.0] * 12),
         ("below zero and exactly 0", [-5.0] * 6 + [0.0] + [-3.0] * 5),
         ("exactly 0, 26.5 and -1", [0.0, -1.0, 26.5, 26.4999, 30.0, 12.0, 15.0, 0.0001, -0.9999,
@@ -149,12 +149,12 @@ def input_rule_cases():
         ("twenty", [20.0] * 12),
     ]
     for fn in "ABCDEFGH":
-        cases.append(Case("special temperatures %s" % fn,
-                          tab_file([tab_line(n.encode(), b"0", t) for n, t in special]
-                                   + [tab_line(n.encode() + b" N70", b"70", t) for n, t in special]),
-                          tab_file([tab_line(n.encode(), b"0", RAIN) for n, _ in special]
+        cases.append(Case("edge temperatures %s" % fn,
+                          tab_file([tab_line(n.encode(), b"0", t) for n, t in edge_temps]
+                                   + [tab_line(n.encode() + b" N70", b"70", t) for n, t in edge_temps]),
+                          tab_file([tab_line(n.encode(), b"0", RAIN) for n, _ in edge_temps]
                                    + [tab_line(n.encode() + b" N70", b"70", RAIN)
-                                      for n, _ in special]),
+                                      for n, _ in edge_temps]),
                           ["--function", fn]))
     dry = [0] * 12
     cases.append(Case("dry under A (pass limit)", tab_file([tab_line(b"dry", b"30", WARM)]),
