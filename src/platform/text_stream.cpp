@@ -127,6 +127,11 @@ bool TextInputStream::onlyBlankLinesLeft() {
 std::unique_ptr<TextOutputStream> TextOutputStream::createFile(const std::filesystem::path& target) {
   std::string tmpl = (target.parent_path() / ("." + target.filename().string() + ".partXXXXXX")).string();
   if (target.filename().empty()) return nullptr;
+  // The finished table replaces its target by a rename, which would put a
+  // regular file in the place of a FIFO or a device (for root, even in the
+  // place of /dev/null). Only a regular file, or nothing, may be replaced.
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
   int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
   if (fd < 0) return nullptr;
   // mkostemp makes the file private; give it the mode a newly created file

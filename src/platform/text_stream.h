@@ -72,7 +72,9 @@ class TextInputStream {
 class TextOutputStream {
  public:
   /// Creates a temporary file beside `target`; nothing is visible at the
-  /// target until commit(). Gives nothing when the file cannot be created.
+  /// target until commit(). Gives nothing when the file cannot be created,
+  /// or when the target exists and is not a regular file (a folder, a FIFO,
+  /// a device), which the commit would replace.
   static std::unique_ptr<TextOutputStream> createFile(const std::filesystem::path& target);
 
   /// Writes to `out`, which must outlive the stream.
