@@ -33,11 +33,25 @@ void computeRecord(RunState& s, Host* host) {
   Run_model(s, host);
 }
 
+bool inputReadFailed(const RunState& s) {
+  return (s.precip_data && s.precip_data->readFailed()) || (s.tmean_data && s.tmean_data->readFailed());
+}
+
 bool Close_files(RunState& s) {
+  // A read error ends an input early, as if the file ended there: the table
+  // would lack the records after it, so it is not put in place.
+  const bool readOk = !inputReadFailed(s);
   if (s.precip_data) s.precip_data->Close();
   if (s.tmean_data) s.tmean_data->Close();
   bool ok = true;
-  if (s.aet_out) ok = s.aet_out->Close();
+  if (s.aet_out) {
+    if (readOk) {
+      ok = s.aet_out->Close();
+    } else {
+      s.aet_out->abandon();
+      ok = false;
+    }
+  }
   return ok;
 }
 
@@ -100,6 +114,12 @@ RunOutcome Main_loop(RunState& s, Host& host) {
     host.backgroundTask();
   }
 
+  if (inputReadFailed(s)) {
+    const std::string& name = s.precip_data->readFailed() ? s.settings.precipFile : s.settings.tmeanFile;
+    abandonRun(s);
+    host.showMessage("The file " + pathInFolder("", name).filename().string() + " could not be read.");
+    return RunOutcome::OutputFailed;
+  }
   if (!Close_files(s)) {
     host.showMessage(failedMessage);
     return RunOutcome::OutputFailed;

@@ -12,7 +12,8 @@ enum class RunOutcome {
   Completed,     // every record written and the table in place
   Stopped,       // the host asked to stop; the complete rows are in place
   NotStarted,    // the input files, settings or data folder were refused or cancelled
-  OutputFailed,  // the table could not be created or written; nothing left behind
+  OutputFailed,  // the table could not be created or written, or an input could
+                 // not be read to its end; nothing left behind
   OutputCancelled,  // the output folder dialog was cancelled
 };
 
@@ -23,8 +24,14 @@ enum class RunOutcome {
 RunOutcome Main_loop(RunState& s, Host& host);
 
 /// Closes both inputs and commits the table. False when the table could not
-/// be finished, in which case any earlier file at its path is untouched.
+/// be finished, in which case any earlier file at its path is untouched; an
+/// input that met a read error leaves the table unfinished.
 bool Close_files(RunState& s);
+
+/// True when either open input met a read error, which ends it early as if
+/// the file ended there. Main_loop then drops the table and shows "The file
+/// NAME could not be read."
+bool inputReadFailed(const RunState& s);
 
 /// True when a record of the run state has a missing month (the marker 9999
 /// in ppt or tmean) or no usable latitude.
