@@ -156,6 +156,13 @@ def input_rule_cases():
                                    + [tab_line(n.encode() + b" N70", b"70", RAIN)
                                       for n, _ in edge_temps]),
                           ["--function", fn]))
+    # Heat indices whose square from pow(I, 2.0) differs in the last bit from I * I
+    # (an optimising compiler may turn one into the other).
+    square = [(b"-17.59", b"25.6 27.662 17.20 17.600 18.8 14.74 13.366 15.7 16.055 17.93 20.5 23.025"),
+              (b"-37.44", b"30.64 30.9 26.6 21.15 15.27 9.5 14.5 8.87 15.23 20.3 24.8 30.79")]
+    cases.append(Case("heat index squared by pow",
+                      tab_file([tab_line(b"sq%d" % i, lat, t.split()) for i, (lat, t) in enumerate(square)]),
+                      tab_file([tab_line(b"sq%d" % i, lat, RAIN) for i, (lat, _) in enumerate(square)])))
     dry = [0] * 12
     cases.append(Case("dry under A (pass limit)", tab_file([tab_line(b"dry", b"30", WARM)]),
                       tab_file([tab_line(b"dry", b"30", dry)]), ["--function", "A"]))
@@ -194,6 +201,13 @@ def input_rule_cases():
              b"USW00014742 20\n")
     cases.append(Case("hcn odd fields", hcn_t, hcn_p, ["--format", "hcn"]))
     cases.append(Case("hcn odd fields carry-over", hcn_t, hcn_p, ["--format", "hcn", "--carryover"]))
+    cases.append(Case("hcn CRLF, BOM and blank lines at the end",
+                      b"\xef\xbb\xbf" + hcn_t.replace(b"\n", b"\r\n"),
+                      b"\xef\xbb\xbf" + hcn_p.replace(b"\n", b"\r\n") + b"     \r\n\r\n",
+                      ["--format", "hcn"]))
+    cases.append(Case("hcn CR line ends, short identifier lines", hcn_t.replace(b"\n", b"\r"),
+                      b"HCN\rabc\r" + b" " * 12 + b"19\r" + hcn_p.split(b"\n", 1)[1].replace(b"\n", b"\r"),
+                      ["--format", "hcn", "--latitude", "-12.5"]))
     return cases
 
 
