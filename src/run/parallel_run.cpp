@@ -438,6 +438,14 @@ RunOutcome Engine::run(RunState& s, Host& host) {
   }
 
   shutdown();
+  // A read error ended an input early: the table would lack the records
+  // after it.
+  if (inputReadFailed(s)) {
+    const std::string& name = s.precip_data->readFailed() ? s.settings.precipFile : s.settings.tmeanFile;
+    abandonRun(s);
+    host.showMessage("The file " + pathInFolder("", name).filename().string() + " could not be read.");
+    return RunOutcome::OutputFailed;
+  }
   if (!Close_files(s)) {
     host.showMessage(failedMessage);
     return RunOutcome::OutputFailed;

@@ -314,6 +314,33 @@ TEST(ParallelRun, WriteFailureEndsTheRunWithTheSameMessage) {
   EXPECT_EQ(files, 2u);
 }
 
+TEST(ParallelRun, ReadErrorFailsTheRunLikeMainLoop) {
+  InputMaker maker(6);
+  Inputs in = maker.make(50, false, false);
+  TempDir dir;
+  dir.write("p.txt", in.precip);
+  dir.write("t.txt", in.temp);
+  // /proc/self/mem is a regular file whose first page cannot be read.
+  for (bool precipUnreadable : {true, false}) {
+    Settings settings = settingsFor(false, false, 6);
+    settings.precipFile = precipUnreadable ? "/proc/self/mem" : (dir / "p.txt").string();
+    settings.tmeanFile = precipUnreadable ? (dir / "t.txt").string() : "/proc/self/mem";
+    settings.outputFile = (dir / "out.txt").string();
+    for (int threads : {1, 2, 3}) {
+      ScriptedHost host;
+      host.settingsValue = settings;
+      host.folders = {std::string(), std::string()};
+      RunState state;
+      ParallelOptions o;
+      o.threads = threads;
+      o.batchRecords = 4;
+      EXPECT_EQ(runParallel(state, host, o), RunOutcome::OutputFailed) << threads;
+      EXPECT_EQ(host.messages, std::vector<std::string>{"The file mem could not be read."});
+      EXPECT_FALSE(std::filesystem::exists(dir / "out.txt"));
+    }
+  }
+}
+
 TEST(ParallelRun, RefusedRunCreatesNothing) {
   TempDir dir;
   ScriptedHost host;

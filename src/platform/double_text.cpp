@@ -1,0 +1,331 @@
+#include "platform/double_text.h"
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+// The shortest digits come from Giulietti's Schubfach method ("The
+// Schubfach way to render doubles", 2020): the value's rounding interval is
+// scaled by a 126-bit approximation of a power of ten, and the shortest
+// decimal inside it is read off with three 64 x 128-bit products. The
+// layout (fixed or scientific) follows std::to_chars's rule.
+
+namespace vadoset {
+
+namespace {
+
+__extension__ typedef unsigned __int128 U128;
+using U64 = std::uint64_t;
+
+constexpr int kQMin = -1074;  // exponent of the smallest subnormal
+constexpr U64 kCMin = U64{1} << 52;
+constexpr int kKMin = -324;
+constexpr int kKMax = 292;
+constexpr U64 kMask63 = (U64{1} << 63) - 1;
+
+// floor(q log10 2), floor(q log10 (3/4 * 2)) and floor(e log2 10), exact
+// over the exponents a double needs.
+constexpr int floorLog10Pow2(int q) { return static_cast<int>((std::int64_t{q} * 661971961083LL) >> 41); }
+constexpr int floorLog10ThreeQuartersPow2(int q) {
+  return static_cast<int>((std::int64_t{q} * 661971961083LL - 274743187321LL) >> 41);
+}
+constexpr int floorLog2Pow10(int e) { return static_cast<int>((std::int64_t{e} * 913124641741LL) >> 38); }
+
+// For each k, 10^-k = b 2^r with 2^125 <= b < 2^126; g = floor(b) + 1, split
+// into its high and low 63 bits. Worked out once with exact integers.
+class PowerTable {
+ public:
+  PowerTable() {
+    // Powers of ten, 10^e for e = 0, 1, ..., 324, as little-endian words.
+    std::vector<std::uint32_t> p{1};
+    for (int e = 0; e <= -kKMin; ++e) {
+      if (e > 0) mulSmall(p, 10);
+      set(-e, shiftedValue(p, floorLog2Pow10(e) - 125));
+    }
+    // floor(2^N / 10^m) for m = 1 ... 292: dividing by 10 again and again
+    // keeps the floor exact.
+    constexpr int kN = 2048;
+    std::vector<std::uint32_t> d(kN / 32 + 1, 0);
+    d[kN / 32] = 1;
+    for (int m = 1; m <= kKMax; ++m) {
+      divSmall(d, 10);
+      const int r = floorLog2Pow10(-m) - 125;  // 10^-m = b 2^r, r < 0
+      set(m, shiftedValue(d, kN + r));
+    }
+  }
+  U64 g1(int k) const { return g_[static_cast<std::size_t>(k - kKMin)][0]; }
+  U64 g0(int k) const { return g_[static_cast<std::size_t>(k - kKMin)][1]; }
+
+ private:
+  void set(int k, U128 floorB) {
+    U128 g = floorB + 1;
+    g_[static_cast<std::size_t>(k - kKMin)][0] = static_cast<U64>(g >> 63);
+    g_[static_cast<std::size_t>(k - kKMin)][1] = static_cast<U64>(g) & kMask63;
+  }
+  static void mulSmall(std::vector<std::uint32_t>& x, std::uint32_t f) {
+    U64 carry = 0;
+    for (std::uint32_t& w : x) {
+      U64 v = U64{w} * f + carry;
+      w = static_cast<std::uint32_t>(v);
+      carry = v >> 32;
+    }
+    if (carry != 0) x.push_back(static_cast<std::uint32_t>(carry));
+  }
+  static void divSmall(std::vector<std::uint32_t>& x, std::uint32_t dv) {
+    U64 rem = 0;
+    for (std::size_t i = x.size(); i-- > 0;) {
+      U64 cur = (rem << 32) | x[i];
+      x[i] = static_cast<std::uint32_t>(cur / dv);
+      rem = cur % dv;
+    }
+  }
+  // floor(x / 2^shift) for shift >= 0, x * 2^-shift otherwise; the result
+  // has at most 126 bits.
+  static U128 shiftedValue(const std::vector<std::uint32_t>& x, int shift) {
+    U128 v = 0;
+    if (shift < 0) {
+      for (std::size_t i = x.size(); i-- > 0;) v = (v << 32) | x[i];
+      return v << -shift;
+    }
+    // The words above bit `shift`, then the part of its own word.
+    const std::size_t word = static_cast<std::size_t>(shift / 32);
+    const int bit = shift % 32;
+    for (std::size_t i = x.size(); i-- > word + 1;) v = (v << 32) | x[i];
+    return (v << (32 - bit)) | (x[word] >> bit);
+  }
+
+  U64 g_[kKMax - kKMin + 1][2];
+};
+
+const PowerTable& powers() {
+  static const PowerTable table;
+  return table;
+}
+
+U64 multiplyHigh(U64 a, U64 b) { return static_cast<U64>((U128{a} * b) >> 64); }
+
+// Rounds g * cp / 2^127 to odd.
+U64 roundToOdd(U64 g1, U64 g0, U64 cp) {
+  const U64 x1 = multiplyHigh(g0, cp);
+  const U64 y0 = g1 * cp;
+  const U64 y1 = multiplyHigh(g1, cp);
+  const U64 z = (y0 >> 1) + x1;
+  const U64 vbp = y1 + (z >> 63);
+  return vbp | (((z & kMask63) + kMask63) >> 63);
+}
+
+struct Decimal {
+  U64 digits;
+  int exponent;  // value = digits * 10^exponent
+};
+
+Decimal toDecimal(int q, U64 c) {
+  const PowerTable& t = powers();
+  const U64 out = c & 1;
+  const U64 cb = c << 2;
+  const U64 cbr = cb + 2;
+  U64 cbl;
+  int k;
+  if (c != kCMin || q == kQMin) {
+    cbl = cb - 2;
+    k = floorLog10Pow2(q);
+  } else {
+    cbl = cb - 1;
+    k = floorLog10ThreeQuartersPow2(q);
+  }
+  const int h = q + floorLog2Pow10(-k) + 2;
+  const U64 g1 = t.g1(k);
+  const U64 g0 = t.g0(k);
+  const U64 vb = roundToOdd(g1, g0, cb << h);
+  const U64 vbl = roundToOdd(g1, g0, cbl << h);
+  const U64 vbr = roundToOdd(g1, g0, cbr << h);
+  const U64 s = vb >> 2;
+  if (s >= 100) {
+    // One digit fewer, when just one of the two candidates is inside.
+    const U64 sp10 = 10 * (s / 10);
+    const U64 tp10 = sp10 + 10;
+    const bool upin = vbl + out <= sp10 << 2;
+    const bool wpin = (tp10 << 2) + out <= vbr;
+    if (upin != wpin) return {upin ? sp10 : tp10, k};
+  }
+  const U64 tt = s + 1;
+  const bool uin = vbl + out <= s << 2;
+  const bool win = (tt << 2) + out <= vbr;
+  if (uin != win) return {uin ? s : tt, k};
+  // Both inside: the nearer, the even one on a tie.
+  const std::int64_t cmp = static_cast<std::int64_t>(vb - ((s + tt) << 1));
+  return {cmp < 0 || (cmp == 0 && (s & 1) == 0) ? s : tt, k};
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr U64 kPow10[20] = {1ull,
+                            10ull,
+                            100ull,
+                            1000ull,
+                            10000ull,
+                            100000ull,
+                            1000000ull,
+                            10000000ull,
+                            100000000ull,
+                            1000000000ull,
+                            10000000000ull,
+                            100000000000ull,
+                            1000000000000ull,
+                            10000000000000ull,
+                            100000000000000ull,
+                            1000000000000000ull,
+                            10000000000000000ull,
+                            100000000000000000ull,
+                            1000000000000000000ull,
+                            10000000000000000000ull};
+
+// Decimal digits of v > 0.
+int digitCount(U64 v) {
+  const int approx = ((64 - std::countl_zero(v)) * 1233) >> 12;  // floor(bits * log10 2)
+  return approx + (v >= kPow10[approx] ? 1 : 0);
+}
+
+void writePair(char* at, std::uint32_t twoDigits) { std::memcpy(at, kDigitPairs + twoDigits * 2, 2); }
+
+// Writes exactly `count` digits of v (leading zeros included) ending just
+// before `end`. Eight digits at a time, so that the divisions do not wait on
+// one another.
+void writeDigits(U64 v, int count, char* end) {
+  while (count > 8) {
+    const U64 q = v / 100000000;
+    const auto r = static_cast<std::uint32_t>(v - q * 100000000);
+    const std::uint32_t hi = r / 10000;
+    const std::uint32_t lo = r % 10000;
+    writePair(end - 2, lo % 100);
+    writePair(end - 4, lo / 100);
+    writePair(end - 6, hi % 100);
+    writePair(end - 8, hi / 100);
+    end -= 8;
+    count -= 8;
+    v = q;
+  }
+  auto r = static_cast<std::uint32_t>(v);
+  while (count >= 2) {
+    writePair(end - 2, r % 100);
+    r /= 100;
+    end -= 2;
+    count -= 2;
+  }
+  if (count == 1) end[-1] = static_cast<char>('0' + r);
+}
+
+}  // namespace
+
+std::size_t shortestDoubleText(double value, char* buf) {
+  const U64 bits = std::bit_cast<U64>(value);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  const U64 fraction = bits & (kCMin - 1);
+  if (biased == 0x7FF || (biased == 0 && fraction != 0)) {
+    // Infinities, NaNs and subnormals (below 2.3e-308) are left to the
+    // library: the shortest text of a subnormal may have fewer digits than
+    // the method below looks for.
+    return static_cast<std::size_t>(std::to_chars(buf, buf + 32, value).ptr - buf);
+  }
+  char* p = buf;
+  if (bits >> 63) *p++ = '-';
+  Decimal d;
+  // A whole number at or above 2^53 is written in fixed notation with all its
+  // digits, as std::to_chars does, not the shortest digits padded with zeros.
+  U128 whole = 0;
+  if (biased != 0) {
+    const int mq = -kQMin + 1 - biased;  // minus the binary exponent
+    const U64 c = kCMin | fraction;
+    if (mq <= 0 && mq > -75) whole = U128{c} << -mq;
+    d = {0, 0};
+    bool done = false;
+    if (0 < mq && mq < 53) {
+      // An integer below 2^53 is its own shortest text.
+      const U64 f = c >> mq;
+      if (f << mq == c) {
+        d = {f, 0};
+        done = true;
+      }
+    }
+    if (!done) d = toDecimal(-mq, c);
+  } else {
+    *p++ = '0';
+    return static_cast<std::size_t>(p - buf);
+  }
+
+  // Trailing zeros are not digits of the shortest text.
+  while (d.digits % 10 == 0) d.digits /= 10, ++d.exponent;
+  const int n = digitCount(d.digits);
+  const int lead = d.exponent + n - 1;  // decimal exponent of the first digit
+
+  const int absLead = lead < 0 ? -lead : lead;
+  const int sciLength = n + (n > 1 ? 1 : 0) + 2 + (absLead >= 100 ? 3 : 2);
+  int fixedLength;
+  if (d.exponent >= 0)
+    fixedLength = n + d.exponent;
+  else if (lead >= 0)
+    fixedLength = n + 1;
+  else
+    fixedLength = 2 - d.exponent;  // "0.", the zeros after the point, the digits
+
+  if (fixedLength <= sciLength) {
+    if (d.exponent > 0 && whole != 0) {
+      // Same length as the shortest digits with their zeros.
+      char* end = p + n + d.exponent;
+      for (char* q = end; q != p;) {
+        *--q = static_cast<char>('0' + static_cast<int>(whole % 10));
+        whole /= 10;
+      }
+      p = end;
+    } else if (d.exponent >= 0) {
+      writeDigits(d.digits, n, p + n);
+      std::memset(p + n, '0', static_cast<std::size_t>(d.exponent));
+      p += n + d.exponent;
+    } else if (lead >= 0) {
+      // The point falls inside the digits.
+      const int after = -d.exponent;
+      const U64 whole10 = d.digits / kPow10[after];
+      writeDigits(whole10, lead + 1, p + lead + 1);
+      p[lead + 1] = '.';
+      writeDigits(d.digits - whole10 * kPow10[after], after, p + n + 1);
+      p += n + 1;
+    } else {
+      const int zeros = -lead - 1;
+      p[0] = '0';
+      p[1] = '.';
+      std::memset(p + 2, '0', static_cast<std::size_t>(zeros));
+      writeDigits(d.digits, n, p + 2 + zeros + n);
+      p += 2 + zeros + n;
+    }
+  } else {
+    // d.ddde+XX: the first digit, the point, the others, the exponent.
+    writeDigits(d.digits, n, p + n + 1);
+    p[0] = p[1];
+    if (n > 1) {
+      p[1] = '.';
+      p += n + 1;
+    } else {
+      p += 1;
+    }
+    *p++ = 'e';
+    *p++ = lead < 0 ? '-' : '+';
+    if (absLead >= 100) {
+      *p++ = static_cast<char>('0' + absLead / 100);
+      const std::size_t i = static_cast<std::size_t>(absLead % 100) * 2;
+      *p++ = kDigitPairs[i];
+      *p++ = kDigitPairs[i + 1];
+    } else {
+      const std::size_t i = static_cast<std::size_t>(absLead) * 2;
+      *p++ = kDigitPairs[i];
+      *p++ = kDigitPairs[i + 1];
+    }
+  }
+  return static_cast<std::size_t>(p - buf);
+}
+
+}  // namespace vadoset
