@@ -84,9 +84,48 @@ bool belowDoubleRange(std::string_view t) {
   return scale + (negativeExponent ? -exponent : exponent) < 0;
 }
 
+// Exact powers of ten as doubles.
+constexpr double kExactPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// Nearly every field of an input file is a short plain decimal ("-12.5",
+// "  254"). With at most 15 digits its digits make an integer that a double
+// holds exactly, and one division by an exact power of ten rounds the
+// quotient correctly, as from_chars does. Anything else (more digits, an
+// exponent, text) is left to the full parser.
+bool parseShortDecimal(std::string_view t, double& out) {
+  const char* p = t.data();
+  const char* end = p + t.size();
+  while (p != end && isBlankChar(*p)) ++p;
+  while (end != p && isBlankChar(end[-1])) --end;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  std::uint64_t digits = 0;
+  int count = 0;
+  int fraction = 0;
+  bool point = false;
+  for (; p != end; ++p) {
+    const char c = *p;
+    if (isDigit(c)) {
+      digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+      ++count;
+      if (point) ++fraction;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0 || count > 15) return false;
+  const double v = static_cast<double>(digits) / kExactPow10[fraction];
+  out = negative ? -v : v;
+  return true;
+}
+
 }  // namespace
 
 std::optional<double> ParseNumber(std::string_view text) {
+  if (double v; parseShortDecimal(text, v)) return v;
   std::string_view t = trimBlanks(text);
   if (!isDecimal(t)) return std::nullopt;
   // from_chars takes no leading '+'.
