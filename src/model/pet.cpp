@@ -38,8 +38,13 @@ void Run_pet(RunState& s) {
     if (s.tmean[m] > 0.0) heatIndex += std::pow(s.tmean[m] / 5.0, 1.514);
   }
 
+  // The library's pow for the cube and the square alike: the compiler would
+  // turn pow(I, 2.0) into I * I, which differs from pow in the last bit for
+  // some heat indices.
+  volatile double three = 3.0;
+  volatile double two = 2.0;
   const double a =
-      ((6.75e-07 * std::pow(heatIndex, 3.0) - 7.71e-05 * std::pow(heatIndex, 2.0)) + 0.0179 * heatIndex) + 0.49;
+      ((6.75e-07 * std::pow(heatIndex, three) - 7.71e-05 * std::pow(heatIndex, two)) + 0.0179 * heatIndex) + 0.49;
 
   for (int m = 1; m <= 12; ++m) {
     const double t = s.tmean[m];

@@ -94,11 +94,7 @@ bool TextInputStream::readRawLine(std::string& out) {
 }
 
 const std::string& TextInputStream::ReadLine() {
-  if (pendingBlank_ > 0) {
-    --pendingBlank_;
-    line_.clear();
-    return line_;
-  }
+  if (knownRecordLines_ > 0) --knownRecordLines_;
   if (haveLookahead_) {
     haveLookahead_ = false;
     line_.swap(lookahead_);
@@ -108,20 +104,39 @@ const std::string& TextInputStream::ReadLine() {
   return line_;
 }
 
-bool TextInputStream::Eof() { return pendingBlank_ == 0 && !haveLookahead_ && !fill(); }
+bool TextInputStream::Eof() { return !haveLookahead_ && !fill(); }
+
+void TextInputStream::seekTo(std::uint64_t offset) {
+  pos_ = end_ = 0;
+  atEnd_ = false;
+  consumed_ = offset;
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    readError_ = true;
+    atEnd_ = true;
+  }
+}
 
 bool TextInputStream::onlyBlankLinesLeft() {
-  if (haveLookahead_) return false;
-  // Lines already found blank stay counted; only their text is dropped, so
-  // a run of blank lines costs no memory.
+  if (haveLookahead_ || knownRecordLines_ > 0) return false;
+  const std::uint64_t start = consumed_;
+  std::uint64_t blanks = 0;
   while (readRawLine(lookahead_)) {
-    if (!IsBlank(lookahead_)) {
+    if (IsBlank(lookahead_)) {
+      ++blanks;
+      continue;
+    }
+    if (blanks == 0) {
       haveLookahead_ = true;
       return false;
     }
-    ++pendingBlank_;
+    // Blank lines followed by a record are records too, and keep their text:
+    // read them again from where they start. Only their count is kept, so a
+    // long run of blank lines costs no memory.
+    seekTo(start);
+    knownRecordLines_ = blanks + 1;
+    return false;
   }
-  return true;
+  return true;  // the end of the file, or a read error that fails the run
 }
 
 std::unique_ptr<TextOutputStream> TextOutputStream::createFile(const std::filesystem::path& target) {

@@ -60,8 +60,10 @@ class TextInputStream {
   bool atEnd_ = false;
   bool readError_ = false;
   std::string line_;
-  // Read-ahead made by onlyBlankLinesLeft: blank lines first, then one line.
-  std::uint64_t pendingBlank_ = 0;
+  void seekTo(std::uint64_t offset);
+  // Read-ahead made by onlyBlankLinesLeft: one line, or a count of lines
+  // known to hold a record, read again from the file.
+  std::uint64_t knownRecordLines_ = 0;
   bool haveLookahead_ = false;
   std::string lookahead_;
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "model/model.h"
+#include "platform/text.h"
 #include "run/driver.h"
 #include "run/run_state.h"
 
@@ -28,6 +29,19 @@ TEST(RunPet, EquatorHasTwelveHourDays) {
   EXPECT_EQ(s.PET[2], (raw * (28.0 / 30.0)) * 1.0);
   EXPECT_EQ(s.PET[4], raw);
   EXPECT_EQ(s.PET[0], 0.0);
+}
+
+TEST(RunPet, ExponentUsesTheLibraryPowForTheSquare) {
+  // A heat index for which pow(I, 2.0) and I * I differ in the last bit.
+  RunState s = stateWith(-17.59, 0.0);
+  const double t[13] = {0, 25.6, 27.662, 17.20, 17.600, 18.8, 14.74, 13.366, 15.7, 16.055, 17.93, 20.5, 23.025};
+  for (int m = 1; m <= 12; ++m) s.tmean[m] = t[m];
+  Run_pet(s);
+  volatile double two = 2.0;  // keeps the compiler from folding the library call
+  double I = 0.0;
+  for (int m = 1; m <= 12; ++m) I += std::pow(t[m] / 5.0, 1.514);
+  ASSERT_NE(std::pow(I, two), I * I);
+  EXPECT_EQ(Str(s.PET[1]), "139.56522760022867");  // from the independent reference
 }
 
 TEST(RunPet, HotMonthsUseTheQuadratic) {

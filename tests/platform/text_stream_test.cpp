@@ -57,13 +57,30 @@ TEST(TextInputStream, BlankLinesAtTheEndAreNotLeft) {
   ASSERT_TRUE(in);
   EXPECT_FALSE(in->onlyBlankLinesLeft());
   EXPECT_EQ(in->ReadLine(), "a");
-  // Blank lines before "b" are still there, in order.
+  // Blank lines before "b" are still there, in order, with their text.
   EXPECT_FALSE(in->onlyBlankLinesLeft());
   EXPECT_EQ(in->ReadLine(), "");
-  EXPECT_EQ(in->ReadLine(), "");
+  EXPECT_FALSE(in->onlyBlankLinesLeft());
+  EXPECT_EQ(in->ReadLine(), " \t");
   EXPECT_FALSE(in->onlyBlankLinesLeft());
   EXPECT_EQ(in->ReadLine(), "b");
   EXPECT_TRUE(in->onlyBlankLinesLeft());
+}
+
+TEST(TextInputStream, ManyBlankLinesBeforeARecord) {
+  test::TempDir dir;
+  std::string blanks;
+  for (int i = 0; i < 100000; ++i) blanks += (i % 2 ? " \r\n" : "\n");
+  auto in = TextInputStream::open(dir.write("f", blanks + "last\n\n"));
+  ASSERT_TRUE(in);
+  int lines = 0;
+  while (!in->onlyBlankLinesLeft()) {
+    const std::string& line = in->ReadLine();
+    EXPECT_EQ(line, lines == 100000 ? "last" : lines % 2 ? " " : "") << lines;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 100001);
+  EXPECT_TRUE(in->Eof());
 }
 
 TEST(TextInputStream, VeryLongLinesAreCappedNotFatal) {
