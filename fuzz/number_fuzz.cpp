@@ -24,7 +24,9 @@ std::string_view trimBlanks(std::string_view t) {
   return t;
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 locale_t cLocale() {
   static locale_t c = ::newlocale(LC_ALL_MASK, "C", nullptr);

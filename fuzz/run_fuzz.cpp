@@ -15,8 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -35,10 +35,10 @@ namespace {
 
 using vadoset::fuzz::check;
 
-const char* const kFcTexts[] = {"100", "1",   "0.999", "0",         "-5",         "abc",   "",   "1e9",
+const char* const kFcTexts[] = {"100",        "1",          "0.999", "0",     "-5",  "abc", "",   "1e9",
                                 "2147483647", "2147483648", " 150 ", "1.5e2", "nan", "inf", "50", "300.7"};
-const char* const kLatTexts[] = {"44.47", "-90", "90", "90.0001", "x",    "0",   "66.6", "-45.5",
-                                 " 1e1 ", "",    "-89.99", "12,5", "78.2", "-78.2", "nan", "60"};
+const char* const kLatTexts[] = {"44.47", "-90", "90",     "90.0001", "x",    "0",     "66.6", "-45.5",
+                                 " 1e1 ", "",    "-89.99", "12,5",    "78.2", "-78.2", "nan",  "60"};
 
 enum class OutputKind { Plain, Stdout, SameAsInput, Directory, MissingFolder, EarlierTable, FileAsFolder, Count };
 
@@ -123,30 +123,41 @@ RunResult runOnce(const RunInput& input, const vadoset::ParallelOptions* paralle
   st.tmeanFile = "temp.txt";
   std::set<std::string> expected = {"prec.txt", "temp.txt"};
   switch (kind) {
-    case OutputKind::Plain: st.outputFile = "out.txt"; break;
-    case OutputKind::Stdout: st.outputFile = "-"; break;
-    case OutputKind::SameAsInput: st.outputFile = st.carryover ? "temp.txt" : "prec.txt"; break;
+    case OutputKind::Plain:
+      st.outputFile = "out.txt";
+      break;
+    case OutputKind::Stdout:
+      st.outputFile = "-";
+      break;
+    case OutputKind::SameAsInput:
+      st.outputFile = st.carryover ? "temp.txt" : "prec.txt";
+      break;
     case OutputKind::Directory:
       fs::create_directory(dir / "sub");
       expected.insert("sub");
       st.outputFile = "sub";
       break;
-    case OutputKind::MissingFolder: st.outputFile = "missing/out.txt"; break;
+    case OutputKind::MissingFolder:
+      st.outputFile = "missing/out.txt";
+      break;
     case OutputKind::EarlierTable:
       writeFile(dir / "out.txt", kEarlier);
       expected.insert("out.txt");
       st.outputFile = "out.txt";
       break;
-    case OutputKind::FileAsFolder: st.outputFile = "prec.txt/out.txt"; break;
-    case OutputKind::Count: break;
+    case OutputKind::FileAsFolder:
+      st.outputFile = "prec.txt/out.txt";
+      break;
+    case OutputKind::Count:
+      break;
   }
   host.folder = dir.string();
 
   RunResult result;
   {
     vadoset::RunState state;
-    result.outcome = parallel != nullptr ? vadoset::runParallel(state, host, *parallel)
-                                         : vadoset::Main_loop(state, host);
+    result.outcome =
+        parallel != nullptr ? vadoset::runParallel(state, host, *parallel) : vadoset::Main_loop(state, host);
     result.carriedW = state.current_w;
     result.carriedWs = state.current_ws;
   }  // closes whatever the run left open
@@ -192,7 +203,9 @@ RunResult runOnce(const RunInput& input, const vadoset::ParallelOptions* paralle
   return result;
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds with warnings as errors, and runs every test.
+# Sets up what is missing, builds with warnings as errors, and runs every test;
+# then the core tests under the sanitizers, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,3 +8,12 @@ scripts/setup.sh
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
+
+# The core tests again under the address and undefined-behaviour sanitizers
+# (a debug build without the window).
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+
+# A short run of every fuzz target from its seed corpus.
+scripts/fuzz-smoke.sh 20

@@ -147,7 +147,9 @@ inline pid_t spawnCli(const std::vector<std::string>& args, const ProcessOptions
     if (options.fileSizeLimit != RLIM_INFINITY) {
       // Past the limit write() fails with EFBIG instead of the signal killing us.
       ::signal(SIGXFSZ, SIG_IGN);
-      struct rlimit lim {options.fileSizeLimit, options.fileSizeLimit};
+      struct rlimit lim {
+        options.fileSizeLimit, options.fileSizeLimit
+      };
       ::setrlimit(RLIMIT_FSIZE, &lim);
     }
     ::execv(argv[0], argv.data());

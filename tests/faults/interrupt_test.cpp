@@ -41,8 +41,8 @@ TEST(Interrupt, SigintKeepsTheCompleteRowsAndExitsWith130) {
   ASSERT_EQ(one.status, kExitOk) << one.err;
   const std::string wetValues = test::tableLines(one.out).at(1).substr(2);  // after "R0"
 
-  const std::vector<std::string> args = {"-t", t.string(), "-p", p.string(), "-o", out.string(),
-                                         "--field-capacity", fc, "--quiet"};
+  const std::vector<std::string> args = {"-t",         t.string(),         "-p", p.string(), "-o",
+                                         out.string(), "--field-capacity", fc,   "--quiet"};
   const fs::path errPath = scratch / "stderr.txt";
   pid_t pid = faults::spawnCli(args, {}, errPath);
   // The temporary table appears once the signal handler is in place and the

@@ -34,8 +34,8 @@ TEST(OutputFaults, TargetsThatCannotBeTakenAreRefusedAndNothingIsTouched) {
   // A device node of our own, like /dev/null; only root may make one.
   const bool haveDevice = ::mknod((f.dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
 
-  const std::vector<fs::path> watched = {f.prec, f.temp, f.table, plainFile, f.dir / "link.txt", f.dir / "hard.txt",
-                                         f.dir / "fifo", f.dir / "sub"};
+  const std::vector<fs::path> watched = {
+      f.prec, f.temp, f.table, plainFile, f.dir / "link.txt", f.dir / "hard.txt", f.dir / "fifo", f.dir / "sub"};
   std::vector<FileState> before;
   for (const fs::path& p : watched) before.push_back(snapshot(p));
   const FileState deviceBefore = snapshot(f.dir / "null");
