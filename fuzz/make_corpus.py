@@ -91,7 +91,7 @@ def record_seeds():
         "short_and_missing",
         record_header(beta=2, lat_byte=0)
         + hprec[1][:40] + b"\n" + htemp[1] + b"\n"
-        + hprec[2].replace(b"  85", b"-9999"[:4], 1) + b"\n" + htemp[2][:60] + b"\n",
+        + hprec[2].replace(b"   85", b"-9999", 1) + b"\n" + htemp[2][:60] + b"\n",
     )
 
 

@@ -3,6 +3,7 @@
 // signs, points and exponent letters, both must agree on whether it is a
 // number and on its value, except that a value beyond the double range is no
 // number at all.
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
+#include "platform/double_text.h"
 #include "platform/text.h"
 
 namespace {
@@ -53,11 +55,19 @@ void checkAgainstStrtod(std::string_view text) {
   }
 }
 
-// Str must give the shortest text, which reads back as the same bits.
+// Str must give the shortest text, which reads back as the same bits; the
+// table's own formatter must write exactly what std::to_chars writes.
 void checkStr(double d) {
   char buf[vadoset::kStrBufferSize + 8];
   std::size_t n = vadoset::StrTo(d, buf);
   check(n > 0 && n <= vadoset::kStrBufferSize, "Str's text is longer than its buffer");
+  char ref[64];
+  const std::size_t refLength = static_cast<std::size_t>(std::to_chars(ref, ref + sizeof ref, d).ptr - ref);
+  char fast[64];
+  const std::size_t fastLength = vadoset::shortestDoubleText(d, fast);
+  check(fastLength <= vadoset::kStrBufferSize, "shortestDoubleText wrote more than its buffer");
+  check(std::string_view(fast, fastLength) == std::string_view(ref, refLength),
+        "shortestDoubleText differs from std::to_chars", std::string_view(ref, refLength));
   if (!std::isfinite(d)) return;
   std::optional<double> back = vadoset::ParseNumber(std::string_view(buf, n));
   check(back.has_value() && sameBits(*back, d), "Str's text does not read back", std::string_view(buf, n));
