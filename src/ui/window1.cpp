@@ -1,0 +1,299 @@
+#include "ui/window1.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <exception>
+#include <future>
+#include <memory>
+#include <system_error>
+
+#include "ui/dialogs.h"
+
+namespace vadoset {
+
+namespace {
+
+constexpr int kWidth = 302;
+constexpr int kHeight = 349;
+constexpr int kCounterIntervalMs = 50;
+
+// The layout was drawn at 72 dots per inch, where a 12-point font is 12
+// pixels high. Sizing the fonts in pixels keeps the texts in proportion with
+// the controls at any screen resolution.
+QFont fontOfSize(int pixels) {
+  QFont f;
+  f.setPixelSize(pixels);
+  return f;
+}
+
+template <typename W>
+W* place(W* widget, const char* name, int left, int top, int width, int height, int fontPixels = 0) {
+  widget->setObjectName(QLatin1String(name));
+  widget->setGeometry(left, top, width, height);
+  if (fontPixels > 0) widget->setFont(fontOfSize(fontPixels));
+  return widget;
+}
+
+QLineEdit* editField(QWidget* parent, const char* name, int left, int top, int width, const char* text) {
+  auto* field = place(new QLineEdit(QString::fromUtf8(text), parent), name, left, top, width, 22, 12);
+  field->setFrame(true);
+  return field;
+}
+
+QLabel* label(QWidget* parent, const char* name, int left, int top, int width, int height, const char* text,
+              int fontPixels) {
+  return place(new QLabel(QString::fromUtf8(text), parent), name, left, top, width, height, fontPixels);
+}
+
+QString fromStd(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+Window1::Window1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs_(dialogs) {
+  setWindowTitle(QStringLiteral("Vadoset"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  createControls();
+  // The content area has a fixed size; a menu bar inside the window (where
+  // the platform puts it there) adds its own height on top.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  const unsigned cores = std::thread::hardware_concurrency();
+  parallel_.threads = cores == 0 ? 1 : static_cast<int>(cores);
+
+  counterTimer_.setInterval(kCounterIntervalMs);
+  connect(&counterTimer_, &QTimer::timeout, this, &Window1::syncCounter);
+}
+
+Window1::~Window1() {
+  if (worker_.joinable()) {
+    // The run may be waiting for an answer from this thread: tell it that
+    // none will come, then let it stop after the record in hand.
+    shuttingDown_.store(true);
+    stop_.store(true);
+    worker_.join();
+  }
+}
+
+void Window1::createControls() {
+  auto* content = new QWidget(this);
+  content->setObjectName(QStringLiteral("content"));
+  content->setFixedSize(kWidth, kHeight);
+  setCentralWidget(content);
+
+  // Creation order is the stacking order: a later control lies on top.
+  Run_Main = place(new QPushButton(QStringLiteral("Run"), content), "Run_Main", 30, 261, 69, 20, 12);
+  Stop_run = place(new QPushButton(QStringLiteral("Stop"), content), "Stop_run", 30, 294, 69, 20, 12);
+  for (QPushButton* b : {Run_Main, Stop_run}) {
+    b->setAutoDefault(false);
+    b->setDefault(false);
+  }
+  counter = place(new QLineEdit(content), "counter", 150, 274, 124, 22, 12);
+  counter->setReadOnly(true);
+  counter->setFrame(true);
+  label(content, "StaticText1", 150, 255, 100, 20, "Rows completed", 12);
+  label(content, "StaticText3", 13, 35, 159, 20, "Temperature data file", 12);
+  label(content, "StaticText4", 13, 62, 159, 20, "Precipitation data file", 12);
+  QLabel* latitudeLabel =
+      label(content, "StaticText5", 13, 98, 159, 34, "Latitude (decimal degrees)\n(For HCN data only)", 12);
+  // Two lines, broken where the text says and nowhere else.
+  latitudeLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  latitudeLabel->setWordWrap(false);
+  label(content, "StaticText6", 13, 132, 159, 20, "Field capacity (mm)", 12);
+  tmean_field = editField(content, "tmean_field", 146, 34, 128, "allsites_temp.txt");
+  precip_field = editField(content, "precip_field", 146, 61, 128, "allsites_prec.txt");
+  lat_field = editField(content, "lat_field", 177, 97, 97, "44.47");
+  fc_field = editField(content, "fc_field", 177, 131, 97, "100");
+
+  auto* separator1 = place(new QFrame(content), "Separator1", 13, 86, 261, 4);
+  separator1->setFrameShape(QFrame::HLine);
+  separator1->setFrameShadow(QFrame::Sunken);
+  auto* separator2 = place(new QFrame(content), "Separator2", 13, 214, 261, 1);
+  separator2->setFrameShape(QFrame::HLine);
+  separator2->setFrameShadow(QFrame::Plain);
+  separator2->setLineWidth(1);
+
+  label(content, "StaticText11", 42, 227, 100, 20, "Output data file", 12);
+  output_field = editField(content, "output_field", 146, 227, 128, "output.txt");
+  label(content, "StaticText12", 16, 6, 100, 20, "Input format:", 0);
+  Format_popup = place(new QComboBox(content), "Format_popup", 111, 5, 163, 20);
+  Format_popup->addItems({QStringLiteral("Tab delimited"), QStringLiteral("HCN data file")});
+  Format_popup->setCurrentIndex(0);
+  label(content, "StaticText13", 13, 157, 197, 20, "Declining availability function", 0);
+  Beta_popup = place(new QComboBox(content), "Beta_popup", 207, 157, 67, 20);
+  for (char c = 'A'; c <= 'H'; ++c) Beta_popup->addItem(QString(QLatin1Char(c)));
+  Beta_popup->setCurrentIndex(6);
+  Carryover_box = place(new QCheckBox(QStringLiteral("Carryover soil water from Dec to Jan"), content), "Carryover_box",
+                        13, 186, 252, 20);
+  Carryover_box->setChecked(false);
+
+  connect(Run_Main, &QPushButton::clicked, this, &Window1::Run_Main_Action);
+  connect(Stop_run, &QPushButton::clicked, this, &Window1::Stop_run_Action);
+  // Stop does something only while a run goes.
+  Stop_run->setEnabled(false);
+}
+
+Settings Window1::readControls() const {
+  Settings s;
+  s.tmeanFile = tmean_field->text().toStdString();
+  s.precipFile = precip_field->text().toStdString();
+  s.latText = lat_field->text().toStdString();
+  s.fcText = fc_field->text().toStdString();
+  s.outputFile = output_field->text().toStdString();
+  s.format = Format_popup->currentIndex();
+  s.beta = Beta_popup->currentIndex();
+  s.carryover = Carryover_box->isChecked();
+  return s;
+}
+
+void Window1::setRunning(bool running) {
+  running_ = running;
+  for (QWidget* w : std::initializer_list<QWidget*>{Run_Main, tmean_field, precip_field, lat_field, fc_field,
+                                                    output_field, Format_popup, Beta_popup, Carryover_box})
+    w->setEnabled(!running);
+  Stop_run->setEnabled(running);
+}
+
+void Window1::Run_Main_Action() {
+  // A press while a run goes would share the run state and its streams.
+  if (running_ || worker_.joinable()) return;
+  // The settings are taken once, before the run, and cannot change during it.
+  runSettings_ = readControls();
+  stop_.store(false);
+  setRunning(true);
+  counterTimer_.start();
+  try {
+    worker_ = std::thread([this, parallel = parallel_] { runOnWorker(parallel); });
+  } catch (const std::system_error& e) {
+    counterTimer_.stop();
+    setRunning(false);
+    dialogs_.showMessage(this, QStringLiteral("The run could not be started: %1").arg(QString::fromUtf8(e.what())));
+  }
+}
+
+void Window1::runOnWorker(const ParallelOptions& parallel) {
+  RunOutcome outcome = RunOutcome::NotStarted;
+  std::string failure;
+  try {
+    outcome = runParallel(state_, *this, parallel);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = "unknown error";
+  }
+  if (!failure.empty()) {
+    // Nothing half-written is left behind, and no input stays open.
+    if (state_.aet_out) state_.aet_out->abandon();
+    if (state_.precip_data) state_.precip_data->Close();
+    if (state_.tmean_data) state_.tmean_data->Close();
+    outcome = RunOutcome::OutputFailed;
+    failure = "The run stopped because of an error: " + failure;
+  }
+  QMetaObject::invokeMethod(
+      this, [this, outcome, failure] { finishRun(outcome, failure); }, Qt::QueuedConnection);
+}
+
+void Window1::finishRun(RunOutcome outcome, const std::string& failure) {
+  if (worker_.joinable()) worker_.join();
+  counterTimer_.stop();
+  syncCounter();  // the final count is always shown
+  setRunning(false);
+  if (!failure.empty()) dialogs_.showMessage(this, fromStd(failure));
+  emit runFinished(outcome);
+  if (closePending_) {
+    closePending_ = false;
+    close();
+  }
+}
+
+void Window1::Stop_run_Action() {
+  if (running_) stop_.store(true);
+}
+
+void Window1::About_Action() {
+  if (aboutAction_) aboutAction_();
+}
+
+void Window1::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    // Keep the rows written so far: stop after the record in hand, then close.
+    stop_.store(true);
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+void Window1::syncCounter() {
+  QString text;
+  {
+    std::lock_guard<std::mutex> lock(counterMutex_);
+    if (counterVersion_ == shownVersion_) return;
+    shownVersion_ = counterVersion_;
+    text = QString::fromUtf8(counterText_.data(), static_cast<qsizetype>(counterText_.size()));
+  }
+  counter->setText(text);
+}
+
+// Runs f on the GUI thread and waits for its result. If the window is being
+// destroyed meanwhile, gives `cancelled` instead of waiting for ever.
+template <typename R, typename F>
+R Window1::callOnGui(R cancelled, F&& f) {
+  auto promise = std::make_shared<std::promise<R>>();
+  std::future<R> future = promise->get_future();
+  QMetaObject::invokeMethod(
+      this,
+      [this, promise, fn = std::forward<F>(f)]() mutable {
+        // What the run showed so far is on screen before any dialog.
+        syncCounter();
+        try {
+          promise->set_value(fn());
+        } catch (...) {
+          promise->set_exception(std::current_exception());
+        }
+      },
+      Qt::QueuedConnection);
+  while (future.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+    if (shuttingDown_.load()) return cancelled;
+  }
+  return future.get();
+}
+
+Settings Window1::settings() {
+  return runSettings_;
+}
+
+std::optional<std::string> Window1::selectFolder(std::string_view prompt, std::string_view actionButton) {
+  using Answer = std::optional<std::string>;
+  return callOnGui<Answer>(std::nullopt, [this, p = fromStd(prompt), b = fromStd(actionButton)]() -> Answer {
+    std::optional<QString> folder = dialogs_.selectFolder(this, p, b);
+    if (!folder) return std::nullopt;
+    return QFile::encodeName(*folder).toStdString();
+  });
+}
+
+void Window1::showMessage(std::string_view text) {
+  callOnGui<bool>(false, [this, t = fromStd(text)] {
+    dialogs_.showMessage(this, t);
+    return true;
+  });
+}
+
+void Window1::setCounter(std::string_view text) {
+  // Once per record: no allocation (short texts), no signal, no event.
+  std::lock_guard<std::mutex> lock(counterMutex_);
+  counterText_.assign(text);
+  ++counterVersion_;
+}
+
+}  // namespace vadoset
