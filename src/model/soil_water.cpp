@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "model/model.h"
@@ -12,6 +13,11 @@ namespace {
 struct PassTotals {
   double melt = 0.0;
   double snowfall = 0.0;
+  // Function A only, for neverSettles: whether any day reached field
+  // capacity, the sum of the days' |balance|, and the largest |w| of the pass.
+  bool reachedCapacity = false;
+  double absBalance = 0.0;
+  double maxAbsW = 0.0;
 };
 
 // One pass over the 365-day year from w[0], ws[0]; fills w, ws, E, Surplus.
@@ -28,6 +34,7 @@ PassTotals onePass(RunState& s, double fc, const ExpConstants& k) {
   // one day to the next. The arrays still receive every day.
   double wPrev = w[0];
   double wsPrev = ws[0];
+  if constexpr (Variant == 0) year.maxAbsW = std::abs(wPrev);
   for (int m = 1; m <= 12; ++m) {
     const double T = s.tmean[m];
     const int days = s.dm[m];
@@ -77,6 +84,11 @@ PassTotals onePass(RunState& s, double fc, const ExpConstants& k) {
       if (fc < wk) {
         daySurplus = wk - fc;
         wk = fc;
+        if constexpr (Variant == 0) year.reachedCapacity = true;
+      }
+      if constexpr (Variant == 0) {
+        year.absBalance += std::abs(balance);
+        year.maxAbsW = std::max(year.maxAbsW, std::abs(wk));
       }
       w[kday] = wk;
       wPrev = wk;
@@ -92,6 +104,35 @@ PassTotals onePass(RunState& s, double fc, const ExpConstants& k) {
     s.Surplus[m] = monthSurplus;
   }
   return year;
+}
+
+// Function A draws the whole shortfall of a deficit day, so nothing bounds
+// the soil water below: a spun-up year whose water input falls short of its
+// PET by 1 mm or more loses water in every pass and ends null at the pass
+// limit, 1002 passes later. After one pass it can be known that the year will
+// never settle, when all of these hold:
+//  1. The snowpack ended the pass exactly (bit for bit) where it started. The
+//     snowpack does not depend on the soil water, so every later pass repeats
+//     this pass's snow and melt, and so the same daily balances b_k.
+//  2. No day reached field capacity. With availability 1 a day computes
+//     w_k = fl(w_{k-1} + b_k), and rounding is monotone, so a pass that
+//     starts lower stays at or below this one day by day: it reaches field
+//     capacity on no day either, and is the same chain of 365 additions.
+//  3. The pass lost at least 1 mm by a margin that covers rounding. The exact
+//     sum B of the b_k is the same in every pass, and a pass's computed
+//     change differs from B by at most 365 roundings of numbers no larger
+//     than M, where M bounds |w| over every pass up to the limit: |w| grows
+//     by at most sum |b_k| per pass. So every later pass also loses 1 mm or
+//     more, its start keeps falling, and |w[365] - w[0]| < 1 never holds.
+// Such a record ends null (by the snow rule or the pass limit) with the
+// carried state untouched, which is what ending it now gives.
+bool neverSettles(const PassTotals& year, double w0, double w365, double ws0, double ws365) {
+  if (year.reachedCapacity || ws365 != ws0) return false;
+  const double change = w365 - w0;
+  const double bound = year.maxAbsW + 1003.0 * (year.absBalance * 1.001 + 1.0);
+  if (!std::isfinite(change) || !std::isfinite(bound)) return false;
+  const double rounding = 2.0 * 366.0 * 0x1p-53 * bound;  // one pass, doubled for slack
+  return change <= -1.0 - 4.0 * rounding - 1e-9;
 }
 
 template <int Variant>
@@ -135,6 +176,13 @@ void runModel(RunState& s, Host* host) {
         s.nullcell = 1;
         s.year_one = false;
         return;
+      }
+      if constexpr (Variant == 0) {
+        if (!s.exhaustiveSpinUp && neverSettles(year, w[0], w[365], ws[0], ws[365])) {
+          s.nullcell = 1;
+          s.year_one = false;
+          return;
+        }
       }
       w[0] = w[365];
       ws[0] = ws[365];

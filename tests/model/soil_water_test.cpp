@@ -61,6 +61,7 @@ TEST(SpinUp, GrowingSnowpackEndsAfterThreePassesAsNull) {
 TEST(SpinUp, ADryingSoilStopsAtThePassLimit) {
   // Curve A draws every shortfall in full: the soil loses water every pass.
   RunState s = uniformYear(20.0, 10, 100.0, 0);
+  s.exhaustiveSpinUp = true;  // no early end: every pass up to the limit
   EXPECT_EQ(passesOf(s), 1002);
   EXPECT_EQ(s.nullcell, 1);
   EXPECT_FALSE(s.year_one);
