@@ -33,7 +33,7 @@ fi
 build=build/bench
 data=build/bench-data
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVADOSET_BUILD_BENCH=ON \
-  -DVADOSET_BUILD_GUI=OFF -DVADOSET_BUILD_TESTS=OFF >/dev/null
+  -DVADOSET_BUILD_GUI=ON -DVADOSET_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 >/dev/null
 cli="$build/bin/vadoset-cli"
 only="$build/bin/vadoset-compute-only"
@@ -111,6 +111,25 @@ scenario "Function G, 100k records, carry-over" 100k tab --function G --carryove
 scenario "Function G, 100k HCN records" hcn100k hcn --function G
 scenario "Function D, 100k records" 100k tab --function D
 scenario "Function A, 100k records" 100k tab --function A
+
+# The window against the command line, same input, same number of threads.
+window="$build/bin/vadoset-window-bench"
+if [ -x "$window" ]; then
+  echo "### Window against vadoset-cli, function G, 100k records"
+  echo
+  echo "| threads | CLI wall s | window wall s | window throughput / CLI |"
+  echo "|---|---|---|---|"
+  for t in 1 2; do
+    whole 100k tab "$t" --function G
+    win=$(QT_QPA_PLATFORM=offscreen "$window" "$PWD/$data" 100k_temp.txt 100k_prec.txt --function G \
+      --threads "$t" --repeat "$runs" 2>/dev/null | sed -n 's/^median_seconds=//p')
+    awk -v t="$t" -v c="$wh_secs" -v w="$win" 'BEGIN { printf "| %s | %.3f | %.3f | %.0f%% |\n", t, c, w, 100 * c / w }'
+  done
+  echo
+else
+  echo "(The window is not built here: no window figures.)"
+  echo
+fi
 
 if ((!quick)); then
   echo "### Function G, 1M records (memory)"
