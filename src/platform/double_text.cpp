@@ -287,12 +287,12 @@ std::size_t shortestDoubleText(double value, char* buf) {
       std::memset(p + n, '0', static_cast<std::size_t>(d.exponent));
       p += n + d.exponent;
     } else if (lead >= 0) {
-      // The point falls inside the digits.
-      const int after = -d.exponent;
-      const U64 whole10 = d.digits / kPow10[after];
-      writeDigits(whole10, lead + 1, p + lead + 1);
+      // The point falls inside the digits: write them one place to the
+      // right, then move the few digits before the point back (a short loop
+      // is cheaper here than a division or a call).
+      writeDigits(d.digits, n, p + n + 1);
+      for (int i = 0; i <= lead; ++i) p[i] = p[i + 1];
       p[lead + 1] = '.';
-      writeDigits(d.digits - whole10 * kPow10[after], after, p + n + 1);
       p += n + 1;
     } else {
       const int zeros = -lead - 1;
