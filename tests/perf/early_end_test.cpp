@@ -22,7 +22,7 @@ TEST(EarlyEndOfSpinUp, SameOutcomeAsTheFullComputation) {
   std::mt19937_64 rng(1234);
   auto uniform = [&](double a, double b) { return a + (b - a) * static_cast<double>(rng() >> 11) * 0x1p-53; };
   int endedEarly = 0, converged = 0, nullRows = 0;
-  const int records = 2000;
+  const int records = 1200;
   for (int i = 0; i < records; ++i) {
     // The record, drawn once and put into both run states.
     const int format = i % 5 == 0 ? 1 : 0;
@@ -92,7 +92,7 @@ TEST(EarlyEndOfSpinUp, SameOutcomeAsTheFullComputation) {
 // wet season of the first passes only.
 TEST(EarlyEndOfSpinUp, SameOutcomeAroundALossOfOneMillimetre) {
   int endedEarly = 0, converged = 0;
-  const int steps = 600;
+  const int steps = 300;
   for (bool seasonal : {false, true}) {
     for (int i = 0; i <= steps; ++i) {
       const double loss = 0.7 + 0.6 * i / steps;  // mm a year
