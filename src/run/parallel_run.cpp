@@ -84,7 +84,7 @@ void copyRunSettings(RunState& to, const RunState& from) {
 
 class Engine {
  public:
-  Engine(const ParallelOptions& o) : options_(o), ring_(o.batchesInFlight < 2 ? 2 : o.batchesInFlight) {}
+  explicit Engine(const ParallelOptions& o) : options_(o), ring_(o.batchesInFlight < 2 ? 2 : o.batchesInFlight) {}
   ~Engine() { shutdown(); }
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
