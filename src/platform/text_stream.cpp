@@ -140,8 +140,13 @@ bool TextInputStream::onlyBlankLinesLeft() {
 }
 
 std::unique_ptr<TextOutputStream> TextOutputStream::createFile(const std::filesystem::path& target) {
-  std::string tmpl = (target.parent_path() / ("." + target.filename().string() + ".partXXXXXX")).string();
   if (target.filename().empty()) return nullptr;
+  // The temporary name is the target's with a dot before and a suffix after,
+  // cut short so that it stays within the 255 bytes a file name may have.
+  constexpr std::size_t kNameMax = 255;
+  constexpr std::string_view kSuffix = ".partXXXXXX";
+  std::string name = target.filename().string().substr(0, kNameMax - 1 - kSuffix.size());
+  std::string tmpl = (target.parent_path() / ("." + name + std::string(kSuffix))).string();
   // The finished table replaces its target by a rename, which would put a
   // regular file in the place of a FIFO or a device (for root, even in the
   // place of /dev/null). Only a regular file, or nothing, may be replaced.

@@ -118,6 +118,16 @@ TEST(TextOutputStream, AbandonLeavesTheEarlierFileAlone) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+TEST(TextOutputStream, TheLongestFileNameCanStillBeWritten) {
+  test::TempDir dir;
+  const std::string name(255, 'n');
+  auto out = TextOutputStream::createFile(dir / name);
+  ASSERT_TRUE(out);
+  out->Write("x");
+  EXPECT_TRUE(out->commit());
+  EXPECT_EQ(test::readFile(dir / name), "x");
+}
+
 TEST(TextOutputStream, CannotCreateInAMissingFolder) {
   test::TempDir dir;
   EXPECT_FALSE(TextOutputStream::createFile(dir / "no" / "out.txt"));
