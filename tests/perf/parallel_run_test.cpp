@@ -394,6 +394,15 @@ TEST_F(CliThreads, TableIsTheSameForEveryThreadCount) {
     extra.resize(extra.size() - 2);
     ASSERT_EQ(cli(extra, "default.txt"), kExitOk) << err_;
     EXPECT_TRUE(test::readFile(dir_ / "default.txt") == one);
+    // Standard output takes the same bytes.
+    for (const char* n : {"1", "3"}) {
+      std::vector<std::string> args = {"-t", (dir_ / "t.txt").string(), "-p", (dir_ / "p.txt").string(), "-o", "-",
+                                       "--quiet", "--threads", n};
+      if (*carry) args.emplace_back(carry);
+      std::ostringstream out, err;
+      ASSERT_EQ(runCli(args, out, err), kExitOk) << err.str();
+      EXPECT_TRUE(out.str() == one) << "standard output, " << n << " threads " << carry;
+    }
   }
 }
 
