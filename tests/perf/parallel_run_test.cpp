@@ -32,7 +32,7 @@ class InputMaker {
  public:
   explicit InputMaker(std::uint64_t seed) : rng_(seed) {}
 
-  Inputs make(int records, bool hcn, bool specialStart) {
+  Inputs make(int records, bool hcn, bool trickyStart) {
     Inputs in;
     if (hcn) {
       in.precip = "HCN precipitation, tenths of a millimetre\n";
@@ -51,7 +51,7 @@ class InputMaker {
         t[m] = mean - (lat < 0 ? -amplitude : amplitude) * season + uniform(-2.0, 2.0);
         p[m] = wet * uniform(0.0, 2.0);
       }
-      if (specialStart && i == 1) {
+      if (trickyStart && i == 1) {
         // Perennial snow: the first computed record of the run ends null.
         for (int m = 0; m < 12; ++m) t[m] = -20.0, p[m] = 60.0;
       }
@@ -62,7 +62,7 @@ class InputMaker {
       }
       std::string latText = fixed(lat);
       int fault = static_cast<int>(rng_() % 30);
-      if (specialStart && i == 0) fault = 0;
+      if (trickyStart && i == 0) fault = 0;
       const int month = static_cast<int>(rng_() % 12);
       bool shortLine = false;
       switch (fault) {
