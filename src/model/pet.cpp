@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "model/model.h"
 #include "run/run_state.h"
@@ -23,20 +25,29 @@ double clampedAcos(double x) { return std::acos(std::clamp(x, -1.0, 1.0)); }
 
 void Run_pet(RunState& s) {
   const bool hcn = s.settings.format == 1;
-  MonthArray<double> dayLength{};
+  // The day lengths depend on the latitude alone. Every record of an HCN run
+  // and every year of one site share theirs, so the last record's are kept
+  // (the same latitude, bit for bit, gives the same day lengths).
+  const auto latitudeBits = std::bit_cast<std::uint64_t>(s.latitude);
+  const bool sameLatitude = s.dayLengthValid && s.dayLengthLatitudeBits == latitudeBits;
+  MonthArray<double>& dayLength = s.dayLength;
   double heatIndex = 0.0;
 
   for (int m = 1; m <= 12; ++m) {
     // HCN files store tenths of a degree.
     if (hcn) s.tmean[m] = s.tmean[m] / 10.0;
-    const double d = kDeclination[m];
-    const double latRad = (s.latitude * kPi) / 180.0;
-    const double sn = std::sin(latRad) * std::sin(d);
-    const double cs = std::cos(latRad) * std::cos(d);
-    const double x = sn / cs;
-    dayLength[m] = 24.0 - 7.639437268410976 * clampedAcos(x);
+    if (!sameLatitude) {
+      const double d = kDeclination[m];
+      const double latRad = (s.latitude * kPi) / 180.0;
+      const double sn = std::sin(latRad) * std::sin(d);
+      const double cs = std::cos(latRad) * std::cos(d);
+      const double x = sn / cs;
+      dayLength[m] = 24.0 - 7.639437268410976 * clampedAcos(x);
+    }
     if (s.tmean[m] > 0.0) heatIndex += std::pow(s.tmean[m] / 5.0, 1.514);
   }
+  s.dayLengthValid = true;
+  s.dayLengthLatitudeBits = latitudeBits;
 
   // The library's pow for the cube and the square alike: the compiler would
   // turn pow(I, 2.0) into I * I, which differs from pow in the last bit for

@@ -50,6 +50,11 @@ struct RunState {
   // Passes of the year that the last Run_model call took (for timing and
   // tests; nothing in a run reads it).
   std::int32_t passes = 0;
+  // Day lengths of the last record's latitude, reused by Run_pet while the
+  // latitude stays the same.
+  MonthArray<double> dayLength{};
+  std::uint64_t dayLengthLatitudeBits = 0;
+  bool dayLengthValid = false;
   // Tests only: spin up every record to its end, without the early end of a
   // year that provably never settles. The table is the same either way.
   bool exhaustiveSpinUp = false;
