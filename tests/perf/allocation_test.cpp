@@ -78,7 +78,10 @@ long allocationsOfRun(int n, bool hcn, bool carryover, int threads) {
 // computing threads a few per-run allocations (a thread's copy of the
 // settings, made when it first gets work) depend on the scheduling.
 TEST(Allocations, NonePerRecord) {
-  allocationsOfRun(300, false, false, 2);  // one-time set-ups of the program
+  // One-time set-ups of the program (static tables, the first thread's
+  // start-up) are not per record.
+  for (int threads : {1, 2})
+    for (bool hcn : {false, true}) allocationsOfRun(300, hcn, true, threads);
   for (int threads : {1, 2}) {
     for (bool hcn : {false, true}) {
       for (bool carryover : {false, true}) {
