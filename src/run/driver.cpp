@@ -55,35 +55,50 @@ bool Close_files(RunState& s) {
   return ok;
 }
 
-namespace {
-
 void abandonRun(RunState& s) {
   if (s.aet_out) s.aet_out->abandon();
   if (s.precip_data) s.precip_data->Close();
   if (s.tmean_data) s.tmean_data->Close();
 }
 
-std::string outputName(const RunState& s) {
-  return pathInFolder("", s.settings.outputFile).filename().string();
+std::string outputFailedMessage(const RunState& s) {
+  return "The output file " + pathInFolder("", s.settings.outputFile).filename().string() + " could not be written.";
 }
 
-}  // namespace
-
-RunOutcome Main_loop(RunState& s, Host& host) {
+std::optional<RunOutcome> openRun(RunState& s, Host& host) {
   s.settings = host.settings();
   s.aet_out.reset();
   if (Open_files(s, host) != 1) return RunOutcome::NotStarted;
-
   fillDaysPerMonth(s);
-  std::int32_t count = 1;
   OutputOpen opened = write_out(s, host);
   if (opened != OutputOpen::Open) {
     abandonRun(s);
     return opened == OutputOpen::Cancelled ? RunOutcome::OutputCancelled : RunOutcome::OutputFailed;
   }
   s.carryover = s.settings.carryover;
+  return std::nullopt;
+}
 
-  const std::string failedMessage = "The output file " + outputName(s) + " could not be written.";
+RunOutcome finishRun(RunState& s, Host& host, bool stopped) {
+  // A read error ended an input early: the table would lack the records
+  // after it.
+  if (inputReadFailed(s)) {
+    const std::string& name = s.precip_data->readFailed() ? s.settings.precipFile : s.settings.tmeanFile;
+    abandonRun(s);
+    host.showMessage("The file " + pathInFolder("", name).filename().string() + " could not be read.");
+    return RunOutcome::OutputFailed;
+  }
+  if (!Close_files(s)) {
+    host.showMessage(outputFailedMessage(s));
+    return RunOutcome::OutputFailed;
+  }
+  return stopped ? RunOutcome::Stopped : RunOutcome::Completed;
+}
+
+RunOutcome Main_loop(RunState& s, Host& host) {
+  if (std::optional<RunOutcome> ended = openRun(s, host)) return *ended;
+
+  std::int32_t count = 1;
   Progress progress;
   progress.precipBytesTotal = s.precip_data->size();
   bool stopped = false;
@@ -103,7 +118,7 @@ RunOutcome Main_loop(RunState& s, Host& host) {
     write_files(s);
     if (s.aet_out->failed()) {
       abandonRun(s);
-      host.showMessage(failedMessage);
+      host.showMessage(outputFailedMessage(s));
       return RunOutcome::OutputFailed;
     }
     host.setCounter(std::string_view(counterText, StrTo(static_cast<double>(count), counterText)));
@@ -113,18 +128,7 @@ RunOutcome Main_loop(RunState& s, Host& host) {
     ++count;
     host.backgroundTask();
   }
-
-  if (inputReadFailed(s)) {
-    const std::string& name = s.precip_data->readFailed() ? s.settings.precipFile : s.settings.tmeanFile;
-    abandonRun(s);
-    host.showMessage("The file " + pathInFolder("", name).filename().string() + " could not be read.");
-    return RunOutcome::OutputFailed;
-  }
-  if (!Close_files(s)) {
-    host.showMessage(failedMessage);
-    return RunOutcome::OutputFailed;
-  }
-  return stopped ? RunOutcome::Stopped : RunOutcome::Completed;
+  return finishRun(s, host, stopped);
 }
 
 }  // namespace vadoset

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace vadoset {
 
@@ -22,6 +24,23 @@ enum class RunOutcome {
 /// when the run starts; the run state's carried soil water survives from
 /// one run to the next.
 RunOutcome Main_loop(RunState& s, Host& host);
+
+/// The opening of every run, whichever engine computes it: settings from the
+/// host, Open_files, the days per month, write_out and the carry-over flag.
+/// Gives nothing when the records may be read, or the outcome the run
+/// ended with.
+std::optional<RunOutcome> openRun(RunState& s, Host& host);
+
+/// The end of every run once its rows are written: an input that met a read
+/// error ("The file NAME could not be read.") or a table that cannot be
+/// committed fails the run and leaves nothing behind.
+RunOutcome finishRun(RunState& s, Host& host, bool stopped);
+
+/// Drops a failed run's table and closes its inputs.
+void abandonRun(RunState& s);
+
+/// "The output file NAME could not be written." for the run's table.
+std::string outputFailedMessage(const RunState& s);
 
 /// Closes both inputs and commits the table. False when the table could not
 /// be finished, in which case any earlier file at its path is untouched; an

@@ -317,29 +317,9 @@ bool Engine::waitUntilDone(Batch& b, Host& host) {
   }
 }
 
-void abandonRun(RunState& s) {
-  if (s.aet_out) s.aet_out->abandon();
-  if (s.precip_data) s.precip_data->Close();
-  if (s.tmean_data) s.tmean_data->Close();
-}
-
 RunOutcome Engine::run(RunState& s, Host& host) {
-  s.settings = host.settings();
-  s.aet_out.reset();
-  if (Open_files(s, host) != 1) return RunOutcome::NotStarted;
-
-  fillDaysPerMonth(s);
+  if (std::optional<RunOutcome> ended = openRun(s, host)) return *ended;
   std::int32_t count = 1;
-  OutputOpen opened = write_out(s, host);
-  if (opened != OutputOpen::Open) {
-    abandonRun(s);
-    return opened == OutputOpen::Cancelled ? RunOutcome::OutputCancelled : RunOutcome::OutputFailed;
-  }
-  s.carryover = s.settings.carryover;
-
-  const std::string failedMessage = "The output file " +
-                                    pathInFolder("", s.settings.outputFile).filename().string() +
-                                    " could not be written.";
   {
     std::lock_guard<std::mutex> lock(mu_);
     carry_ = s.carryover;
@@ -420,7 +400,7 @@ RunOutcome Engine::run(RunState& s, Host& host) {
       if (out.failed()) {
         shutdown();
         abandonRun(s);
-        host.showMessage(failedMessage);
+        host.showMessage(outputFailedMessage(s));
         return RunOutcome::OutputFailed;
       }
       host.setCounter(std::string_view(counterText, StrTo(static_cast<double>(count), counterText)));
@@ -438,19 +418,7 @@ RunOutcome Engine::run(RunState& s, Host& host) {
   }
 
   shutdown();
-  // A read error ended an input early: the table would lack the records
-  // after it.
-  if (inputReadFailed(s)) {
-    const std::string& name = s.precip_data->readFailed() ? s.settings.precipFile : s.settings.tmeanFile;
-    abandonRun(s);
-    host.showMessage("The file " + pathInFolder("", name).filename().string() + " could not be read.");
-    return RunOutcome::OutputFailed;
-  }
-  if (!Close_files(s)) {
-    host.showMessage(failedMessage);
-    return RunOutcome::OutputFailed;
-  }
-  return stopped ? RunOutcome::Stopped : RunOutcome::Completed;
+  return finishRun(s, host, stopped);
 }
 
 }  // namespace
