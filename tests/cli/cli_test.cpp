@@ -57,15 +57,6 @@ TEST(Cli, UsageErrorsExitWithTwo) {
   EXPECT_FALSE(std::filesystem::exists("x"));
 }
 
-TEST(Cli, HelpAndVersion) {
-  CliResult h = cli({"--help"});
-  EXPECT_EQ(h.status, 0);
-  EXPECT_NE(h.out.find("--field-capacity MM"), std::string::npos);
-  CliResult v = cli({"--version"});
-  EXPECT_EQ(v.status, 0);
-  EXPECT_EQ(v.out.rfind("vadoset-cli ", 0), 0u);
-}
-
 TEST(Cli, WritesTheTableToAFileOrStandardOutput) {
   Inputs in;
   std::string outPath = (in.dir / "out.txt").string();
@@ -77,21 +68,6 @@ TEST(Cli, WritesTheTableToAFileOrStandardOutput) {
   EXPECT_EQ(s.out, test::readFile(outPath));
   EXPECT_EQ(s.out.substr(0, tableHeader().size()), tableHeader());
   EXPECT_EQ(test::tableLines(s.out).size(), 2u);
-}
-
-TEST(Cli, OptionsReachTheRun) {
-  Inputs in;
-  auto table = [&](std::vector<std::string> extra) {
-    std::vector<std::string> args{"-t", in.temp, "-p", in.prec, "-o", "-"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    CliResult r = cli(args);
-    EXPECT_EQ(r.status, 0) << r.err;
-    return r.out;
-  };
-  std::string base = table({});
-  EXPECT_EQ(table({"--function", "G", "--field-capacity", "100", "--format", "tab"}), base);
-  EXPECT_NE(table({"--function", "A"}), base);
-  EXPECT_NE(table({"--field-capacity", "20"}), base);
 }
 
 TEST(Cli, RefusedRunsSayWhyAndCreateNothing) {

@@ -75,17 +75,6 @@ TEST(RunPet, NoHeatIndexMeansNoPet) {
   for (int m = 1; m <= 12; ++m) EXPECT_EQ(s.PET[m], 0.0) << m;
 }
 
-TEST(RunPet, DayLengthFollowsTheHemisphere) {
-  RunState north = stateWith(45.0, 15.0);
-  RunState south = stateWith(-45.0, 15.0);
-  Run_pet(north);
-  Run_pet(south);
-  EXPECT_GT(north.PET[6], north.PET[12]);
-  EXPECT_LT(south.PET[6], south.PET[12]);
-  // Same declination magnitude mirrored: June north ~ December south.
-  EXPECT_NEAR(north.PET[6] / 30.0, south.PET[12] / 31.0, 0.02 * north.PET[6] / 30.0);
-}
-
 TEST(RunPet, PolarDayAndNightAreClamped) {
   RunState s = stateWith(80.0, 10.0);
   RunState equator = stateWith(0.0, 10.0);

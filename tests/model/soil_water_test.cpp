@@ -158,17 +158,5 @@ TEST(Hcn, PrecipitationIsConvertedFromTenthsInPlace) {
   EXPECT_EQ(s.ppt[4], 0);
 }
 
-TEST(Aet, NeverBelowZeroAndEqualsPetWhenWet) {
-  RunState s = uniformYear(12.0, 20, 80.0, 2);
-  s.ppt[6] = 400;
-  Run_model(s);
-  EXPECT_EQ(s.nullcell, 0);
-  for (int m = 1; m <= 12; ++m) {
-    EXPECT_GE(s.E[m], 0.0);
-    EXPECT_LE(s.E[m], 80.0 + 1e-9);
-  }
-  EXPECT_NEAR(s.E[6], 80.0, 1e-9);
-}
-
 }  // namespace
 }  // namespace vadoset

@@ -38,18 +38,6 @@ TEST(ParseNumber, RefusesEverythingElse) {
     EXPECT_FALSE(ParseNumber(t).has_value()) << '"' << t << '"';
 }
 
-TEST(ParseNumber, IgnoresLocale) {
-  // Tests run under setlocale(LC_ALL, ""); a comma locale must change nothing.
-  EXPECT_EQ(ParseNumber("44.47"), 44.47);
-  EXPECT_EQ(Str(44.47), "44.47");
-}
-
-TEST(Val, GivesZeroForNoNumber) {
-  EXPECT_EQ(Val("abc"), 0.0);
-  EXPECT_EQ(Val(" 7"), 7.0);
-  EXPECT_EQ(CDbl("100"), 100.0);
-}
-
 TEST(ToInt32, TruncatesTowardZeroWithinRange) {
   EXPECT_EQ(ToInt32(12.7), 12);
   EXPECT_EQ(ToInt32(-12.7), -12);

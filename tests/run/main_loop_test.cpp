@@ -94,13 +94,6 @@ TEST(MainLoop, AShortTemperatureFileGivesNullRows) {
   EXPECT_EQ(rows[2], "C\t*");
 }
 
-TEST(MainLoop, ExtraTemperatureLinesAreIgnored) {
-  ScriptedRun r;
-  r.files(kHeader + precipLine("A"), kHeader + tempLine() + tempLine() + "garbage\n");
-  EXPECT_EQ(r.go(), RunOutcome::Completed);
-  EXPECT_EQ(r.rows().size(), 1u);
-}
-
 TEST(MainLoop, MissingFilesAreReportedInOrderAndNothingIsCreated) {
   ScriptedRun r;
   r.host.settingsValue.fcText = "abc";
@@ -237,13 +230,6 @@ TEST(MainLoop, ANullFirstRecordLeavesTheNextOneToSpinUp) {
   EXPECT_EQ(ra[0], "N\t*");
   EXPECT_EQ(ra[1], rb[0]);
   EXPECT_EQ(ra[2], rb[1]);
-}
-
-TEST(MainLoop, BackgroundTaskRunsPerRecordAndPerPass) {
-  ScriptedRun r;
-  r.files(kHeader + precipLine("A") + precipLine("B"), kHeader + tempLine() + tempLine());
-  ASSERT_EQ(r.go(), RunOutcome::Completed);
-  EXPECT_GE(r.host.backgroundCalls, 2 + 2);  // two records, at least one extra pass each
 }
 
 }  // namespace
