@@ -1,0 +1,333 @@
+// Faults through the CLI and the core. Each gets a clear message or a null row;
+// an earlier table at the output path and the inputs stay as they were.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <streambuf>
+#include <thread>
+
+#include "cli/cli.h"
+#include "output/output.h"
+#include "platform/text.h"
+#include "run/driver.h"
+#include "run/parallel_run.h"
+#include "run/run_state.h"
+#include "test_support.h"
+
+namespace vadoset {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using Result = std::pair<int, std::string>;  // exit status (1000 + signal when killed), stderr
+
+const std::string kHeader = "Site\tLat\tJan\tFeb\tMar\tApr\tMay\tJun\tJul\tAug\tSep\tOct\tNov\tDec\n";
+// Madrid Retiro, monthly normals.
+const std::vector<std::string> kPrecip = {"33", "35", "25", "45", "46", "21", "12", "10", "22", "60", "59", "45"};
+const std::vector<std::string> kTemp = {"6.3",  "7.9",  "11.2", "12.9", "16.7", "22.2",
+                                        "25.6", "25.1", "20.9", "15.1", "9.9",  "6.9"};
+std::string precip(const std::string& id, std::vector<std::string> months = kPrecip, const std::string& lat = "40.41") {
+  return test::tabLine(id, lat, months);
+}
+std::string temps(int n, const std::vector<std::string>& months = kTemp) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += test::tabLine("x", "0", months);
+  return s;
+}
+
+/// Every entry of a folder with its inode, mode, mtime and bytes: equal snapshots
+/// mean nothing was written, replaced, touched, added or left behind.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> m;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    struct stat st {};
+    ::lstat(e.path().c_str(), &st);
+    m[e.path().filename().string()] = std::to_string(st.st_ino) + " " + std::to_string(st.st_mode) + " " +
+                                      std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
+                                      (S_ISREG(st.st_mode) ? test::readFile(e.path()) : "");
+  }
+  return m;
+}
+
+/// Madrid's record `records` times, and an earlier table at out.txt.
+struct RunFolder {
+  test::TempDir dir, scratch;  // scratch: a child's stderr, kept out of the run's folder
+  fs::path prec, temp, table;
+  explicit RunFolder(int records = 20) {
+    std::string p = kHeader;
+    for (int i = 0; i < records; ++i) p += precip("station " + std::to_string(i));
+    prec = dir.write("prec.txt", p);
+    temp = dir.write("temp.txt", kHeader + temps(records));
+    table = dir.write("out.txt", "an earlier table that no failed run may touch\r");
+  }
+  std::vector<std::string> args(const std::string& output) const {
+    return {"-t", temp.string(), "-p", prec.string(), "-o", output, "--quiet"};
+  }
+};
+
+struct CliResult {
+  int status;
+  std::string out, err;
+};
+CliResult cli(const std::vector<std::string>& args) {  // in this process
+  std::ostringstream out, err;
+  int status = runCli(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+/// The real binary, stdout to `outPath`. Past a file size limit write() fails
+/// with EFBIG (SIGXFSZ is ignored). `meanwhile` gets the child's pid. After
+/// 120 s the child is killed (1009), so that a hang fails instead of blocking.
+Result runProcess(std::vector<std::string> args, const fs::path& scratch, const std::string& outPath = "/dev/null",
+                  rlim_t sizeLimit = RLIM_INFINITY, const std::function<void(pid_t)>& meanwhile = {}) {
+  args.insert(args.begin(), VADOSET_CLI);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const fs::path errPath = scratch / "stderr.txt";
+  const pid_t pid = ::fork();
+  if (pid == 0) {  // only async-signal-safe calls until exec
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), in = ::open("/dev/null", O_RDONLY);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || in < 0) ::_exit(127);
+    ::dup2(in, 0), ::dup2(out, 1), ::dup2(err, 2);
+    const rlimit lim{sizeLimit, sizeLimit};
+    if (sizeLimit != RLIM_INFINITY) ::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &lim);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (meanwhile) meanwhile(pid);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) != pid) {
+    if (std::chrono::steady_clock::now() > deadline) ::kill(pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status), test::readFile(errPath)};
+}
+
+// The data rows of a run over the given file contents; the header is checked.
+std::vector<std::string> rowsOf(const std::string& p, const std::string& t, const std::string& fc = "100") {
+  test::TempDir d;
+  CliResult r =
+      cli({"-t", d.write("t", t).string(), "-p", d.write("p", p).string(), "-o", "-", "--field-capacity", fc});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  std::vector<std::string> lines = test::tableLines(r.out);
+  EXPECT_TRUE(!lines.empty() && lines[0] + "\r" == tableHeader());
+  if (!lines.empty()) lines.erase(lines.begin());
+  return lines;
+}
+
+TEST(InputFaults, NumbersBeyondTheDoubleRange) {
+  const std::string zeros(400, '0');
+  const std::pair<std::string, std::optional<double>> cases[] = {{"0." + zeros + "1", 0.0},
+                                                                 {"-0." + zeros + "1e5", 0.0},
+                                                                 {"1" + zeros + "e-5", std::nullopt},
+                                                                 {"0e999999999999999999999", 0.0},
+                                                                 {"0.00001e-320", 0.0},
+                                                                 {"1e-999999999999999999999", 0.0},
+                                                                 {"1e+999999999999999999999", std::nullopt},
+                                                                 {zeros + "1e-5", 1e-5}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << text.substr(0, 30);
+}
+
+// Folders, links to them, dangling links, devices and FIFOs are refused as
+// inputs (a FIFO without a writer must not block: the real binary runs with a
+// timeout); they, missing folders and the inputs by any road are refused as the output.
+TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
+  RunFolder f;
+  fs::create_directory(f.dir / "sub");
+  f.dir.write("afile.txt", "not a folder");
+  ASSERT_EQ(::mkfifo((f.dir / "fifo").c_str(), 0644), 0);
+  fs::create_symlink(f.dir / "sub", f.dir / "sub-link");
+  fs::create_symlink(f.dir / "nowhere", f.dir / "dangling");
+  fs::create_symlink(f.prec, f.dir / "link.txt");
+  fs::create_hard_link(f.prec, f.dir / "hard.txt");
+  // A device node like /dev/null (only root may make one): a rename would replace it.
+  const bool haveDevice = ::mknod((f.dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  const auto before = snapshot(f.dir.path());
+  for (const fs::path& bad :
+       {f.dir / "sub", f.dir / "sub-link", f.dir / "dangling", fs::path("/dev/zero"), f.dir.path(), f.dir / "fifo"}) {
+    for (std::size_t which : {1, 3}) {  // as temperature, as precipitation
+      std::vector<std::string> args = f.args(f.table.string());
+      args[which] = bad.string();
+      EXPECT_EQ(runProcess(args, f.scratch.path()),
+                Result(kExitFailed, "The file " + bad.filename().string() + " doesn't exist.\n"));
+    }
+  }
+  for (const std::string name : {"missing/out.txt", "afile.txt/out.txt", "sub", "fifo", "prec.txt", "temp.txt",
+                                 "link.txt", "hard.txt", "./prec.txt", "", haveDevice ? "null" : "sub"}) {
+    CliResult r = cli(f.args(name.empty() ? "" : (f.dir / name).string()));
+    EXPECT_EQ(r.status, kExitFailed) << name;
+    EXPECT_EQ(r.err, "The output file " + fs::path(name).filename().string() + " could not be written.\n");
+  }
+  // The snapshot holds inodes and modes, so the FIFO and device are still themselves.
+  EXPECT_TRUE(snapshot(f.dir.path()) == before) << "a file was touched, added or removed";
+}
+
+TEST(InputFaults, EmptyFilesStrayBytesAndLinesOfSeveralMegabytes) {
+  test::TempDir d;
+  const std::string empty = d.write("empty.txt", "").string();
+  // No precipitation records: the header alone. No temperatures: null rows.
+  EXPECT_TRUE(rowsOf("", kHeader + temps(2)).empty());
+  EXPECT_EQ(rowsOf(kHeader + precip("A") + precip("B"), ""), (std::vector<std::string>{"A\t*", "B\t*"}));
+  // HCN files must begin with their header.
+  CliResult r = cli({"-t", empty, "-p", empty, "-o", (d / "out.txt").string(), "--format", "hcn"});
+  EXPECT_EQ(r.status, kExitFailed);
+  EXPECT_EQ(r.err, "Precip file not an HCN format file\nTemp file not an HCN format file\n");
+  EXPECT_FALSE(fs::exists(d / "out.txt"));
+
+  const std::string madrid = rowsOf(kHeader + precip("M"), kHeader + temps(1)).at(0).substr(1);
+  auto with = [](std::vector<std::string> v, int month, const std::string& text) { return v[month] = text, v; };
+  const std::string oddId = "Bad\0Name \xff\xfe\xc3("s;             // NUL, stray bytes, a cut sequence
+  const std::string longId(5u << 20, 'x'), hugeId(17u << 20, 'y');  // the latter beyond the longest line kept
+  const std::string p =
+      kHeader + precip(oddId) + precip("nul-month", with(kPrecip, 3, "45\0"s)) +
+      precip("utf8-month", with(kPrecip, 7, "\xff"s + "10")) + precip("nul-temp") + precip("nul-lat", kPrecip, "4\0"s) +
+      precip(longId) + precip("long-month", with(kPrecip, 5, std::string(5u << 20, '7'))) +
+      precip("tiny", with(kPrecip, 0, "0." + std::string(3u << 20, '0') + "1")) + precip(hugeId) + precip("after");
+  const std::string t = kHeader + temps(3) + temps(1, with(kTemp, 0, "\0"s)) + temps(5) +
+                        test::tabLine(std::string(6u << 20, 'z'), "0", kTemp);
+  const std::vector<std::string> rows = rowsOf(p, t);
+  ASSERT_EQ(rows.size(), 10u);
+  EXPECT_EQ(rows[0], oddId + madrid);  // the identifier is copied byte for byte
+  for (auto [i, id] :
+       {std::pair{1, "nul-month"}, {2, "utf8-month"}, {3, "nul-temp"}, {4, "nul-lat"}, {6, "long-month"}})
+    EXPECT_EQ(rows[static_cast<std::size_t>(i)], id + "\t*"s);
+  EXPECT_TRUE(rows[5] == longId + madrid) << "long identifier";
+  EXPECT_EQ(test::splitTabs(rows[7]).size(), 40u);  // January read as 0 mm: computed, not null
+  EXPECT_TRUE(rows[8] == hugeId.substr(0, 16u << 20) + "\t*") << "cut line";
+  EXPECT_EQ(rows[9], "after" + madrid);  // the lines stay paired; a long temperature line is read
+}
+
+// A standard output that takes 10 kB and then fails, as a full disk does.
+struct FillingBuf : std::streambuf {
+  std::size_t taken = 0;
+  int_type overflow(int_type c) override { return xsputn(nullptr, 1) == 1 ? c : traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    const std::size_t k = std::min<std::size_t>(10'000 - taken, static_cast<std::size_t>(n));
+    return taken += k, static_cast<std::streamsize>(k);
+  }
+};
+struct StdoutHost : test::ScriptedHost {
+  FillingBuf buf;
+  std::ostream out{&buf};
+  std::ostream* standardOutput() override { return &out; }
+};
+
+// Write errors partway through the table (of about 380 kB), after several
+// buffers: the file system refuses to grow a file past 100 kB, standard output
+// is /dev/full, or a stream fills up in the window's one-thread run or the
+// parallel run. Read errors (/proc/self/mem: a regular file whose first page
+// gives EIO) must not pass for the end of the file.
+TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
+  RunFolder f(1000);
+  const auto before = snapshot(f.dir.path());
+  EXPECT_EQ(runProcess(f.args(f.table.string()), f.scratch.path(), "/dev/null", 100'000),
+            Result(kExitFailed, "The output file out.txt could not be written.\n"));
+  EXPECT_EQ(runProcess(f.args("-"), f.scratch.path(), "/dev/full"),
+            Result(kExitFailed, "The output file - could not be written.\n"));
+  const std::string mem = "/proc/self/mem";
+  for (int threads : {0, 2}) {    // 0: Main_loop
+    for (int what : {0, 1, 2}) {  // failing output, unreadable precipitation, unreadable temperature
+      SCOPED_TRACE(std::to_string(threads) + " threads, case " + std::to_string(what));
+      StdoutHost host;
+      host.settingsValue.precipFile = what == 1 ? mem : f.prec.string();
+      host.settingsValue.tmeanFile = what == 2 ? mem : f.temp.string();
+      host.settingsValue.outputFile = what == 0 ? "-" : f.table.string();
+      host.folders = {std::string(), std::string()};
+      RunState state;
+      const RunOutcome outcome = threads == 0 ? Main_loop(state, host) : runParallel(state, host, {threads, 16});
+      EXPECT_EQ(outcome, RunOutcome::OutputFailed);
+      EXPECT_EQ(host.messages, std::vector<std::string>{what == 0 ? "The output file - could not be written."
+                                                                  : "The file mem could not be read."});
+      // The first full buffer fails; no more records are computed for rows that cannot be written.
+      EXPECT_TRUE(what != 0 || (host.buf.taken == 10'000u && (threads != 0 || host.rows < 500))) << host.rows;
+    }
+  }
+  EXPECT_TRUE(snapshot(f.dir.path()) == before) << "a file was touched, added or removed";
+  // Without an earlier table nothing appears; without the limit the same run
+  // succeeds, so it was the limit that failed it.
+  fs::remove(f.table);
+  EXPECT_EQ(runProcess(f.args(f.table.string()), f.scratch.path(), "/dev/null", 100'000).first, kExitFailed);
+  EXPECT_FALSE(fs::exists(f.table));
+  EXPECT_EQ(runProcess(f.args(f.table.string()), f.scratch.path()).first, kExitOk);
+  EXPECT_GT(fs::file_size(f.table), 100'000u);
+}
+
+// Exit status 130; the table in place holds the header and whole rows in order.
+TEST(Interrupt, SigintKeepsTheCompleteRowsAndExitsWith130) {
+  // With a field capacity of 1e9 mm a dry record takes all 1002 passes and
+  // becomes a null row; a wet one fills the soil at once. They alternate.
+  auto line = [](const std::string& id, const char* v) {
+    return test::tabLine(id, "45", std::vector<std::string>(12, v));
+  };
+  const int kRecords = 20000;  // seconds of work even for a fast machine
+  std::string prec = kHeader, temp = kHeader;
+  for (int i = 0; i < kRecords; ++i)
+    prec += line("R" + std::to_string(i), i % 2 ? "0" : "200"), temp += line("x", i % 2 ? "25" : "5");
+  const std::string wetValues =
+      rowsOf(kHeader + line("R0", "200"), kHeader + line("x", "5"), "1000000000").at(0).substr(2);
+  test::TempDir dir, scratch;
+  const fs::path p = dir.write("p.txt", prec), t = dir.write("t.txt", temp), out = dir.write("out.txt", "earlier\r");
+  auto before = snapshot(dir.path());
+  // The temporary table appears once the handler is in place; then let some rows be written.
+  auto interrupt = [&](pid_t pid) {
+    auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
+    for (int i = 0; i < 15000 && entries() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(entries(), 4) << "the run never created its table";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGINT);
+  };
+  EXPECT_EQ(runProcess({"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000"},
+                       scratch.path(), "/dev/null", RLIM_INFINITY, interrupt),
+            Result(kExitInterrupted, ""));
+  const std::string table = test::readFile(out);
+  ASSERT_EQ(table.substr(0, tableHeader().size()), tableHeader());
+  ASSERT_EQ(table.back(), '\r');
+  const std::vector<std::string> rows = test::tableLines(table.substr(tableHeader().size()));
+  EXPECT_LT(rows.size(), static_cast<std::size_t>(kRecords));
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    ASSERT_EQ(rows[i], "R" + std::to_string(i) + (i % 2 == 0 ? wetValues : "\t*")) << "row " << i;
+  auto after = snapshot(dir.path());
+  before.erase("out.txt"), after.erase("out.txt");
+  EXPECT_TRUE(after == before) << "an input was touched, or a temporary file is left";
+}
+
+// Twice in this process to standard output, to a file, and as a separate process.
+TEST(Determinism, TheSameRunGivesTheSameBytes) {
+  test::TempDir dir;
+  std::vector<std::string> samples = {"allsites --field-capacity 250 --carryover", "hcn --format hcn --latitude 44.47",
+                                      "series --carryover --function D"};
+  for (char fn = 'A'; fn <= 'H'; ++fn) samples.push_back("allsites --function "s + fn);
+  for (const std::string& sample : samples) {
+    std::istringstream words(sample);
+    std::string name, word, examples = VADOSET_SOURCE_DIR "/examples/";
+    words >> name;
+    std::vector<std::string> args = {"-t", examples + name + "_temp.txt", "-p", examples + name + "_prec.txt", "-o",
+                                     "-"};
+    while (words >> word) args.push_back(word);
+    const CliResult first = cli(args), second = cli(args);
+    ASSERT_EQ(runProcess(args, dir.path(), (dir / "process.txt").string()).first, kExitOk);
+    args[5] = (dir / "file.txt").string();
+    ASSERT_EQ(cli(args).status, kExitOk);
+    EXPECT_GT(test::tableLines(first.out).size(), 1u);
+    EXPECT_TRUE(second.out == first.out && test::readFile(dir / "file.txt") == first.out &&
+                test::readFile(dir / "process.txt") == first.out)
+        << sample;
+  }
+}
+
+}  // namespace
+}  // namespace vadoset
