@@ -76,44 +76,17 @@ void BM_Run_pet(benchmark::State& state) {
 }
 BENCHMARK(BM_Run_pet);
 
-// Spun-up records (no carry-over): every station until it settles, or ends
-// as a null row.
-void BM_Run_model(benchmark::State& state) {
+// Every station of the sample as one record. Spun up (no carry-over): until
+// it settles or ends as a null row. Carried: one pass of the year each, from
+// the carried soil water.
+void runModelBench(benchmark::State& state, bool carried) {
   const Stations& st = stations();
   RunState s;
   s.settings = st.proto.settings;
   s.settings.beta = static_cast<int>(state.range(0));
   s.dm = st.proto.dm;
   s.fc = st.proto.fc;
-  s.carryover = false;
-  std::int64_t days = 0;
-  for (auto _ : state) {
-    for (std::size_t i = 0; i < st.records.size(); ++i) {
-      bench::loadInto(s, st.records[i]);
-      s.PET = st.pet[i];
-      s.nullcell = 0;
-      Run_model(s);
-      days += static_cast<std::int64_t>(s.passes) * 365;
-      benchmark::DoNotOptimize(s.E);
-    }
-  }
-  state.SetItemsProcessed(days);
-  // Seconds per simulated day, shown with an SI prefix ("5.6ns").
-  state.counters["per_day"] =
-      benchmark::Counter(static_cast<double>(days), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.SetLabel(std::string(1, static_cast<char>('A' + state.range(0))));
-}
-BENCHMARK(BM_Run_model)->DenseRange(0, 7);
-
-// Carried records: one pass of the year each, from the carried soil water.
-void BM_Run_model_carried(benchmark::State& state) {
-  const Stations& st = stations();
-  RunState s;
-  s.settings = st.proto.settings;
-  s.settings.beta = static_cast<int>(state.range(0));
-  s.dm = st.proto.dm;
-  s.fc = st.proto.fc;
-  s.carryover = true;
+  s.carryover = carried;
   s.current_w = s.fc;
   std::int64_t days = 0;
   for (auto _ : state) {
@@ -121,7 +94,7 @@ void BM_Run_model_carried(benchmark::State& state) {
       bench::loadInto(s, st.records[i]);
       s.PET = st.pet[i];
       s.nullcell = 0;
-      s.year_one = false;
+      if (carried) s.year_one = false;
       Run_model(s);
       days += static_cast<std::int64_t>(s.passes) * 365;
       benchmark::DoNotOptimize(s.E);
@@ -133,6 +106,11 @@ void BM_Run_model_carried(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(days), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.SetLabel(std::string(1, static_cast<char>('A' + state.range(0))));
 }
+
+void BM_Run_model(benchmark::State& state) { runModelBench(state, false); }
+BENCHMARK(BM_Run_model)->DenseRange(0, 7);
+
+void BM_Run_model_carried(benchmark::State& state) { runModelBench(state, true); }
 BENCHMARK(BM_Run_model_carried)->DenseRange(0, 7);
 
 }  // namespace
