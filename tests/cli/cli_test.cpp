@@ -93,29 +93,7 @@ TEST(Cli, RefusedRunsSayWhyAndCreateNothing) {
   EXPECT_EQ(self.status, kExitFailed);
   EXPECT_EQ(self.err, "The output file p.txt could not be written.\n");
 
-  CliResult noFolder = cli({"-t", in.temp, "-p", in.prec, "-o", (in.dir / "no" / "out.txt").string()});
-  EXPECT_EQ(noFolder.status, kExitFailed);
-  EXPECT_EQ(noFolder.err, "The output file out.txt could not be written.\n");
-
   EXPECT_FALSE(std::filesystem::exists(outPath));
-}
-
-TEST(Cli, InterruptKeepsCompleteRowsAndExitsWith130) {
-  Inputs in;
-  std::string prec = kHeader, temp = kHeader;
-  for (int i = 0; i < 5; ++i) {
-    prec += test::tabLine("R" + std::to_string(i), "10", {"50", "50", "50", "50", "50", "50", "50", "50", "50", "50",
-                                                          "50", "50"});
-    temp += test::tabLine("x", "0", {"20", "20", "20", "20", "20", "20", "20", "20", "20", "20", "20", "20"});
-  }
-  std::string p = in.dir.write("p5.txt", prec).string(), t = in.dir.write("t5.txt", temp).string();
-  std::atomic<bool> interrupted{true};  // already pressed: not one record is read
-  CliEnvironment env;
-  env.interrupted = &interrupted;
-  std::ostringstream out, err;
-  std::string outPath = (in.dir / "out.txt").string();
-  EXPECT_EQ(runCli({"-t", t, "-p", p, "-o", outPath}, out, err, env), kExitInterrupted);
-  EXPECT_EQ(test::readFile(outPath), tableHeader());
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "platform/text_stream.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <sstream>
 
 #include "test_support.h"
 
@@ -41,14 +39,6 @@ TEST(TextInputStream, SkipsAByteOrderMarkAndKeepsOtherBytes) {
   ASSERT_TRUE(in);
   EXPECT_EQ(in->ReadLine(), "HCN");
   EXPECT_EQ(in->ReadLine(), "S\xC3\xA3o Paulo\xFF");
-}
-
-TEST(TextInputStream, RefusesWhatIsNotARegularFile) {
-  test::TempDir dir;
-  EXPECT_FALSE(TextInputStream::open(dir / "missing"));
-  EXPECT_FALSE(TextInputStream::open(dir.path()));
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  EXPECT_FALSE(TextInputStream::open(dir / "fifo"));  // and does not block
 }
 
 TEST(TextInputStream, BlankLinesAtTheEndAreNotLeft) {
@@ -106,18 +96,6 @@ TEST(TextOutputStream, NothingAppearsUntilCommit) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-TEST(TextOutputStream, AbandonLeavesTheEarlierFileAlone) {
-  test::TempDir dir;
-  dir.write("out.txt", "earlier table");
-  {
-    auto out = TextOutputStream::createFile(dir / "out.txt");
-    ASSERT_TRUE(out);
-    out->Write(std::string(200000, 'z'));  // more than one buffer
-  }  // dropped without commit
-  EXPECT_EQ(test::readFile(dir / "out.txt"), "earlier table");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-}
-
 TEST(TextOutputStream, TheLongestFileNameCanStillBeWritten) {
   test::TempDir dir;
   const std::string name(255, 'n');
@@ -126,19 +104,6 @@ TEST(TextOutputStream, TheLongestFileNameCanStillBeWritten) {
   out->Write("x");
   EXPECT_TRUE(out->commit());
   EXPECT_EQ(test::readFile(dir / name), "x");
-}
-
-TEST(TextOutputStream, CannotCreateInAMissingFolder) {
-  test::TempDir dir;
-  EXPECT_FALSE(TextOutputStream::createFile(dir / "no" / "out.txt"));
-}
-
-TEST(TextOutputStream, ReportsAFailingStream) {
-  std::ostringstream sink;
-  sink.setstate(std::ios::badbit);
-  auto out = TextOutputStream::toStream(sink);
-  out->Write("x");
-  EXPECT_FALSE(out->commit());
 }
 
 }  // namespace

@@ -161,21 +161,6 @@ TEST(MainLoop, CancelledDialogsEndTheRunQuietly) {
   EXPECT_FALSE(std::filesystem::exists(r.dir / "out.txt"));
 }
 
-TEST(MainLoop, NeverWritesOverAnInputFileOrAFolder) {
-  ScriptedRun r;
-  const std::string precip = kHeader + precipLine("A");
-  r.files(precip, kHeader + tempLine());
-  r.host.settingsValue.outputFile = "allsites_prec.txt";
-  EXPECT_EQ(r.go(), RunOutcome::OutputFailed);
-  EXPECT_EQ(r.host.messages, (std::vector<std::string>{"The output file allsites_prec.txt could not be written."}));
-  EXPECT_EQ(test::readFile(r.dir / "allsites_prec.txt"), precip);
-
-  std::filesystem::create_directory(r.dir / "sub");
-  r.host.settingsValue.outputFile = "sub";
-  EXPECT_EQ(r.go(), RunOutcome::OutputFailed);
-  EXPECT_TRUE(std::filesystem::is_directory(r.dir / "sub"));
-}
-
 TEST(MainLoop, StopKeepsTheCompleteRows) {
   ScriptedRun r;
   r.files(kHeader + precipLine("A") + precipLine("B") + precipLine("C") + precipLine("D"),
