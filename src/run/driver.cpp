@@ -95,14 +95,23 @@ RunOutcome finishRun(RunState& s, Host& host, bool stopped) {
   return stopped ? RunOutcome::Stopped : RunOutcome::Completed;
 }
 
+void reportRow(Host& host, std::int32_t count, std::uint64_t precipBytesRead, std::uint64_t precipBytesTotal) {
+  char counterText[kStrBufferSize];
+  host.setCounter(std::string_view(counterText, StrTo(static_cast<double>(count), counterText)));
+  Progress progress;
+  progress.rows = count;
+  progress.precipBytesRead = precipBytesRead;
+  progress.precipBytesTotal = precipBytesTotal;
+  host.progress(progress);
+  host.backgroundTask();
+}
+
 RunOutcome Main_loop(RunState& s, Host& host) {
   if (std::optional<RunOutcome> ended = openRun(s, host)) return *ended;
 
   std::int32_t count = 1;
-  Progress progress;
-  progress.precipBytesTotal = s.precip_data->size();
+  const std::uint64_t precipBytesTotal = s.precip_data->size();
   bool stopped = false;
-  char counterText[kStrBufferSize];
 
   // The end of the precipitation file is tested before every record, so a
   // file with a header alone gives no rows, and blank lines at its end are
@@ -121,12 +130,8 @@ RunOutcome Main_loop(RunState& s, Host& host) {
       host.showMessage(outputFailedMessage(s));
       return RunOutcome::OutputFailed;
     }
-    host.setCounter(std::string_view(counterText, StrTo(static_cast<double>(count), counterText)));
-    progress.rows = count;
-    progress.precipBytesRead = s.precip_data->bytesRead();
-    host.progress(progress);
+    reportRow(host, count, s.precip_data->bytesRead(), precipBytesTotal);
     ++count;
-    host.backgroundTask();
   }
   return finishRun(s, host, stopped);
 }

@@ -36,6 +36,10 @@ std::optional<RunOutcome> openRun(RunState& s, Host& host);
 /// committed fails the run and leaves nothing behind.
 RunOutcome finishRun(RunState& s, Host& host, bool stopped);
 
+/// After row `count` (from 1) is written: the counter shows the count, the
+/// host hears the progress, and the background task runs.
+void reportRow(Host& host, std::int32_t count, std::uint64_t precipBytesRead, std::uint64_t precipBytesTotal);
+
 /// Drops a failed run's table and closes its inputs.
 void abandonRun(RunState& s);
 

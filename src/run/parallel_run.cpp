@@ -332,9 +332,7 @@ RunOutcome Engine::run(RunState& s, Host& host) {
     chain_.current_ws = s.current_ws;
   }
 
-  Progress progress;
-  progress.precipBytesTotal = s.precip_data->size();
-  char counterText[kStrBufferSize];
+  const std::uint64_t precipBytesTotal = s.precip_data->size();
   TextOutputStream& out = *s.aet_out;
   bool stopped = false;
   bool inputEnded = false;
@@ -403,12 +401,8 @@ RunOutcome Engine::run(RunState& s, Host& host) {
         host.showMessage(outputFailedMessage(s));
         return RunOutcome::OutputFailed;
       }
-      host.setCounter(std::string_view(counterText, StrTo(static_cast<double>(count), counterText)));
-      progress.rows = count;
-      progress.precipBytesRead = item.bytesRead;
-      host.progress(progress);
+      reportRow(host, count, item.bytesRead, precipBytesTotal);
       ++count;
-      host.backgroundTask();
     }
     {
       std::lock_guard<std::mutex> lock(mu_);
