@@ -1,4 +1,4 @@
-#include "model/model.h"
+#include "model/beta.h"
 
 namespace vadoset {
 

@@ -1,0 +1,336 @@
+#include "model/engine.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+#include "model/beta.h"
+
+namespace vadoset {
+
+namespace {
+
+// The sun's declination near the middle of each month, radians.
+constexpr double kDeclination[kMonths] = {-0.374329268, -0.231959485, -0.042826351, 0.165449779,
+                                          0.326011171,  0.406337883,  0.37810974,   0.249923394,
+                                          0.058515387,  -0.143269334, -0.318990215, -0.405457073};
+
+constexpr double kPi = 3.141592653589793;
+
+// sin and cos of the declinations, worked out once by the library's own
+// functions at run time (volatile keeps the compiler from folding them into
+// constants of its own rounding).
+struct DeclinationTrig {
+  MonthValues sin, cos;
+};
+const DeclinationTrig& declinationTrig() {
+  static const DeclinationTrig t = [] {
+    DeclinationTrig r{};
+    for (int m = 0; m < kMonths; ++m) {
+      volatile double d = kDeclination[m];
+      r.sin[m] = std::sin(d);
+      r.cos[m] = std::cos(d);
+    }
+    return r;
+  }();
+  return t;
+}
+
+// Beyond the polar circles tan(lat)·tan(decl) leaves [-1, 1]: clamping gives
+// 24 hours of polar day and 0 hours of polar night.
+double clampedAcos(double x) { return std::acos(std::clamp(x, -1.0, 1.0)); }
+
+struct PassTotals {
+  double melt = 0.0;
+  double snowfall = 0.0;
+  // Function A only, for neverSettles: whether any day reached field
+  // capacity, the sum of the days' |balance|, and the largest |w| of the pass.
+  bool reachedCapacity = false;
+  double absBalance = 0.0;
+  double maxAbsW = 0.0;
+};
+
+// One pass over the 365-day year from soil water w0 and snowpack ws0; fills
+// the result's monthly values and returns the year's totals. `Variant` is the
+// availability curve, or -1 for an index outside 0 to 7, which draws nothing
+// on deficit days. `Traced` also keeps every day in the trace.
+template <int Variant, bool Traced>
+PassTotals onePass(const RecordInput& in, double fc, const ExpConstants& k, double& w, double& ws, RecordResult& out,
+                   DayTrace* trace) {
+  PassTotals year;
+  int kday = 0;
+  // Yesterday's soil water and snowpack stay in registers: each day waits on
+  // the one before it.
+  double wPrev = w;
+  double wsPrev = ws;
+  if constexpr (Traced) {
+    trace->soil[0] = wPrev;
+    trace->snow[0] = wsPrev;
+  }
+  if constexpr (Variant == 0) year.maxAbsW = std::abs(wPrev);
+  for (int m = 0; m < kMonths; ++m) {
+    const double T = in.tmean[m];
+    const int days = kDaysPerMonth[m];
+    const double daysD = static_cast<double>(days);
+    double monthMelt = 0.0;
+    double monthSnowfall = 0.0;
+    double monthSurplus = 0.0;
+    double snowPerDay;
+    double rainPerDay;
+    if (T < -1.0) {
+      snowPerDay = in.ppt[m] / daysD;
+      rainPerDay = 0.0;
+    } else {
+      snowPerDay = 0.0;
+      rainPerDay = in.ppt[m] / daysD;
+    }
+    double meltRate;
+    if (!(T < 0.0)) {
+      const double a = 2.55 * T;
+      const double b = 2.63 + a;
+      const double c = 0.0912 * T;
+      const double d = c * rainPerDay;
+      meltRate = b + d;
+    } else {
+      meltRate = 0.0;
+    }
+    // The same share of the month's PET every day.
+    const double petPerDay = out.pet[m] / daysD;
+    const double wMonthStart = wPrev;
+    for (int j = 1; j <= days; ++j) {
+      ++kday;
+      const double pack = wsPrev + snowPerDay;
+      // Once the pack runs out the lowered rate holds for the rest of the month.
+      if (pack < meltRate) meltRate = pack;
+      wsPrev = pack - meltRate;
+      const double balance = (meltRate + rainPerDay) - petPerDay;
+      double availability = 1.0;
+      if (balance < 0.0) {
+        if constexpr (Variant < 0)
+          availability = 0.0;
+        else
+          availability = betaCurve<Variant>(wPrev / fc, k);
+      }
+      double wk = wPrev + availability * balance;
+      double daySurplus = 0.0;
+      if (fc < wk) {
+        daySurplus = wk - fc;
+        wk = fc;
+        if constexpr (Variant == 0) year.reachedCapacity = true;
+      }
+      if constexpr (Variant == 0) {
+        year.absBalance += std::abs(balance);
+        year.maxAbsW = std::max(year.maxAbsW, std::abs(wk));
+      }
+      if constexpr (Traced) {
+        trace->soil[kday] = wk;
+        trace->snow[kday] = wsPrev;
+      }
+      wPrev = wk;
+      monthMelt = monthMelt + meltRate;
+      monthSurplus = monthSurplus + daySurplus;
+      monthSnowfall = monthSnowfall + snowPerDay;
+    }
+    double e = ((rainPerDay * daysD) + monthMelt) - (wPrev - wMonthStart) - monthSurplus;
+    year.melt = year.melt + monthMelt;
+    year.snowfall = year.snowfall + monthSnowfall;
+    if (e < 1e-10) e = 0.0;
+    out.aet[m] = e;
+    out.surplus[m] = monthSurplus;
+    out.soil[m] = wPrev;
+    out.snow[m] = wsPrev;
+  }
+  w = wPrev;
+  ws = wsPrev;
+  return year;
+}
+
+// Function A draws the whole shortfall of a deficit day, so nothing bounds
+// the soil water below: a spun-up year whose water input falls short of its
+// PET by 1 mm or more loses water in every pass and ends null at the pass
+// limit, 1002 passes later. After one pass it can be known that the year will
+// never settle, when all of these hold:
+//  1. The snowpack ended the pass exactly (bit for bit) where it started. The
+//     snowpack does not depend on the soil water, so every later pass repeats
+//     this pass's snow and melt, and so the same daily balances b_k.
+//  2. No day reached field capacity. With availability 1 a day computes
+//     w_k = fl(w_{k-1} + b_k), and rounding is monotone, so a pass that
+//     starts lower stays at or below this one day by day: it reaches field
+//     capacity on no day either, and is the same chain of 365 additions.
+//  3. The pass lost at least 1 mm by a margin that covers rounding. The exact
+//     sum B of the b_k is the same in every pass, and a pass's computed
+//     change differs from B by at most 365 roundings of numbers no larger
+//     than M, where M bounds |w| over every pass up to the limit: |w| grows
+//     by at most sum |b_k| per pass. So every later pass also loses 1 mm or
+//     more, its start keeps falling, and |w[365] - w[0]| < 1 never holds.
+// Such a record ends null (by the snow rule or the pass limit) with the
+// carried state untouched, which is what ending it now gives.
+bool neverSettles(const PassTotals& year, double w0, double w365, double ws0, double ws365) {
+  if (year.reachedCapacity || ws365 != ws0) return false;
+  const double change = w365 - w0;
+  const double bound = year.maxAbsW + 1003.0 * (year.absBalance * 1.001 + 1.0);
+  if (!std::isfinite(change) || !std::isfinite(bound)) return false;
+  const double rounding = 2.0 * 366.0 * 0x1p-53 * bound;  // one pass, doubled for slack
+  return change <= -1.0 - 4.0 * rounding - 1e-9;
+}
+
+template <int Variant, bool Traced>
+void balance(const RecordInput& in, const ModelParams& params, CarriedState& carried, RecordResult& out,
+             DayTrace* trace, void (*passCallback)(void*), void* passContext) {
+  const double fc = in.fieldCapacity;
+  const ExpConstants& k = expConstants();
+  double w0 = fc;
+  double ws0 = 0.0;
+  if (params.carryover) {
+    w0 = carried.soil;
+    ws0 = carried.snow;
+  }
+  for (std::int32_t pass = 0;; ++pass) {
+    double w365 = w0;
+    double ws365 = ws0;
+    const PassTotals year = onePass<Variant, Traced>(in, fc, k, w365, ws365, out, trace);
+    out.passes = pass + 1;
+    if (!(carried.yearOne || !params.carryover)) {
+      carried.soil = w365;
+      carried.snow = ws365;
+      return;
+    }
+    if (pass > 0 && std::abs(w365 - w0) < 1.0 && std::abs(ws365 - ws0) < 1.0) {
+      carried.yearOne = false;
+      if (params.carryover) {
+        carried.soil = w365;
+        carried.snow = ws365;
+      }
+      return;
+    }
+    // A snowpack that keeps growing never settles.
+    if (year.snowfall - year.melt > 2.0 && pass > 1) {
+      out.reason = NullReason::PerennialSnow;
+      carried.yearOne = false;
+      return;
+    }
+    if (pass == kPassLimit - 1) {
+      out.reason = NullReason::NoSteadyState;
+      carried.yearOne = false;
+      return;
+    }
+    if constexpr (Variant == 0) {
+      if (!params.exhaustiveSpinUp && neverSettles(year, w0, w365, ws0, ws365)) {
+        out.reason = NullReason::NeverSettles;
+        carried.yearOne = false;
+        return;
+      }
+    }
+    w0 = w365;
+    ws0 = ws365;
+    if (passCallback != nullptr) passCallback(passContext);
+  }
+}
+
+template <bool Traced>
+void balanceFor(std::int32_t function, const RecordInput& in, const ModelParams& params, CarriedState& carried,
+                RecordResult& out, DayTrace* trace, void (*cb)(void*), void* ctx) {
+  switch (function) {
+    case 0: balance<0, Traced>(in, params, carried, out, trace, cb, ctx); break;
+    case 1: balance<1, Traced>(in, params, carried, out, trace, cb, ctx); break;
+    case 2: balance<2, Traced>(in, params, carried, out, trace, cb, ctx); break;
+    case 3: balance<3, Traced>(in, params, carried, out, trace, cb, ctx); break;
+    case 4: balance<4, Traced>(in, params, carried, out, trace, cb, ctx); break;
+    case 5: balance<5, Traced>(in, params, carried, out, trace, cb, ctx); break;
+    case 6: balance<6, Traced>(in, params, carried, out, trace, cb, ctx); break;
+    case 7: balance<7, Traced>(in, params, carried, out, trace, cb, ctx); break;
+    default: balance<-1, Traced>(in, params, carried, out, trace, cb, ctx); break;
+  }
+}
+
+}  // namespace
+
+NullReason checkRecord(const RecordInput& in, std::int8_t& month) {
+  month = 0;
+  if (!(in.latitude >= -90.0 && in.latitude <= 90.0)) return NullReason::LatitudeInvalid;
+  for (int m = 0; m < kMonths; ++m) {
+    if (std::isnan(in.ppt[m])) {
+      month = static_cast<std::int8_t>(m + 1);
+      return NullReason::PrecipitationMissing;
+    }
+  }
+  for (int m = 0; m < kMonths; ++m) {
+    if (std::isnan(in.tmean[m])) {
+      month = static_cast<std::int8_t>(m + 1);
+      return NullReason::TemperatureMissing;
+    }
+  }
+  if (!(in.fieldCapacity > 0.0) || std::isinf(in.fieldCapacity)) return NullReason::FieldCapacityInvalid;
+  return NullReason::None;
+}
+
+RecordEngine::RecordEngine(const ModelParams& params) : params_(params) {}
+
+void RecordEngine::computePet(const RecordInput& in, RecordResult& out) {
+  // The day lengths depend on the latitude alone; the same latitude, bit for
+  // bit, gives the same day lengths.
+  const auto latitudeBits = std::bit_cast<std::uint64_t>(in.latitude);
+  if (!dayLengthValid_ || dayLengthLatitudeBits_ != latitudeBits) {
+    const DeclinationTrig& decl = declinationTrig();
+    const double latRad = (in.latitude * kPi) / 180.0;
+    const double sinLat = std::sin(latRad);
+    const double cosLat = std::cos(latRad);
+    for (int m = 0; m < kMonths; ++m) {
+      const double sn = sinLat * decl.sin[m];
+      const double cs = cosLat * decl.cos[m];
+      const double x = sn / cs;
+      dayLength_[m] = 24.0 - 7.639437268410976 * clampedAcos(x);
+    }
+    dayLengthValid_ = true;
+    dayLengthLatitudeBits_ = latitudeBits;
+  }
+
+  double heatIndex = 0.0;
+  for (int m = 0; m < kMonths; ++m)
+    if (in.tmean[m] > 0.0) heatIndex += std::pow(in.tmean[m] / 5.0, 1.514);
+
+  // The library's pow for the cube and the square alike: the compiler would
+  // turn pow(I, 2.0) into I * I, which differs from pow in the last bit for
+  // some heat indices.
+  volatile double three = 3.0;
+  volatile double two = 2.0;
+  const double a =
+      ((6.75e-07 * std::pow(heatIndex, three) - 7.71e-05 * std::pow(heatIndex, two)) + 0.0179 * heatIndex) + 0.49;
+
+  for (int m = 0; m < kMonths; ++m) {
+    const double t = in.tmean[m];
+    double pet;
+    if (t < 0.0 || heatIndex == 0.0) {
+      // A year with no month above 0 °C has no heat index, and so no PET.
+      pet = 0.0;
+    } else if (t < 26.5) {
+      pet = 16.0 * std::pow((10.0 * t) / heatIndex, a);
+    } else {
+      pet = (-415.85 + 32.24 * t) - (0.43 * t) * t;
+    }
+    pet = (pet * (static_cast<double>(kDaysPerMonth[m]) / 30.0)) * (dayLength_[m] / 12.0);
+    out.pet[m] = pet;
+  }
+}
+
+void RecordEngine::computeBalance(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace) {
+  if (trace != nullptr)
+    balanceFor<true>(params_.function, in, params_, carried, out, trace, passCallback_, passContext_);
+  else
+    balanceFor<false>(params_.function, in, params_, carried, out, nullptr, passCallback_, passContext_);
+}
+
+void RecordEngine::compute(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace) {
+  out.reason = checkRecord(in, out.month);
+  out.passes = 0;
+  if (out.isNull()) return;
+  computePet(in, out);
+  computeBalance(in, carried, out, trace);
+}
+
+void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried) {
+  const std::size_t n = in.size() < out.size() ? in.size() : out.size();
+  for (std::size_t i = 0; i < n; ++i) compute(in[i], carried, out[i]);
+}
+
+}  // namespace vadoset

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace vadoset {
+
+/// The record engine: one climate record in, its water balance out, with the
+/// soil water and snowpack carried from one record to the next. It does no
+/// I/O and never allocates, so every front end (the table run, the parallel
+/// run, the Python package, the window's charts) computes with it.
+///
+/// Months are indexed 0 (January) to 11 (December) here.
+inline constexpr int kMonths = 12;
+inline constexpr int kDaysInYear = 365;
+
+/// Days in each month; February always has 28.
+inline constexpr std::array<std::int32_t, kMonths> kDaysPerMonth = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+using MonthValues = std::array<double, kMonths>;
+
+/// One record, in the model's units. A missing month is NaN.
+struct RecordInput {
+  std::string_view id;      // the identifier as read (not used by the model)
+  double latitude = 0.0;    // decimal degrees, north positive; NaN when unusable
+  MonthValues tmean{};      // monthly mean temperature, °C
+  MonthValues ppt{};        // monthly precipitation, mm (the readers drop the fraction)
+  double fieldCapacity = 100.0;  // mm
+};
+
+/// Why a record's row is null.
+enum class NullReason : std::uint8_t {
+  None = 0,
+  LatitudeInvalid,       // latitude not a number, or outside -90 to 90
+  PrecipitationMissing,  // month `month` of the precipitation file
+  TemperatureMissing,    // month `month` of the temperature file
+  FieldCapacityInvalid,  // the record's field capacity is not a positive number
+  PerennialSnow,         // the snowpack grows every year
+  NoSteadyState,         // no steady state within the pass limit
+  NeverSettles,          // provably never settles: the soil loses water every pass
+};
+
+/// The most passes over the year that a spin-up takes before its row is null.
+inline constexpr std::int32_t kPassLimit = 1002;
+
+/// What a run fixes for all of its records.
+struct ModelParams {
+  std::int32_t function = 6;  // availability curve: 0 = "A" ... 7 = "H"; others draw nothing
+  bool carryover = false;     // soil water and snow carry from one record to the next
+  // Tests only: spin every record up to its end, without the early end of a
+  // year that provably never settles. The numbers are the same either way.
+  bool exhaustiveSpinUp = false;
+};
+
+/// What one record hands to the next.
+struct CarriedState {
+  double soil = 0.0;    // soil water at the end of the last computed record, mm
+  double snow = 0.0;    // snowpack water equivalent with it, mm
+  bool yearOne = true;  // the next computed record is the run's first
+};
+
+/// The water balance of one record.
+struct RecordResult {
+  MonthValues pet{};      // potential evapotranspiration, mm
+  MonthValues aet{};      // actual evapotranspiration, mm
+  MonthValues surplus{};  // water surplus, mm
+  MonthValues soil{};     // soil water at the end of each month of the last pass, mm
+  MonthValues snow{};     // snowpack at the end of each month of the last pass, mm
+  NullReason reason = NullReason::None;
+  std::int8_t month = 0;   // 1 to 12: the missing month, when reason names one
+  std::int32_t passes = 0; // passes over the year the soil water took (0: not computed)
+
+  bool isNull() const { return reason != NullReason::None; }
+};
+
+/// The daily soil water and snowpack of a record's last pass: element 0 is
+/// the start of the year, element d the end of day d.
+struct DayTrace {
+  std::array<double, kDaysInYear + 1> soil{};
+  std::array<double, kDaysInYear + 1> snow{};
+};
+
+/// The first reason found for a record that cannot be computed at all (its
+/// latitude, then its precipitation months, its temperature months and its
+/// field capacity), or None. `month` gets the missing month.
+NullReason checkRecord(const RecordInput& in, std::int8_t& month);
+
+/// The engine of one run. Copy it freely: each thread uses its own copy.
+class RecordEngine {
+ public:
+  explicit RecordEngine(const ModelParams& params = {});
+
+  const ModelParams& params() const { return params_; }
+
+  /// Called once per pass of the year while a record spins up, never inside
+  /// the day loop (the window keeps its events flowing with it).
+  void setPassCallback(void (*callback)(void*), void* context) {
+    passCallback_ = callback;
+    passContext_ = context;
+  }
+
+  /// Checks the record, then computes its PET and its soil water. A record
+  /// that cannot be computed leaves `carried` as it is. When `trace` is
+  /// given it receives the daily values of the last pass.
+  void compute(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace = nullptr);
+
+  /// The PET step alone (fills out.pet); the record must have passed checkRecord.
+  void computePet(const RecordInput& in, RecordResult& out);
+
+  /// The soil-water step alone, on out.pet from computePet: fills aet,
+  /// surplus, soil, snow, passes, and reason when no steady state is found.
+  void computeBalance(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace = nullptr);
+
+  /// Many records in order; with carry-over each starts from the one before.
+  void computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried);
+
+ private:
+  ModelParams params_;
+  void (*passCallback_)(void*) = nullptr;
+  void* passContext_ = nullptr;
+  // Day lengths of the last latitude: every record of an HCN run and every
+  // year of one site share theirs.
+  MonthValues dayLength_{};
+  std::uint64_t dayLengthLatitudeBits_ = 0;
+  bool dayLengthValid_ = false;
+};
+
+}  // namespace vadoset
