@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
-#include "run/run_state.h"
+#include "state/host.h"
+#include "state/run_state.h"
 
 namespace vadoset::bench {
 

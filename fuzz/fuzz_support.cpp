@@ -8,7 +8,7 @@
 #include "output/output.h"
 #include "platform/text.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace vadoset::fuzz {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/host.h"
+#include "state/host.h"
 
 namespace vadoset::fuzz {
 

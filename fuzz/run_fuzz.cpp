@@ -27,7 +27,7 @@
 #include "platform/text.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
+#include "state/host.h"
 
 namespace vadoset::test {
 

@@ -8,11 +8,12 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/host.h"
+#include "state/host.h"
+#include "input/formats.h"
 #include "platform/text.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 #ifndef VADOSET_VERSION
 #define VADOSET_VERSION "unknown"
@@ -104,12 +105,16 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
       std::string f;
       err = value(f);
       if (!err) {
-        if (f == "tab")
-          o.settings.format = 0;
-        else if (f == "hcn")
-          o.settings.format = 1;
-        else
-          err = UsageError{"--format must be tab or hcn, not '" + f + "'"};
+        if (const InputFormatDescription* format = findFormat(f)) {
+          o.settings.format = format->format;
+        } else {
+          std::string names;
+          for (const InputFormatDescription& d : inputFormats()) {
+            if (!names.empty()) names += d.format == inputFormats().back().format ? " or " : ", ";
+            names += d.cliName;
+          }
+          err = UsageError{"--format must be " + names + ", not '" + f + "'"};
+        }
       }
     } else if (arg == "--latitude") {
       err = value(o.settings.latText);

@@ -21,10 +21,6 @@ std::int32_t Open_files(RunState& s, Host& host);
 /// marker 9999; a tab-delimited latitude without one leaves latitude NaN.
 void Read_data(RunState& s);
 
-/// The tab-delimited and HCN readers on lines already in hand.
-void readTabRecord(RunState& s, std::string_view precipLine, std::string_view tmeanLine);
-void readHcnRecord(RunState& s, std::string_view precipLine, std::string_view tmeanLine);
-
 /// The path of a file named `name` inside `folder`; an empty folder leaves
 /// the name as it stands.
 std::filesystem::path pathInFolder(std::string_view folder, std::string_view name);

@@ -1,9 +1,10 @@
 #include <string>
 
+#include "input/formats.h"
 #include "input/input.h"
-#include "platform/host.h"
+#include "state/host.h"
 #include "platform/text.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace vadoset {
 
@@ -45,7 +46,8 @@ std::int32_t Open_files(RunState& s, Host& host) {
     result = 0;
   }
 
-  if (s.settings.format == 1) {
+  const InputFormatDescription& format = formatDescription(s.settings.format);
+  if (format.usesLatitudeSetting) {
     std::optional<double> lat = ParseNumber(s.settings.latText);
     if (lat && *lat >= -90.0 && *lat <= 90.0) {
       s.hcn_latitude = *lat;
@@ -57,17 +59,15 @@ std::int32_t Open_files(RunState& s, Host& host) {
 
   if (result == 1) {
     host.setCounter("File names loaded");
-    const std::string& precipHeader = s.precip_data->ReadLine();
-    bool precipOk = Left(precipHeader, 3) == "HCN";
-    const std::string& tmeanHeader = s.tmean_data->ReadLine();
-    bool tmeanOk = Left(tmeanHeader, 3) == "HCN";
-    if (s.settings.format == 1) {
-      if (!precipOk) {
-        host.showMessage("Precip file not an HCN format file");
+    s.precip_header = format.nextRecord(*s.precip_data, s.precip_scratch);
+    s.tmean_header = format.nextRecord(*s.tmean_data, s.tmean_scratch);
+    if (format.headerOk != nullptr) {
+      if (!format.headerOk(s.precip_header)) {
+        host.showMessage(format.precipHeaderMessage);
         result = 0;
       }
-      if (!tmeanOk) {
-        host.showMessage("Temp file not an HCN format file");
+      if (!format.headerOk(s.tmean_header)) {
+        host.showMessage(format.tmeanHeaderMessage);
         result = 0;
       }
     }

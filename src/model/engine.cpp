@@ -264,6 +264,37 @@ NullReason checkRecord(const RecordInput& in, std::int8_t& month) {
   return NullReason::None;
 }
 
+std::string nullReasonText(NullReason reason, int month) {
+  switch (reason) {
+    case NullReason::None: return {};
+    case NullReason::LatitudeInvalid: return "the latitude is not a number from -90 to 90";
+    case NullReason::PrecipitationMissing:
+      return "month " + std::to_string(month) + " of the precipitation file is missing";
+    case NullReason::TemperatureMissing:
+      return "month " + std::to_string(month) + " of the temperature file is missing";
+    case NullReason::FieldCapacityInvalid: return "the field capacity is not a positive number";
+    case NullReason::PerennialSnow: return "the snowpack grows every year (perennial snow)";
+    case NullReason::NoSteadyState:
+      return "no steady state within " + std::to_string(kPassLimit) + " passes";
+    case NullReason::NeverSettles: return "the soil water falls in every pass and never settles (no steady state)";
+  }
+  return {};
+}
+
+std::string_view nullReasonCode(NullReason reason) {
+  switch (reason) {
+    case NullReason::None: return "none";
+    case NullReason::LatitudeInvalid: return "latitude_invalid";
+    case NullReason::PrecipitationMissing: return "precipitation_missing";
+    case NullReason::TemperatureMissing: return "temperature_missing";
+    case NullReason::FieldCapacityInvalid: return "field_capacity_invalid";
+    case NullReason::PerennialSnow: return "perennial_snow";
+    case NullReason::NoSteadyState: return "no_steady_state";
+    case NullReason::NeverSettles: return "never_settles";
+  }
+  return "none";
+}
+
 RecordEngine::RecordEngine(const ModelParams& params) : params_(params) {}
 
 void RecordEngine::computePet(const RecordInput& in, RecordResult& out) {

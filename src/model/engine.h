@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace vadoset {
@@ -41,6 +42,14 @@ enum class NullReason : std::uint8_t {
   NoSteadyState,         // no steady state within the pass limit
   NeverSettles,          // provably never settles: the soil loses water every pass
 };
+
+/// The reason in words, for messages and reports: "month 2 of the
+/// precipitation file is missing", "no steady state within 1002 passes".
+std::string nullReasonText(NullReason reason, int month);
+
+/// A short stable name for the reason ("precipitation_missing"), for
+/// programs that read reports.
+std::string_view nullReasonCode(NullReason reason);
 
 /// The most passes over the year that a spin-up takes before its row is null.
 inline constexpr std::int32_t kPassLimit = 1002;

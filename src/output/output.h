@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/text.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace vadoset {
 
@@ -21,21 +21,8 @@ enum class OutputOpen { Open, Cancelled, Failed };
 /// only appears at its path when the run's Close_files commits it.
 OutputOpen write_out(RunState& s, Host& host);
 
-/// Writes the row of the record in hand: its identifier and 39 numbers, or
-/// the identifier and "*" for a null row. Every line ends with CR.
+/// Writes the row of the record in hand: its identifier and the table's
+/// columns, or the identifier and "*" for a null row.
 void write_files(RunState& s);
-
-/// Longest text that formatRowValues writes.
-inline constexpr std::size_t kRowValuesBytes = 39 * (kStrBufferSize + 1);
-
-/// Writes the part of a row that follows the identifier and its TAB into buf
-/// (at least kRowValuesBytes): the 39 numbers, TAB-separated and ended by CR,
-/// or "*" and CR for a null row. Returns its length. write_files and the
-/// parallel run both format rows with it.
-std::size_t formatRowValues(std::int32_t nullcell, const MonthArray<double>& PET, const MonthArray<double>& E,
-                            const MonthArray<double>& Surplus, char* buf);
-
-/// The header line, CR included.
-const std::string& tableHeader();
 
 }  // namespace vadoset

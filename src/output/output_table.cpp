@@ -1,31 +1,16 @@
 #include <system_error>
 
+#include <vector>
+
 #include "input/input.h"
+#include "output/columns.h"
 #include "output/output.h"
 #include "platform/double_text.h"
-#include "platform/host.h"
+#include "state/host.h"
 #include "platform/text.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace vadoset {
-
-const std::string& tableHeader() {
-  static const std::string header = [] {
-    std::string h = "Year or site\t";
-    const char* groups[] = {"PET_", "AET_", "SURPLUS_"};
-    for (const char* g : groups) {
-      for (int m = 1; m <= 12; ++m) {
-        h += g;
-        h += static_cast<char>('0' + m / 10);
-        h += static_cast<char>('0' + m % 10);
-        h += '\t';
-      }
-    }
-    h += "PET\tAET\tSURPLUS\r";
-    return h;
-  }();
-  return header;
-}
 
 namespace {
 
@@ -43,7 +28,7 @@ OutputOpen write_out(RunState& s, Host& host) {
   if (s.settings.outputFile == "-") {
     if (std::ostream* out = host.standardOutput()) {
       s.aet_out = TextOutputStream::toStream(*out);
-      s.aet_out->Write(tableHeader());
+      s.aet_out->Write(TableLayout(s.settings.columns, s.settings.lineEnding).header());
       return OutputOpen::Open;
     }
   }
@@ -61,47 +46,29 @@ OutputOpen write_out(RunState& s, Host& host) {
     host.showMessage(message);
     return OutputOpen::Failed;
   }
-  s.aet_out->Write(tableHeader());
+  s.aet_out->Write(TableLayout(s.settings.columns, s.settings.lineEnding).header());
   return OutputOpen::Open;
 }
 
-std::size_t formatRowValues(std::int32_t nullcell, const MonthArray<double>& PET, const MonthArray<double>& E,
-                            const MonthArray<double>& Surplus, char* buf) {
-  if (nullcell == 1) {
-    buf[0] = '*';
-    buf[1] = '\r';
-    return 2;
-  }
-  double petSum = 0.0;
-  double aetSum = 0.0;
-  double surplusSum = 0.0;
-  for (int m = 1; m <= 12; ++m) {
-    aetSum += E[m];
-    petSum += PET[m];
-    surplusSum += Surplus[m];
-  }
-  char* p = buf;
-  // The same text as Str, written by the faster shortest-digits formatter:
-  // rows are where a run spends its formatting time.
-  auto field = [&p](double v, char after) {
-    p += shortestDoubleText(v, p);
-    *p++ = after;
-  };
-  for (int m = 1; m <= 12; ++m) field(PET[m], '\t');
-  for (int m = 1; m <= 12; ++m) field(E[m], '\t');
-  for (int m = 1; m <= 12; ++m) field(Surplus[m], '\t');
-  field(petSum, '\t');
-  field(aetSum, '\t');
-  field(surplusSum, '\r');
-  return static_cast<std::size_t>(p - buf);
-}
-
 void write_files(RunState& s) {
+  // The record in hand as the engine's types: months 1 to 12 of the run
+  // state are months 0 to 11 there.
+  RecordInput in;
+  RecordResult r;
+  if (s.nullcell == 1) r.reason = NullReason::NoSteadyState;
+  for (int m = 1; m <= 12; ++m) {
+    in.ppt[m - 1] = static_cast<double>(s.ppt[m]);
+    in.tmean[m - 1] = s.tmean[m];
+    r.pet[m - 1] = s.PET[m];
+    r.aet[m - 1] = s.E[m];
+    r.surplus[m - 1] = s.Surplus[m];
+  }
+  const TableLayout layout(s.settings.columns, s.settings.lineEnding);
+  std::vector<char> buf(layout.rowValuesBytes());
   TextOutputStream& out = *s.aet_out;
   out.Write(s.year);
   out.Write('\t');
-  char buf[kRowValuesBytes];
-  out.Write(std::string_view(buf, formatRowValues(s.nullcell, s.PET, s.E, s.Surplus, buf)));
+  out.Write(std::string_view(buf.data(), layout.formatRowValues(in, r, buf.data())));
 }
 
 }  // namespace vadoset

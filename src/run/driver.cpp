@@ -1,36 +1,21 @@
 #include "run/driver.h"
 
+#include "run/row_loop.h"
+
 #include <cmath>
 
 #include "input/input.h"
 #include "model/model.h"
 #include "output/output.h"
-#include "platform/host.h"
+#include "state/host.h"
 #include "platform/text.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace vadoset {
 
 void fillDaysPerMonth(RunState& s) {
   constexpr std::int32_t kDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   for (int m = 1; m <= 12; ++m) s.dm[m] = kDays[m];
-}
-
-bool recordIsMissing(const RunState& s) {
-  bool missing = !(s.latitude >= -90.0 && s.latitude <= 90.0);
-  for (int m = 1; m <= 12; ++m)
-    if (s.ppt[m] == 9999 || s.tmean[m] == 9999.0) missing = true;
-  return missing;
-}
-
-void computeRecord(RunState& s, Host* host) {
-  s.nullcell = 0;
-  if (recordIsMissing(s)) {
-    s.nullcell = 1;
-    return;
-  }
-  Run_pet(s);
-  Run_model(s, host);
 }
 
 bool inputReadFailed(const RunState& s) {
@@ -106,34 +91,46 @@ void reportRow(Host& host, std::int32_t count, std::uint64_t precipBytesRead, st
   host.backgroundTask();
 }
 
-RunOutcome Main_loop(RunState& s, Host& host) {
-  if (std::optional<RunOutcome> ended = openRun(s, host)) return *ended;
+namespace {
 
-  std::int32_t count = 1;
-  const std::uint64_t precipBytesTotal = s.precip_data->size();
-  bool stopped = false;
-
-  // The end of the precipitation file is tested before every record, so a
-  // file with a header alone gives no rows, and blank lines at its end are
-  // not records.
-  while (!s.precip_data->onlyBlankLinesLeft()) {
-    if (host.stopRequested()) {
-      stopped = true;
-      break;
-    }
-    Read_data(s);
-    if (count == 1) s.year_one = true;
-    computeRecord(s, &host);
-    write_files(s);
-    if (s.aet_out->failed()) {
-      abandonRun(s);
-      host.showMessage(outputFailedMessage(s));
-      return RunOutcome::OutputFailed;
-    }
-    reportRow(host, count, s.precip_data->bytesRead(), precipBytesTotal);
-    ++count;
+// The calling thread computes each record as it is read, and the host's
+// background task runs once per pass of the year while a record spins up.
+class SerialComputer final : public BatchComputer {
+ public:
+  explicit SerialComputer(Host& host) : host_(host) {}
+  std::size_t batchesInFlight() const override { return 1; }
+  std::size_t batchRecords() const override { return 1; }
+  std::size_t batchLineBytes() const override { return 0; }
+  void begin(const RunPlan& plan, CarriedState carried) override {
+    plan_ = &plan;
+    engine_ = RecordEngine(plan.model);
+    engine_.setPassCallback([](void* h) { static_cast<Host*>(h)->backgroundTask(); }, &host_);
+    carried_ = carried;
   }
-  return finishRun(s, host, stopped);
+  void submit(RecordBatch& b) override {
+    for (std::size_t i = 0; i < b.count; ++i) {
+      RecordSlot& r = b.slots[i];
+      parseSlot(*plan_, b, i);
+      engine_.compute(r.input, carried_, r.result);
+      r.carriedAfter = carried_;
+      formatSlot(*plan_, b, i);
+    }
+  }
+  bool wait(RecordBatch&, Host&) override { return true; }
+  void end() override {}
+
+ private:
+  Host& host_;
+  const RunPlan* plan_ = nullptr;
+  RecordEngine engine_;
+  CarriedState carried_;
+};
+
+}  // namespace
+
+RunOutcome Main_loop(RunState& s, Host& host) {
+  SerialComputer computer(host);
+  return runRows(s, host, computer);
 }
 
 }  // namespace vadoset

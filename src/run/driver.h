@@ -40,6 +40,9 @@ RunOutcome finishRun(RunState& s, Host& host, bool stopped);
 /// host hears the progress, and the background task runs.
 void reportRow(Host& host, std::int32_t count, std::uint64_t precipBytesRead, std::uint64_t precipBytesTotal);
 
+/// Days in each month; February always has 28.
+void fillDaysPerMonth(RunState& s);
+
 /// Drops a failed run's table and closes its inputs.
 void abandonRun(RunState& s);
 
@@ -55,16 +58,5 @@ bool Close_files(RunState& s);
 /// the file ended there. Main_loop then drops the table and shows "The file
 /// NAME could not be read."
 bool inputReadFailed(const RunState& s);
-
-/// True when a record of the run state has a missing month (the marker 9999
-/// in ppt or tmean) or no usable latitude.
-bool recordIsMissing(const RunState& s);
-
-/// Days in each month; February always has 28.
-void fillDaysPerMonth(RunState& s);
-
-/// Computes the record in hand: PET, then the soil water, unless a month is
-/// missing. Sets nullcell.
-void computeRecord(RunState& s, Host* host);
 
 }  // namespace vadoset

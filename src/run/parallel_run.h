@@ -15,6 +15,9 @@ struct ParallelOptions {
   int threads = 2;                     // computing threads; 1 runs Main_loop
   std::size_t batchRecords = 1024;     // records read, computed and written together
   std::size_t batchesInFlight = 4;     // batches being read, computed or written at once
+  // Bytes of input lines held by all batches together; a batch closes early
+  // when its share is full, so long lines cannot make memory grow.
+  std::size_t lineBytesInFlight = std::size_t{16} << 20;
 };
 
 /// The same run as Main_loop, with the records computed on several threads.
@@ -33,7 +36,8 @@ struct ParallelOptions {
 /// backgroundTask once per row written, stopRequested before each row and
 /// while waiting. The background task is not called once per pass of the
 /// year, as Main_loop does; a front end that needs that uses Main_loop.
-/// Memory stays bounded by batchRecords * batchesInFlight records.
+/// Memory stays bounded by batchRecords * batchesInFlight records and by
+/// lineBytesInFlight bytes of lines (plus one record per batch).
 RunOutcome runParallel(RunState& s, Host& host, const ParallelOptions& options);
 
 }  // namespace vadoset

@@ -1,5 +1,7 @@
 #include "ui/window1.h"
 
+#include "input/formats.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -126,7 +128,8 @@ void Window1::createControls() {
   output_field = editField(content, "output_field", 146, 227, 128, "output.txt");
   label(content, "StaticText12", 16, 6, 100, 20, "Input format:", 0);
   Format_popup = place(new QComboBox(content), "Format_popup", 111, 5, 163, 20);
-  Format_popup->addItems({QStringLiteral("Tab delimited"), QStringLiteral("HCN data file")});
+  for (const InputFormatDescription& f : inputFormats())
+    Format_popup->addItem(QString::fromUtf8(f.label.data(), static_cast<qsizetype>(f.label.size())));
   Format_popup->setCurrentIndex(0);
   label(content, "StaticText13", 13, 157, 197, 20, "Declining availability function", 0);
   Beta_popup = place(new QComboBox(content), "Beta_popup", 207, 157, 67, 20);
@@ -149,7 +152,7 @@ Settings Window1::readControls() const {
   s.latText = lat_field->text().toStdString();
   s.fcText = fc_field->text().toStdString();
   s.outputFile = output_field->text().toStdString();
-  s.format = Format_popup->currentIndex();
+  s.format = inputFormats()[static_cast<std::size_t>(Format_popup->currentIndex())].format;
   s.beta = Beta_popup->currentIndex();
   s.carryover = Carryover_box->isChecked();
   return s;

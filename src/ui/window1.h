@@ -8,10 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/host.h"
+#include "state/host.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 class QCheckBox;
 class QComboBox;

@@ -22,7 +22,7 @@
 #include "platform/text.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace vadoset {

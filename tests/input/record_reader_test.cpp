@@ -4,7 +4,7 @@
 
 #include "input/input.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace vadoset {
 namespace {

@@ -5,7 +5,7 @@
 #include "model/model.h"
 #include "platform/text.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace vadoset {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "model/model.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace vadoset {

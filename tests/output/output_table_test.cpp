@@ -5,7 +5,7 @@
 
 #include "output/output.h"
 #include "platform/text.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace vadoset {

@@ -16,7 +16,7 @@
 #include "platform/double_text.h"
 #include "platform/text.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace vadoset {
 namespace {

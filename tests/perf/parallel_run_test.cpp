@@ -16,7 +16,7 @@
 
 #include "cli/cli.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 // Every allocation of this test program is counted.

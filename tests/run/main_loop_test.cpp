@@ -2,7 +2,7 @@
 
 #include "output/output.h"
 #include "run/driver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace vadoset {

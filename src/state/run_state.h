@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/host.h"
+#include "state/host.h"
 #include "platform/text_stream.h"
 
 namespace vadoset {
@@ -44,17 +44,20 @@ struct RunState {
   Settings settings;
   double hcn_latitude = 0.0;  // lat_field as a number, HCN data only
 
-  // Day arrays of the soil-water balance, reused by every record.
+  // The header lines, as read; formats that take columns from them read
+  // them again when the records start.
+  std::string precip_header;
+  std::string tmean_header;
+  // Room for a record's text that spans lines.
+  std::string precip_scratch;
+  std::string tmean_scratch;
+
+  // The daily soil water and snowpack of the last Run_model call.
   DayArray w{};
   DayArray ws{};
-  // Passes of the year that the last Run_model call took (for timing and
-  // tests; nothing in a run reads it).
+  // Passes of the year that the last Run_model call took (for tests;
+  // nothing in a run reads it).
   std::int32_t passes = 0;
-  // Day lengths of the last record's latitude, reused by Run_pet while the
-  // latitude stays the same.
-  MonthArray<double> dayLength{};
-  std::uint64_t dayLengthLatitudeBits = 0;
-  bool dayLengthValid = false;
   // Tests only: spin up every record to its end, without the early end of a
   // year that provably never settles. The table is the same either way.
   bool exhaustiveSpinUp = false;

@@ -6,26 +6,24 @@
 #include <string>
 #include <string_view>
 
-namespace vadoset {
+#include "state/settings.h"
 
-/// The settings of a run, as the window's controls (or the command line)
-/// hold them. Texts are kept as typed; the run converts and checks them.
-struct Settings {
-  std::string tmeanFile = "allsites_temp.txt";   // tmean_field
-  std::string precipFile = "allsites_prec.txt";  // precip_field
-  std::string latText = "44.47";                 // lat_field, HCN data only
-  std::string fcText = "100";                    // fc_field, millimetres
-  std::string outputFile = "output.txt";         // output_field
-  int format = 0;                                // Format_popup: 0 tab delimited, 1 HCN
-  int beta = 6;                                  // Beta_popup: 0 = "A" ... 7 = "H"
-  bool carryover = false;                        // Carryover_box
-};
+namespace vadoset {
 
 /// Progress of a run, for displays that want more than the counter text.
 struct Progress {
   std::int64_t rows = 0;               // rows written so far
   std::uint64_t precipBytesRead = 0;   // of the precipitation file
   std::uint64_t precipBytesTotal = 0;  // its size when opened
+};
+
+/// A null row as it is written, with why it is null.
+struct NullRow {
+  std::int64_t row = 0;          // from 1
+  std::uint64_t line = 0;        // the record's line in the precipitation file
+  std::string_view id;           // the identifier
+  std::string_view reasonCode;   // a stable name: "precipitation_missing"
+  std::string reasonText;        // in words: "month 2 of the precipitation file is missing ('NA')"
 };
 
 /// Everything a run needs from its front end: settings, dialogs, messages,
@@ -52,6 +50,9 @@ class Host {
   /// Called after each row with the run's progress; the counter text has
   /// already been set. Must be cheap: it runs once per record.
   virtual void progress(const Progress& /*p*/) {}
+
+  /// Called for each null row once it is written.
+  virtual void nullRow(const NullRow& /*row*/) {}
 
   /// Lets the front end breathe: called once per pass of the year and once
   /// per record, never inside the day loop.

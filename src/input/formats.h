@@ -1,0 +1,100 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "model/engine.h"
+#include "state/settings.h"
+
+namespace vadoset {
+
+class TextInputStream;
+
+/// What a run fixes for reading its records.
+struct ReadOptions {
+  double latitude = 0.0;        // every record's latitude, for formats without a latitude field
+  double fieldCapacity = 100.0; // the run's field capacity, whole millimetres
+  int fieldCapacityField = 0;   // tab-delimited: field with the record's own field capacity (from 1)
+  bool keepPrecipitationFraction = false;
+  // Filled from the header lines by formats that read them (CSV).
+  char separator = '\t';
+  bool decimalComma = false;
+  int fieldCapacityColumn = 0;  // column of the precipitation file's field_capacity (from 1), 0 for none
+};
+
+/// One input format: everything the run, the command line and the window
+/// need to know of it. Adding a format means one description and one entry
+/// in the table of inputFormats().
+struct InputFormatDescription {
+  InputFormat format;
+  std::string_view cliName;  // --format's value
+  std::string_view label;    // the row of the window's format pop-up
+  bool usesLatitudeSetting;  // every record takes the run's latitude
+
+  /// The header check, or nullptr when any header line is taken. When a
+  /// header is refused the run shows the message for its file.
+  bool (*headerOk)(std::string_view line);
+  std::string_view precipHeaderMessage;
+  std::string_view tmeanHeaderMessage;
+
+  /// Reads what the header lines tell (CSV: separator, columns), or nullptr.
+  void (*readHeaders)(std::string_view precipHeader, std::string_view tmeanHeader, ReadOptions& options);
+
+  /// The text of the next record of a file: one line, or more where a
+  /// quoted field holds line breaks. The reference stays valid until the
+  /// next call on the same stream and scratch.
+  const std::string& (*nextRecord)(TextInputStream& in, std::string& scratch);
+
+  /// Fills the record from its two lines in the file's own units: months
+  /// without a usable number are NaN; precipitation loses its fraction (of
+  /// the file's unit) unless the options keep it. `id` points into
+  /// precipLine.
+  void (*parse)(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options,
+                RecordInput& out);
+
+  /// Converts a parsed record to the model's units (HCN: tenths), or nullptr.
+  void (*toModelUnits)(RecordInput& record, const ReadOptions& options);
+
+  /// The text of a month's field (1 to 12) and of the latitude field, for
+  /// messages about a record.
+  std::string_view (*monthField)(std::string_view line, int month, const ReadOptions& options);
+  std::string_view (*latitudeField)(std::string_view line, const ReadOptions& options);
+};
+
+/// Every input format, in the order of the window's pop-up.
+std::span<const InputFormatDescription> inputFormats();
+
+/// The description of a format.
+const InputFormatDescription& formatDescription(InputFormat format);
+
+/// The format whose cliName is `name`, or nullptr.
+const InputFormatDescription* findFormat(std::string_view name);
+
+/// Parses the two lines and converts them to the model's units.
+inline void readRecord(const InputFormatDescription& format, std::string_view precipLine, std::string_view tmeanLine,
+                       const ReadOptions& options, RecordInput& out) {
+  format.parse(precipLine, tmeanLine, options, out);
+  if (format.toModelUnits != nullptr) format.toModelUnits(out, options);
+}
+
+/// The ReadOptions of a run's settings, once the field capacity and latitude
+/// have been checked.
+ReadOptions readOptionsFor(const Settings& settings, double fieldCapacity, double latitude);
+
+/// The descriptions of each format, for the table.
+extern const InputFormatDescription kTabFormat;
+extern const InputFormatDescription kHcnFormat;
+
+namespace detail {
+/// A month's precipitation or temperature from its field: NaN when it holds
+/// no number, holds -9999 in any spelling, or (precipitation) does not fit
+/// a 32-bit integer once its fraction is dropped; 9999, the file's own
+/// missing marker, is missing too.
+double precipitationValue(std::string_view field, bool keepFraction);
+double temperatureValue(std::string_view field);
+/// The next line of the stream as one record.
+const std::string& nextLine(TextInputStream& in, std::string& scratch);
+}  // namespace detail
+
+}  // namespace vadoset

@@ -1,0 +1,68 @@
+#include <cmath>
+
+#include "input/formats.h"
+#include "platform/text.h"
+
+namespace vadoset {
+
+namespace {
+
+constexpr char kTab = '\t';
+
+// Splits a line at tabs, one field after the other.
+struct FieldWalker {
+  std::string_view rest;
+  bool ended = false;
+  std::string_view next() {
+    if (ended) return {};
+    std::size_t p = rest.find(kTab);
+    std::string_view f = rest.substr(0, p);
+    if (p == std::string_view::npos) {
+      ended = true;
+      rest = {};
+    } else {
+      rest.remove_prefix(p + 1);
+    }
+    return f;
+  }
+};
+
+void parseTab(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out) {
+  // Field 1 the identifier, field 2 the latitude, fields 3 to 14 January to
+  // December; the identifier and latitude come from the precipitation file.
+  FieldWalker p{precipLine};
+  FieldWalker t{tmeanLine};
+  out.id = p.next();
+  std::optional<double> lat = ParseNumber(p.next());
+  out.latitude = (lat && *lat >= -90.0 && *lat <= 90.0) ? *lat : NAN;
+  t.next();
+  t.next();
+  for (int m = 0; m < kMonths; ++m) {
+    out.ppt[m] = detail::precipitationValue(p.next(), options.keepPrecipitationFraction);
+    out.tmean[m] = detail::temperatureValue(t.next());
+  }
+  out.fieldCapacity = options.fieldCapacity;
+  if (options.fieldCapacityField > 0) {
+    // The record's own field capacity: whole millimetres, at least one.
+    std::string_view field = NthField(precipLine, kTab, options.fieldCapacityField);
+    std::optional<double> v = ParseNumber(field);
+    std::optional<std::int32_t> fc = v ? ToInt32(*v) : std::nullopt;
+    // An empty field takes the run's.
+    if (!IsBlank(field)) out.fieldCapacity = (fc && *fc >= 1) ? static_cast<double>(*fc) : NAN;
+  }
+}
+
+std::string_view tabMonthField(std::string_view line, int month, const ReadOptions&) {
+  return NthField(line, kTab, month + 2);
+}
+
+std::string_view tabLatitudeField(std::string_view line, const ReadOptions&) { return NthField(line, kTab, 2); }
+
+}  // namespace
+
+const InputFormatDescription kTabFormat = {
+    InputFormat::Tab, "tab",   "Tab delimited", false,          nullptr,         {}, {}, nullptr, detail::nextLine,
+    parseTab,         nullptr, tabMonthField,   tabLatitudeField,
+};
+
+}  // namespace vadoset

@@ -1,0 +1,181 @@
+#include "run/row_loop.h"
+
+#include <cstring>
+
+#include "state/host.h"
+#include "state/run_state.h"
+
+namespace vadoset {
+
+RunPlan planFor(const RunState& s) {
+  RunPlan plan;
+  plan.format = &formatDescription(s.settings.format);
+  plan.read = readOptionsFor(s.settings, static_cast<double>(s.fc), s.hcn_latitude);
+  if (plan.format->readHeaders != nullptr) plan.format->readHeaders(s.precip_header, s.tmean_header, plan.read);
+  plan.model.function = s.settings.beta;
+  plan.model.carryover = s.carryover;
+  plan.model.exhaustiveSpinUp = s.exhaustiveSpinUp;
+  plan.table = TableLayout(s.settings.columns, s.settings.lineEnding);
+  return plan;
+}
+
+void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
+  RecordSlot& r = b.slots[i];
+  readRecord(*plan.format, b.precipLine(r), b.tmeanLine(r), plan.read, r.input);
+}
+
+void formatSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
+  RecordSlot& r = b.slots[i];
+  r.rowLength = plan.table.formatRowValues(r.input, r.result, b.row(i));
+}
+
+namespace {
+
+// "('NA')", or "(an empty field)": the text that made a month or latitude
+// unusable, for the null-row report.
+std::string quotedField(std::string_view field) {
+  if (field.empty()) return " (an empty field)";
+  std::string q = " ('";
+  q.append(field.substr(0, 40));
+  if (field.size() > 40) q += "...";
+  q += "')";
+  return q;
+}
+
+NullRow describeNullRow(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r, std::int64_t row) {
+  NullRow n;
+  n.row = row;
+  n.line = r.line;
+  n.id = r.input.id;
+  n.reasonCode = nullReasonCode(r.result.reason);
+  n.reasonText = nullReasonText(r.result.reason, r.result.month);
+  switch (r.result.reason) {
+    case NullReason::PrecipitationMissing:
+      n.reasonText += quotedField(plan.format->monthField(b.precipLine(r), r.result.month, plan.read));
+      break;
+    case NullReason::TemperatureMissing:
+      n.reasonText += quotedField(plan.format->monthField(b.tmeanLine(r), r.result.month, plan.read));
+      break;
+    case NullReason::LatitudeInvalid:
+      if (!plan.format->usesLatitudeSetting)
+        n.reasonText += quotedField(plan.format->latitudeField(b.precipLine(r), plan.read));
+      break;
+    default: break;
+  }
+  return n;
+}
+
+// Reads the next records into b, as many as fit: the end of the
+// precipitation file is tested before every record, so a file with a header
+// alone gives no rows and blank lines at its end are not records. True when
+// the input has ended.
+bool readBatch(RunState& s, Host& host, const RunPlan& plan, BatchComputer& c, RecordBatch& b, std::uint64_t& line,
+               bool& stopped) {
+  const std::size_t n = c.batchRecords() == 0 ? 1 : c.batchRecords();
+  b.arena.clear();
+  b.count = 0;
+  if (b.slots.size() != n) b.slots.resize(n);
+  b.rowBytes = plan.table.rowValuesBytes();
+  if (b.rows.size() != n * b.rowBytes) b.rows.resize(n * b.rowBytes);
+  const bool multiLine = plan.format->format == InputFormat::Csv;
+  while (b.count < n && (b.count == 0 || b.arena.size() < c.batchLineBytes())) {
+    if (s.precip_data->onlyBlankLinesLeft()) return true;
+    if (b.count == 0 && host.stopRequested()) {
+      stopped = true;
+      return false;
+    }
+    RecordSlot& r = b.slots[b.count];
+    const std::string& precipLine = plan.format->nextRecord(*s.precip_data, s.precip_scratch);
+    r.precipOffset = b.arena.size();
+    r.precipLength = precipLine.size();
+    b.arena.append(precipLine);
+    const std::string& tmeanLine = plan.format->nextRecord(*s.tmean_data, s.tmean_scratch);
+    r.tmeanOffset = b.arena.size();
+    r.tmeanLength = tmeanLine.size();
+    b.arena.append(tmeanLine);
+    r.bytesRead = s.precip_data->bytesRead();
+    r.line = ++line;
+    // A quoted field may hold line breaks.
+    if (multiLine) {
+      std::string_view p = b.precipLine(r);
+      for (char ch : p) line += ch == '\n' ? 1 : 0;
+    }
+    ++b.count;
+  }
+  return false;
+}
+
+}  // namespace
+
+RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
+  if (std::optional<RunOutcome> ended = openRun(s, host)) return *ended;
+  const RunPlan plan = planFor(s);
+  std::vector<RecordBatch> ring(c.batchesInFlight() < 1 ? 1 : c.batchesInFlight());
+  // The first record of the run is spun up from the carried state as it
+  // stands.
+  s.year_one = true;
+  c.begin(plan, CarriedState{s.current_w, s.current_ws, true});
+
+  const std::uint64_t precipBytesTotal = s.precip_data->size();
+  TextOutputStream& out = *s.aet_out;
+  std::int32_t count = 1;
+  std::uint64_t line = 1;  // the header
+  bool stopped = false;
+  bool inputEnded = false;
+  std::uint64_t readSeq = 0;
+  std::uint64_t writeSeq = 0;
+  try {
+    while (!stopped) {
+      // Read ahead while a batch is free; the computer starts at once.
+      while (!inputEnded && !stopped && readSeq - writeSeq < ring.size()) {
+        RecordBatch& b = ring[readSeq % ring.size()];
+        inputEnded = readBatch(s, host, plan, c, b, line, stopped);
+        if (b.count == 0) break;
+        c.submit(b);
+        ++readSeq;
+      }
+      if (stopped || writeSeq == readSeq) break;
+
+      RecordBatch& b = ring[writeSeq % ring.size()];
+      if (!c.wait(b, host)) {
+        stopped = true;
+        break;
+      }
+      for (std::size_t i = 0; i < b.count; ++i) {
+        if (i > 0 && host.stopRequested()) {
+          stopped = true;
+          break;
+        }
+        const RecordSlot& r = b.slots[i];
+        // The run state ends as each record leaves it: the carried soil
+        // water and snow, and year_one cleared by the first record computed.
+        if (r.result.passes > 0) s.year_one = false;
+        if (plan.model.carryover) {
+          s.current_w = r.carriedAfter.soil;
+          s.current_ws = r.carriedAfter.snow;
+        }
+        out.Write(r.input.id);
+        out.Write('\t');
+        out.Write(std::string_view(b.row(i), r.rowLength));
+        if (out.failed()) {
+          c.end();
+          abandonRun(s);
+          host.showMessage(outputFailedMessage(s));
+          return RunOutcome::OutputFailed;
+        }
+        if (r.result.isNull()) host.nullRow(describeNullRow(plan, b, r, count));
+        reportRow(host, count, r.bytesRead, precipBytesTotal);
+        ++count;
+      }
+      ++writeSeq;
+    }
+  } catch (...) {
+    c.end();
+    abandonRun(s);
+    throw;
+  }
+  c.end();
+  return finishRun(s, host, stopped);
+}
+
+}  // namespace vadoset

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "input/formats.h"
+#include "model/engine.h"
+#include "output/columns.h"
+#include "run/driver.h"
+
+namespace vadoset {
+
+struct RunState;
+class Host;
+
+/// One record on its way from its two lines to its row.
+struct RecordSlot {
+  std::size_t precipOffset = 0, precipLength = 0;  // its lines in the batch's arena
+  std::size_t tmeanOffset = 0, tmeanLength = 0;
+  std::uint64_t bytesRead = 0;  // of the precipitation file, after this record
+  std::uint64_t line = 0;       // its line in the precipitation file (from 1)
+  RecordInput input;
+  RecordResult result;
+  CarriedState carriedAfter;  // the state handed on by this record
+  std::size_t rowLength = 0;    // its row's text at row(i) of the batch
+};
+
+/// Records read, computed and written together.
+struct RecordBatch {
+  std::string arena;  // the input lines
+  std::vector<RecordSlot> slots;
+  std::size_t count = 0;
+  std::vector<char> rows;  // rowBytes per record
+  std::size_t rowBytes = 0;
+
+  std::string_view precipLine(const RecordSlot& r) const { return {arena.data() + r.precipOffset, r.precipLength}; }
+  std::string_view tmeanLine(const RecordSlot& r) const { return {arena.data() + r.tmeanOffset, r.tmeanLength}; }
+  char* row(std::size_t i) { return rows.data() + i * rowBytes; }
+};
+
+/// What every record of a run shares: its format, options, engine
+/// parameters and table layout.
+struct RunPlan {
+  const InputFormatDescription* format = nullptr;
+  ReadOptions read;
+  ModelParams model;
+  TableLayout table;
+};
+
+/// The plan of a run that openRun has opened.
+RunPlan planFor(const RunState& s);
+
+/// Parses record i of the batch into its input (nothing else).
+void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
+/// Formats record i's row.
+void formatSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
+
+/// Who computes the records of a batch: the calling thread, or a pool.
+class BatchComputer {
+ public:
+  virtual ~BatchComputer() = default;
+  /// Batches read ahead at most, and records in a batch.
+  virtual std::size_t batchesInFlight() const = 0;
+  virtual std::size_t batchRecords() const = 0;
+  /// Most bytes of input lines a batch holds (it holds one record at least).
+  virtual std::size_t batchLineBytes() const = 0;
+  /// Called once the plan is known, before the first batch.
+  virtual void begin(const RunPlan& plan, CarriedState carried) = 0;
+  /// Starts parsing, computing and formatting a batch whose lines are read.
+  virtual void submit(RecordBatch& b) = 0;
+  /// Waits for a batch's rows. False when the host asked to stop meanwhile.
+  /// Rethrows a failure of the computation.
+  virtual bool wait(RecordBatch& b, Host& host) = 0;
+  /// Stops all work; called before the run ends, however it ends.
+  virtual void end() = 0;
+};
+
+/// The one row loop of every run: opens the run, reads the records in
+/// batches, has them computed, writes their rows in order, reports each row
+/// to the host, and closes the run.
+RunOutcome runRows(RunState& s, Host& host, BatchComputer& computer);
+
+}  // namespace vadoset
