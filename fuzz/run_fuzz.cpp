@@ -22,6 +22,7 @@
 #include <iterator>
 #include <set>
 
+#include "output/columns.h"
 #include "fuzz_support.h"
 #include "output/output.h"
 #include "platform/text.h"
@@ -72,7 +73,7 @@ std::string readFile(const fs::path& p) {
 
 // The last 39 fields of a computed row are numbers; a null row ends in "\t*".
 void checkTable(std::string_view table, std::int64_t rows) {
-  const std::string& header = vadoset::tableHeader();
+  const std::string& header = vadoset::TableLayout().header();
   check(table.substr(0, header.size()) == header, "the table does not start with the header");
   table.remove_prefix(header.size());
   std::int64_t count = 0;

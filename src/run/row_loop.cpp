@@ -31,34 +31,39 @@ void formatSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
 
 namespace {
 
-// "('NA')", or "(an empty field)": the text that made a month or latitude
-// unusable, for the null-row report.
-std::string quotedField(std::string_view field) {
-  if (field.empty()) return " (an empty field)";
-  std::string q = " ('";
-  q.append(field.substr(0, 40));
-  if (field.size() > 40) q += "...";
-  q += "')";
-  return q;
+// "month 2 of the precipitation file is missing ('NA')": the reason, and
+// the text that made a month or the latitude unusable.
+std::string describeNullRow(const NullRow& n) {
+  std::string text = nullReasonText(static_cast<NullReason>(n.reason), n.month);
+  if (!n.showField) return text;
+  if (n.field.empty()) return text + " (an empty field)";
+  text += " ('";
+  text.append(n.field.substr(0, 40));
+  if (n.field.size() > 40) text += "...";
+  return text + "')";
 }
 
-NullRow describeNullRow(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r, std::int64_t row) {
+NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r, std::int64_t row) {
   NullRow n;
   n.row = row;
   n.line = r.line;
   n.id = r.input.id;
+  n.reason = static_cast<int>(r.result.reason);
   n.reasonCode = nullReasonCode(r.result.reason);
-  n.reasonText = nullReasonText(r.result.reason, r.result.month);
+  n.month = r.result.month;
+  n.describe = describeNullRow;
   switch (r.result.reason) {
     case NullReason::PrecipitationMissing:
-      n.reasonText += quotedField(plan.format->monthField(b.precipLine(r), r.result.month, plan.read));
+      n.field = plan.format->monthField(b.precipLine(r), r.result.month, plan.read);
+      n.showField = true;
       break;
     case NullReason::TemperatureMissing:
-      n.reasonText += quotedField(plan.format->monthField(b.tmeanLine(r), r.result.month, plan.read));
+      n.field = plan.format->monthField(b.tmeanLine(r), r.result.month, plan.read);
+      n.showField = true;
       break;
     case NullReason::LatitudeInvalid:
-      if (!plan.format->usesLatitudeSetting)
-        n.reasonText += quotedField(plan.format->latitudeField(b.precipLine(r), plan.read));
+      n.field = plan.format->latitudeField(b.precipLine(r), plan.read);
+      n.showField = !plan.format->usesLatitudeSetting;
       break;
     default: break;
   }
@@ -163,7 +168,7 @@ RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
           host.showMessage(outputFailedMessage(s));
           return RunOutcome::OutputFailed;
         }
-        if (r.result.isNull()) host.nullRow(describeNullRow(plan, b, r, count));
+        if (r.result.isNull()) host.nullRow(nullRowOf(plan, b, r, count));
         reportRow(host, count, r.bytesRead, precipBytesTotal);
         ++count;
       }

@@ -17,13 +17,21 @@ struct Progress {
   std::uint64_t precipBytesTotal = 0;  // its size when opened
 };
 
-/// A null row as it is written, with why it is null.
+/// A null row as it is written, with why it is null. Nothing is built for
+/// it unless asked: reasonText() allocates, the rest points into the run.
 struct NullRow {
   std::int64_t row = 0;          // from 1
   std::uint64_t line = 0;        // the record's line in the precipitation file
   std::string_view id;           // the identifier
   std::string_view reasonCode;   // a stable name: "precipitation_missing"
-  std::string reasonText;        // in words: "month 2 of the precipitation file is missing ('NA')"
+  int reason = 0;                // the run's own number for the reason
+  int month = 0;                 // the missing month (1 to 12), when the reason names one
+  std::string_view field;        // the text that made the record unusable, if any
+  bool showField = false;        // the field is worth quoting
+  std::string (*describe)(const NullRow&) = nullptr;
+
+  /// In words: "month 2 of the precipitation file is missing ('NA')".
+  std::string reasonText() const { return describe != nullptr ? describe(*this) : std::string(reasonCode); }
 };
 
 /// Everything a run needs from its front end: settings, dialogs, messages,

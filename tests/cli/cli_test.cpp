@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "output/columns.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +67,7 @@ TEST(Cli, WritesTheTableToAFileOrStandardOutput) {
   CliResult s = cli({"--temperature=" + in.temp, "--precipitation", in.prec, "--output", "-"});
   EXPECT_EQ(s.status, 0);
   EXPECT_EQ(s.out, test::readFile(outPath));
-  EXPECT_EQ(s.out.substr(0, tableHeader().size()), tableHeader());
+  EXPECT_EQ(s.out.substr(0, TableLayout().header().size()), TableLayout().header());
   EXPECT_EQ(test::tableLines(s.out).size(), 2u);
 }
 

@@ -17,6 +17,7 @@
 #include <streambuf>
 #include <thread>
 
+#include "output/columns.h"
 #include "cli/cli.h"
 #include "output/output.h"
 #include "platform/text.h"
@@ -124,7 +125,7 @@ std::vector<std::string> rowsOf(const std::string& p, const std::string& t, cons
       cli({"-t", d.write("t", t).string(), "-p", d.write("p", p).string(), "-o", "-", "--field-capacity", fc});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   std::vector<std::string> lines = test::tableLines(r.out);
-  EXPECT_TRUE(!lines.empty() && lines[0] + "\r" == tableHeader());
+  EXPECT_TRUE(!lines.empty() && lines[0] + "\r" == TableLayout().header());
   if (!lines.empty()) lines.erase(lines.begin());
   return lines;
 }
@@ -294,9 +295,9 @@ TEST(Interrupt, SigintKeepsTheCompleteRowsAndExitsWith130) {
                        scratch.path(), "/dev/null", RLIM_INFINITY, interrupt),
             Result(kExitInterrupted, ""));
   const std::string table = test::readFile(out);
-  ASSERT_EQ(table.substr(0, tableHeader().size()), tableHeader());
+  ASSERT_EQ(table.substr(0, TableLayout().header().size()), TableLayout().header());
   ASSERT_EQ(table.back(), '\r');
-  const std::vector<std::string> rows = test::tableLines(table.substr(tableHeader().size()));
+  const std::vector<std::string> rows = test::tableLines(table.substr(TableLayout().header().size()));
   EXPECT_LT(rows.size(), static_cast<std::size_t>(kRecords));
   for (std::size_t i = 0; i < rows.size(); ++i)
     ASSERT_EQ(rows[i], "R" + std::to_string(i) + (i % 2 == 0 ? wetValues : "\t*")) << "row " << i;

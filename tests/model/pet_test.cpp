@@ -91,7 +91,7 @@ TEST(RunPet, PolarDayAndNightAreClamped) {
 
 TEST(RunPet, HcnTemperaturesAreTenthsOfADegree) {
   RunState hcn = stateWith(44.47, 215.0);
-  hcn.settings.format = 1;
+  hcn.settings.format = InputFormat::Hcn;
   hcn.tmean[1] = -53.0;
   RunState tab = stateWith(44.47, 21.5);
   tab.tmean[1] = -5.3;

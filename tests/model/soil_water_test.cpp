@@ -149,7 +149,7 @@ TEST(CarryOver, StartsFromCarriedStateEvenWhenSpunUp) {
 
 TEST(Hcn, PrecipitationIsConvertedFromTenthsInPlace) {
   RunState s = uniformYear(20.0, 254, 10.0);
-  s.settings.format = 1;
+  s.settings.format = InputFormat::Hcn;
   s.ppt[3] = -7;
   s.ppt[4] = 9;
   Run_model(s);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "output/columns.h"
 #include "output/output.h"
 #include "platform/text.h"
 #include "state/run_state.h"
@@ -12,7 +13,8 @@ namespace vadoset {
 namespace {
 
 TEST(OutputTable, HeaderHasFortyFieldsAndEndsWithCr) {
-  const std::string& h = tableHeader();
+  const TableLayout layout;
+  const std::string& h = layout.header();
   EXPECT_EQ(std::count(h.begin(), h.end(), '\t'), 39);
   EXPECT_EQ(h.back(), '\r');
   EXPECT_EQ(std::count(h.begin(), h.end(), '\r'), 1);

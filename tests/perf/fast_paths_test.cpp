@@ -126,8 +126,8 @@ TEST(EarlyEndOfSpinUp, SameOutcomeAsTheFullComputation) {
   Outcomes o;
   const int records = 2000;
   for (int i = 0; i < records; ++i) {
-    const int format = i % 5 == 0 ? 1 : 0;
-    const double scale = format == 1 ? 10.0 : 1.0, mean = uniform(-15.0, 30.0), amp = uniform(0.0, 20.0);
+    const InputFormat format = i % 5 == 0 ? InputFormat::Hcn : InputFormat::Tab;
+    const double scale = format == InputFormat::Hcn ? 10.0 : 1.0, mean = uniform(-15.0, 30.0), amp = uniform(0.0, 20.0);
     const double wet = uniform(0.0, 160.0);
     const double latitude = rng() % 2 ? uniform(-90.0, 90.0) : latitudes[rng() % std::size(latitudes)];
     const auto fc = static_cast<std::int32_t>(uniform(1.0, 400.0));

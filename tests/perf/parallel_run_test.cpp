@@ -121,7 +121,7 @@ TEST(ParallelRun, SameAsMainLoopForEveryThreadCount) {
       const auto [precip, temp] = makeInputs(hcn ? 11u : 7u + unsigned(beta), records, hcn, carryover);
       TempDir dir;
       ScriptedHost host;
-      host.settingsValue.format = hcn ? 1 : 0, host.settingsValue.carryover = carryover, host.settingsValue.beta = beta;
+      host.settingsValue.format = hcn ? InputFormat::Hcn : InputFormat::Tab, host.settingsValue.carryover = carryover, host.settingsValue.beta = beta;
       host.settingsValue.outputFile = "out.txt";
       dir.write(host.settingsValue.precipFile, precip), dir.write(host.settingsValue.tmeanFile, temp);
       for (int stopAfter : {-1, 0, 1, 2, 37}) {
@@ -185,7 +185,7 @@ TEST(Allocations, NonePerRecord) {
                         {"-5.3", "1.2", "10.1", "15", "20", "25.4", "28", "27", "21", "13", "4", i % 7 ? "-2" : "NA"});
     TempDir dir;
     QuietHost host;
-    host.settingsValue.format = hcn ? 1 : 0, host.settingsValue.carryover = carryover;
+    host.settingsValue.format = hcn ? InputFormat::Hcn : InputFormat::Tab, host.settingsValue.carryover = carryover;
     host.folders = {dir.path().string(), dir.path().string()};
     dir.write(host.settingsValue.precipFile, text), dir.write(host.settingsValue.tmeanFile, text);
     RunState state;

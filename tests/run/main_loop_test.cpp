@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "output/columns.h"
 #include "output/output.h"
 #include "run/driver.h"
 #include "state/run_state.h"
@@ -59,7 +60,7 @@ TEST(MainLoop, WritesOneRowPerRecordAndCountsThem) {
   EXPECT_EQ(r.host.prompts,
             (std::vector<std::string>{"Folder containing data files", "Folder to save output data"}));
   std::string table = r.table();
-  EXPECT_EQ(table.substr(0, tableHeader().size()), tableHeader());
+  EXPECT_EQ(table.substr(0, TableLayout().header().size()), TableLayout().header());
   std::vector<std::string> rows = r.rows();
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(test::splitTabs(rows[0]).size(), 40u);
@@ -72,7 +73,7 @@ TEST(MainLoop, HeaderOnlyAndTrailingBlankLines) {
   ScriptedRun r;
   r.files(kHeader, kHeader);
   EXPECT_EQ(r.go(), RunOutcome::Completed);
-  EXPECT_EQ(r.table(), tableHeader());
+  EXPECT_EQ(r.table(), TableLayout().header());
   EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded"}));
 
   ScriptedRun b;  // a blank line inside the file is a record; those at the end are not
@@ -126,7 +127,7 @@ TEST(MainLoop, FieldCapacityMustBeAtLeastOneMillimetre) {
 TEST(MainLoop, HcnHeadersAndLatitudeAreChecked) {
   ScriptedRun r;
   r.files("HCX precipitation\n", "\n");
-  r.host.settingsValue.format = 1;
+  r.host.settingsValue.format = InputFormat::Hcn;
   EXPECT_EQ(r.go(), RunOutcome::NotStarted);
   EXPECT_EQ(r.host.messages,
             (std::vector<std::string>{"Precip file not an HCN format file", "Temp file not an HCN format file"}));
@@ -134,7 +135,7 @@ TEST(MainLoop, HcnHeadersAndLatitudeAreChecked) {
 
   ScriptedRun lat;
   lat.files("HCN\n", "HCN\n");
-  lat.host.settingsValue.format = 1;
+  lat.host.settingsValue.format = InputFormat::Hcn;
   lat.host.settingsValue.latText = "95";
   EXPECT_EQ(lat.go(), RunOutcome::NotStarted);
   EXPECT_EQ(lat.host.messages,
