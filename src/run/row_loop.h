@@ -24,7 +24,7 @@ struct RecordSlot {
   RecordInput input;
   RecordResult result;
   CarriedState carriedAfter;  // the state handed on by this record
-  std::size_t rowLength = 0;    // its row's text at row(i) of the batch
+  std::size_t rowLength = 0;  // its row's text at row(i) of the batch
 };
 
 /// Records read, computed and written together.
