@@ -52,9 +52,7 @@ double temperatureValue(std::string_view field) {
   return *v;
 }
 
-const std::string& nextLine(TextInputStream& in, std::string& /*scratch*/) {
-  return in.ReadLine();
-}
+void nextLine(TextInputStream& in, std::string& out) { in.appendLine(out); }
 
 }  // namespace detail
 

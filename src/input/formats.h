@@ -41,10 +41,9 @@ struct InputFormatDescription {
   /// Reads what the header lines tell (CSV: separator, columns), or nullptr.
   void (*readHeaders)(std::string_view precipHeader, std::string_view tmeanHeader, ReadOptions& options);
 
-  /// The text of the next record of a file: one line, or more where a
-  /// quoted field holds line breaks. The reference stays valid until the
-  /// next call on the same stream and scratch.
-  const std::string& (*nextRecord)(TextInputStream& in, std::string& scratch);
+  /// Appends the text of the next record of a file to out: one line, or
+  /// more (joined with '\n') where a quoted field holds line breaks.
+  void (*nextRecord)(TextInputStream& in, std::string& out);
 
   /// Fills the record from its two lines in the file's own units: months
   /// without a usable number are NaN; precipitation loses its fraction (of
@@ -95,8 +94,8 @@ namespace detail {
 /// missing marker, is missing too.
 double precipitationValue(std::string_view field, bool keepFraction);
 double temperatureValue(std::string_view field);
-/// The next line of the stream as one record.
-const std::string& nextLine(TextInputStream& in, std::string& scratch);
+/// Appends the next line of the stream as one record.
+void nextLine(TextInputStream& in, std::string& out);
 }  // namespace detail
 
 }  // namespace vadoset

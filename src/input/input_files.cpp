@@ -59,8 +59,10 @@ std::int32_t Open_files(RunState& s, Host& host) {
 
   if (result == 1) {
     host.setCounter("File names loaded");
-    s.precip_header = format.nextRecord(*s.precip_data, s.precip_scratch);
-    s.tmean_header = format.nextRecord(*s.tmean_data, s.tmean_scratch);
+    s.precip_header.clear();
+    s.tmean_header.clear();
+    format.nextRecord(*s.precip_data, s.precip_header);
+    format.nextRecord(*s.tmean_data, s.tmean_header);
     if (format.headerOk != nullptr) {
       if (!format.headerOk(s.precip_header)) {
         host.showMessage(format.precipHeaderMessage);

@@ -10,8 +10,12 @@ void Read_data(RunState& s) {
   // The precipitation line first; after the end of the temperature file its
   // line is empty, and the record becomes a null row.
   const InputFormatDescription& format = formatDescription(s.settings.format);
-  const std::string& precipLine = format.nextRecord(*s.precip_data, s.precip_scratch);
-  const std::string& tmeanLine = format.nextRecord(*s.tmean_data, s.tmean_scratch);
+  std::string& precipLine = s.precip_scratch;
+  std::string& tmeanLine = s.tmean_scratch;
+  precipLine.clear();
+  tmeanLine.clear();
+  format.nextRecord(*s.precip_data, precipLine);
+  format.nextRecord(*s.tmean_data, tmeanLine);
   ReadOptions options = readOptionsFor(s.settings, static_cast<double>(s.fc), s.hcn_latitude);
   options.keepPrecipitationFraction = false;  // the run state holds whole numbers
   if (format.readHeaders != nullptr) format.readHeaders(s.precip_header, s.tmean_header, options);

@@ -68,7 +68,14 @@ bool TextInputStream::fill() {
 }
 
 bool TextInputStream::readRawLine(std::string& out) {
+  // A buffer that once held a very long line gives its memory back.
+  if (out.capacity() > kKeptLineBytes) std::string().swap(out);
   out.clear();
+  return appendRawLine(out);
+}
+
+bool TextInputStream::appendRawLine(std::string& out) {
+  const std::size_t first = out.size();
   if (!fill()) return false;
   for (;;) {
     const char* start = buf_.data() + pos_;
@@ -76,7 +83,19 @@ bool TextInputStream::readRawLine(std::string& out) {
     const char* eol = start;
     while (eol != stop && *eol != '\n' && *eol != '\r') ++eol;
     std::size_t take = static_cast<std::size_t>(eol - start);
-    if (out.size() < kMaxLineBytes) out.append(start, std::min(take, kMaxLineBytes - out.size()));
+    const std::size_t have = out.size() - first;
+    if (have < kMaxLineBytes) {
+      const std::size_t n = std::min(take, kMaxLineBytes - have);
+      // Grow by doubling, but never past what the longest line can need
+      // (std::string's own reserve would double past it).
+      if (out.size() + n > out.capacity()) {
+        std::string grown;
+        grown.reserve(std::min(std::max(out.capacity() * 2, out.size() + n), first + kMaxLineBytes));
+        grown.append(out);
+        out.swap(grown);
+      }
+      out.append(start, n);
+    }
     pos_ += take;
     consumed_ += take;
     if (eol != stop) {
@@ -104,6 +123,17 @@ const std::string& TextInputStream::ReadLine() {
   return line_;
 }
 
+void TextInputStream::appendLine(std::string& out) {
+  if (knownRecordLines_ > 0) --knownRecordLines_;
+  if (haveLookahead_) {
+    haveLookahead_ = false;
+    out.append(lookahead_);
+    if (lookahead_.capacity() > kKeptLineBytes) std::string().swap(lookahead_);
+    return;
+  }
+  appendRawLine(out);
+}
+
 bool TextInputStream::Eof() { return !haveLookahead_ && !fill(); }
 
 void TextInputStream::seekTo(std::uint64_t offset) {
@@ -121,19 +151,22 @@ bool TextInputStream::onlyBlankLinesLeft() {
   const std::uint64_t start = consumed_;
   std::uint64_t blanks = 0;
   while (readRawLine(lookahead_)) {
+    nextLineBytes_ = lookahead_.size();
     if (IsBlank(lookahead_)) {
       ++blanks;
       continue;
     }
-    if (blanks == 0) {
+    if (blanks == 0 && lookahead_.size() <= kKeptLineBytes) {
       haveLookahead_ = true;
       return false;
     }
     // Blank lines followed by a record are records too, and keep their text:
     // read them again from where they start. Only their count is kept, so a
-    // long run of blank lines costs no memory.
+    // long run of blank lines costs no memory; nor does a very long line,
+    // which is read again rather than kept twice.
     seekTo(start);
     knownRecordLines_ = blanks + 1;
+    if (lookahead_.capacity() > kKeptLineBytes) std::string().swap(lookahead_);
     return false;
   }
   return true;  // the end of the file, or a read error that fails the run

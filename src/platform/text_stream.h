@@ -31,6 +31,10 @@ class TextInputStream {
   /// an empty line. The reference stays valid until the next call.
   const std::string& ReadLine();
 
+  /// Appends the next line, without its ending, to out: the same line as
+  /// ReadLine, with no copy of it kept here.
+  void appendLine(std::string& out);
+
   /// True when no line is left to read (the framework's EOF).
   bool Eof();
 
@@ -41,6 +45,9 @@ class TextInputStream {
 
   void Close();
 
+  /// After onlyBlankLinesLeft gave false: the length of the line it found.
+  std::size_t nextLineBytes() const { return nextLineBytes_; }
+
   /// Bytes consumed so far, and the file's size when it was opened.
   std::uint64_t bytesRead() const { return consumed_; }
   std::uint64_t size() const { return size_; }
@@ -50,6 +57,9 @@ class TextInputStream {
   explicit TextInputStream(int fd, std::uint64_t size);
   bool fill();
   bool readRawLine(std::string& out);
+  bool appendRawLine(std::string& out);
+  // Line buffers larger than this are freed once their line is used.
+  static constexpr std::size_t kKeptLineBytes = std::size_t{1} << 20;
 
   int fd_ = -1;
   std::uint64_t size_ = 0;
@@ -65,6 +75,7 @@ class TextInputStream {
   // known to hold a record, read again from the file.
   std::uint64_t knownRecordLines_ = 0;
   bool haveLookahead_ = false;
+  std::size_t nextLineBytes_ = 0;
   std::string lookahead_;
 };
 

@@ -17,7 +17,7 @@ struct ParallelOptions {
   std::size_t batchesInFlight = 4;  // batches being read, computed or written at once
   // Bytes of input lines held by all batches together; a batch closes early
   // when its share is full, so long lines cannot make memory grow.
-  std::size_t lineBytesInFlight = std::size_t{16} << 20;
+  std::size_t lineBytesInFlight = std::size_t{8} << 20;
 };
 
 /// The same run as Main_loop, with the records computed on several threads.

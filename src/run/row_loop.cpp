@@ -79,27 +79,30 @@ NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r
 bool readBatch(RunState& s, Host& host, const RunPlan& plan, BatchComputer& c, RecordBatch& b, std::uint64_t& line,
                bool& stopped) {
   const std::size_t n = c.batchRecords() == 0 ? 1 : c.batchRecords();
-  b.arena.clear();
+  b.precipArena.clear();
+  b.tmeanArena.clear();
   b.count = 0;
   if (b.slots.size() != n) b.slots.resize(n);
   b.rowBytes = plan.table.rowValuesBytes();
   if (b.rows.size() != n * b.rowBytes) b.rows.resize(n * b.rowBytes);
   const bool multiLine = plan.format->format == InputFormat::Csv;
-  while (b.count < n && (b.count == 0 || b.arena.size() < c.batchLineBytes())) {
+  while (b.count < n && (b.count == 0 || b.lineBytes() < c.batchLineBytes())) {
     if (s.precip_data->onlyBlankLinesLeft()) return true;
+    // A very long line starts a batch of its own, so that it never shares
+    // one with the lines before it.
+    if (b.count > 0 && s.precip_data->nextLineBytes() > c.batchLineBytes() / 2) break;
     if (b.count == 0 && host.stopRequested()) {
       stopped = true;
       return false;
     }
+    // The lines go straight into the batch: no other copy of a long line.
     RecordSlot& r = b.slots[b.count];
-    const std::string& precipLine = plan.format->nextRecord(*s.precip_data, s.precip_scratch);
-    r.precipOffset = b.arena.size();
-    r.precipLength = precipLine.size();
-    b.arena.append(precipLine);
-    const std::string& tmeanLine = plan.format->nextRecord(*s.tmean_data, s.tmean_scratch);
-    r.tmeanOffset = b.arena.size();
-    r.tmeanLength = tmeanLine.size();
-    b.arena.append(tmeanLine);
+    r.precipOffset = b.precipArena.size();
+    plan.format->nextRecord(*s.precip_data, b.precipArena);
+    r.precipLength = b.precipArena.size() - r.precipOffset;
+    r.tmeanOffset = b.tmeanArena.size();
+    plan.format->nextRecord(*s.tmean_data, b.tmeanArena);
+    r.tmeanLength = b.tmeanArena.size() - r.tmeanOffset;
     r.bytesRead = s.precip_data->bytesRead();
     r.line = ++line;
     // A quoted field may hold line breaks.
@@ -133,13 +136,19 @@ RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
   bool inputEnded = false;
   std::uint64_t readSeq = 0;
   std::uint64_t writeSeq = 0;
+  std::size_t bytesInFlight = 0;
+  const std::size_t lineBudget = c.batchLineBytes() * ring.size();
   try {
     while (!stopped) {
       // Read ahead while a batch is free; the computer starts at once.
-      while (!inputEnded && !stopped && readSeq - writeSeq < ring.size()) {
+      // The lines in flight stay within the computer's budget, however long
+      // they are: one batch at least, more while they fit.
+      while (!inputEnded && !stopped && readSeq - writeSeq < ring.size() &&
+             (readSeq == writeSeq || bytesInFlight < lineBudget)) {
         RecordBatch& b = ring[readSeq % ring.size()];
         inputEnded = readBatch(s, host, plan, c, b, line, stopped);
         if (b.count == 0) break;
+        bytesInFlight += b.lineBytes();
         c.submit(b);
         ++readSeq;
       }
@@ -177,6 +186,10 @@ RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
         reportRow(host, count, r.bytesRead, precipBytesTotal);
         ++count;
       }
+      bytesInFlight -= b.lineBytes();
+      // A batch that once held very long lines gives their memory back.
+      for (std::string* arena : {&b.precipArena, &b.tmeanArena})
+        if (arena->capacity() > c.batchLineBytes() / 2 + (std::size_t{1} << 20)) std::string().swap(*arena);
       ++writeSeq;
     }
   } catch (...) {

@@ -17,7 +17,7 @@ class Host;
 
 /// One record on its way from its two lines to its row.
 struct RecordSlot {
-  std::size_t precipOffset = 0, precipLength = 0;  // its lines in the batch's arena
+  std::size_t precipOffset = 0, precipLength = 0;  // its lines in the batch's arenas
   std::size_t tmeanOffset = 0, tmeanLength = 0;
   std::uint64_t bytesRead = 0;  // of the precipitation file, after this record
   std::uint64_t line = 0;       // its line in the precipitation file (from 1)
@@ -29,14 +29,19 @@ struct RecordSlot {
 
 /// Records read, computed and written together.
 struct RecordBatch {
-  std::string arena;  // the input lines
+  // The input lines, one arena a file: a long pair of lines grows two
+  // buffers side by side rather than one twice over.
+  std::string precipArena, tmeanArena;
   std::vector<RecordSlot> slots;
   std::size_t count = 0;
   std::vector<char> rows;  // rowBytes per record
   std::size_t rowBytes = 0;
 
-  std::string_view precipLine(const RecordSlot& r) const { return {arena.data() + r.precipOffset, r.precipLength}; }
-  std::string_view tmeanLine(const RecordSlot& r) const { return {arena.data() + r.tmeanOffset, r.tmeanLength}; }
+  std::string_view precipLine(const RecordSlot& r) const {
+    return {precipArena.data() + r.precipOffset, r.precipLength};
+  }
+  std::string_view tmeanLine(const RecordSlot& r) const { return {tmeanArena.data() + r.tmeanOffset, r.tmeanLength}; }
+  std::size_t lineBytes() const { return precipArena.size() + tmeanArena.size(); }
   char* row(std::size_t i) { return rows.data() + i * rowBytes; }
 };
 

@@ -48,7 +48,7 @@ struct RunState {
   // them again when the records start.
   std::string precip_header;
   std::string tmean_header;
-  // Room for a record's text that spans lines.
+  // The lines of the record in hand (Read_data).
   std::string precip_scratch;
   std::string tmean_scratch;
 
