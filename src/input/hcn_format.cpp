@@ -17,7 +17,8 @@ std::string_view hcnMonthField(std::string_view line, int month, const ReadOptio
 
 std::string_view hcnLatitudeField(std::string_view, const ReadOptions&) { return {}; }
 
-void parseHcn(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out) {
+void parseHcn(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out,
+              std::string& /*text*/) {
   out.latitude = options.latitude;
   out.id = Mid(precipLine, 13, 4);
   for (int m = 0; m < kMonths; ++m) {
