@@ -15,11 +15,15 @@ build/release/bin/vadoset-cli \
   --precipitation examples/allsites_prec.txt \
   --output "$out"
 
-rows=$(tr '\r' '\n' <"$out" | tail -n +2 | grep -c .)
+# awk reads the table itself (lines end with CR): no pipe that an early end
+# could break. The annual columns are found by their names in the header.
+rows=$(awk -v RS='\r' 'NR > 1 && NF' "$out" | wc -l)
 echo
 echo "Wrote $rows rows to $out (lines end with CR, fields are tab-separated)."
 echo "First rows, annual sums in mm (rounded here for display; the table keeps every digit):"
-tr '\r' '\n' <"$out" | head -n 9 | awk -F'\t' '
-  NR == 1 { printf "%-24s %9s %9s %9s\n", $1, $38, $39, $40; next }
-  NF > 3  { printf "%-24s %9.1f %9.1f %9.1f\n", $1, $38, $39, $40; next }
-          { printf "%-24s %9s\n", $1, "(null row)" }'
+awk -v RS='\r' -F'\t' '
+  NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i
+            printf "%-24s %9s %9s %9s\n", $1, "PET", "AET", "SURPLUS"; next }
+  NR > 9  { exit }
+  NF > 3  { printf "%-24s %9.1f %9.1f %9.1f\n", $1, $col["PET"], $col["AET"], $col["SURPLUS"]; next }
+          { printf "%-24s %9s\n", $1, "(null row)" }' "$out"

@@ -2,17 +2,20 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <string_view>
 #include <thread>
 
-#include "state/host.h"
 #include "input/formats.h"
+#include "output/columns.h"
 #include "platform/text.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
+#include "run/run_report.h"
+#include "state/host.h"
 #include "state/run_state.h"
 
 #ifndef VADOSET_VERSION
@@ -28,25 +31,79 @@ constexpr std::string_view kUsage =
     "\n"
     "Computes the annual climatic water balance (modified Thornthwaite method of\n"
     "Willmott et al.) of every record of the two input files, one row per record.\n"
+    "The model is written down in docs/model.md.\n"
     "\n"
     "  -t, --temperature FILE     monthly mean temperatures (first line is a header)\n"
     "  -p, --precipitation FILE   monthly precipitation totals (first line is a header)\n"
     "  -o, --output FILE          the output table; - writes it to standard output\n"
-    "      --format tab|hcn       input format: tab delimited or HCN data file (default tab)\n"
+    "      --format FORMAT        input format: @FORMATS@ (default tab)\n"
     "      --latitude DEGREES     latitude of every record in the HCN format (default 44.47)\n"
     "      --field-capacity MM    field capacity of the soil (default 100)\n"
+    "      --field-capacity-field N\n"
+    "                             tab format: field N of each precipitation line holds\n"
+    "                             the record's own field capacity (CSV: a column\n"
+    "                             named field_capacity)\n"
     "      --function A..H        declining availability function (default G)\n"
     "      --carryover            carry soil water over from December of one record\n"
     "                             to January of the next\n"
+    "      --keep-precipitation-fraction\n"
+    "                             use precipitation with its decimals, not whole mm\n"
+    "      --columns LIST         column groups after the identifier, in order, from\n"
+    "                             @COLUMNS@ (default classic)\n"
+    "      --line-ending cr|lf|crlf\n"
+    "                             the table's line ends (default cr)\n"
+    "      --null-report FILE     why each null row is null, one line each\n"
+    "      --strict               any input warning fails the run; no table is written\n"
     "      --threads N            computing threads (default: the number of cores);\n"
     "                             the table is the same for every N\n"
-    "      --quiet                no progress display\n"
+    "      --quiet                no progress display, warnings or summary\n"
     "      --help                 show this help and exit\n"
     "      --version              show the version and exit\n"
     "\n"
     "Exit status: 0 when the table was written, 1 when the run could not start or\n"
     "the table could not be written, 2 for a usage error, 130 when interrupted\n"
     "(the rows completed so far are kept).\n";
+
+// The usage text with the format and column names of the tables.
+std::string usageText() {
+  std::string text(kUsage);
+  std::string formats, columns;
+  for (const InputFormatDescription& d : inputFormats())
+    formats += (formats.empty() ? "" : "|") + std::string(d.cliName);
+  for (const ColumnGroupDescription& g : columnGroups())
+    columns += (columns.empty() ? "" : ",") + std::string(g.cliName);
+  text.replace(text.find("@FORMATS@"), 9, formats);
+  text.replace(text.find("@COLUMNS@"), 9, columns);
+  return text;
+}
+
+// Text for the terminal: control characters (ESC, line breaks, ...) are
+// shown escaped, so that a file name or identifier cannot redraw the screen
+// or forge a line.
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      static const char kHex[] = "0123456789abcdef";
+      if (c == '\n') {
+        out += "\\n";
+      } else if (c == '\t') {
+        out += "\\t";
+      } else if (c == '\r') {
+        out += "\\r";
+      } else {
+        out += "\\x";
+        out += kHex[u >> 4];
+        out += kHex[u & 15];
+      }
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 int defaultThreads() {
   unsigned n = std::thread::hardware_concurrency();
@@ -55,6 +112,8 @@ int defaultThreads() {
 
 struct Options {
   Settings settings;
+  std::string nullReport;
+  bool latitudeGiven = false;
   int threads = defaultThreads();
   bool quiet = false;
   bool help = false;
@@ -118,6 +177,56 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
       }
     } else if (arg == "--latitude") {
       err = value(o.settings.latText);
+      o.latitudeGiven = true;
+    } else if (arg == "--field-capacity-field") {
+      std::string n;
+      err = value(n);
+      if (!err) {
+        // Fields 1 to 14 hold the identifier, the latitude and the months.
+        std::optional<double> v = ParseNumber(n);
+        if (v && *v >= 15.0 && *v <= 100000.0 && *v == static_cast<double>(static_cast<int>(*v)))
+          o.settings.fieldCapacityField = static_cast<int>(*v);
+        else
+          err = UsageError{"--field-capacity-field must be a field number after the months (15 or more), not '" + n +
+                           "'"};
+      }
+    } else if (arg == "--columns") {
+      std::string list;
+      err = value(list);
+      if (!err) {
+        o.settings.columns.clear();
+        std::size_t start = 0;
+        while (!err && start <= list.size()) {
+          std::size_t comma = list.find(',', start);
+          if (comma == std::string::npos) comma = list.size();
+          std::string name = list.substr(start, comma - start);
+          if (const ColumnGroupDescription* g = findColumnGroup(name))
+            o.settings.columns.push_back(g->group);
+          else
+            err = UsageError{"--columns takes groups from " + std::string("classic, deficit, soil, snow, precip") +
+                             ", not '" + name + "'"};
+          start = comma + 1;
+        }
+      }
+    } else if (arg == "--line-ending") {
+      std::string e;
+      err = value(e);
+      if (!err) {
+        if (e == "cr")
+          o.settings.lineEnding = LineEnding::Cr;
+        else if (e == "lf")
+          o.settings.lineEnding = LineEnding::Lf;
+        else if (e == "crlf")
+          o.settings.lineEnding = LineEnding::CrLf;
+        else
+          err = UsageError{"--line-ending must be cr, lf or crlf, not '" + e + "'"};
+      }
+    } else if (arg == "--keep-precipitation-fraction") {
+      err = flag(o.settings.keepPrecipitationFraction);
+    } else if (arg == "--null-report") {
+      err = value(o.nullReport);
+    } else if (arg == "--strict") {
+      err = flag(o.settings.strict);
     } else if (arg == "--field-capacity") {
       err = value(o.settings.fcText);
     } else if (arg == "--function") {
@@ -170,12 +279,12 @@ class CliHost final : public Host {
   std::optional<std::string> selectFolder(std::string_view, std::string_view) override { return std::string(); }
   void showMessage(std::string_view text) override {
     endProgressLine();
-    err_ << text << '\n';
+    err_ << printable(text) << '\n';
   }
   void setCounter(std::string_view) override {}
   void progress(const Progress& p) override {
-    if (!showProgress()) return;
     last_ = p;
+    if (!showProgress()) return;
     // Reading the clock costs a few nanoseconds; drawing only every 200 ms.
     auto now = std::chrono::steady_clock::now();
     if (now - lastDraw_ < std::chrono::milliseconds(200)) return;
@@ -184,10 +293,42 @@ class CliHost final : public Host {
   }
   bool stopRequested() override { return env_.interrupted != nullptr && env_.interrupted->load(); }
   std::ostream* standardOutput() override { return &out_; }
+  void warning(std::string_view text) override {
+    report_.warning(text);
+    if (options_.quiet) return;
+    endProgressLine();
+    err_ << "vadoset-cli: warning: " << printable(text) << '\n';
+  }
+  void nullRow(const NullRow& n) override {
+    report_.nullRow(n);
+    if (nullReport_ != nullptr)
+      *nullReport_ << n.line << '\t' << printable(n.id) << '\t' << n.reasonCode << '\t' << n.reasonText() << '\n';
+  }
 
   void finish() {
     if (showProgress() && last_.rows > 0) draw(std::chrono::steady_clock::now());
     endProgressLine();
+  }
+
+  void setNullReport(std::ostream* report) { nullReport_ = report; }
+
+  // What the run did, after it: rows, null rows by reason, where the table
+  // went, time and speed.
+  void summary(RunOutcome outcome) {
+    if (options_.quiet) return;
+    report_.progress(last_.rows);
+    const std::string where =
+        options_.settings.outputFile == "-" ? "standard output" : printable(options_.settings.outputFile);
+    const std::string text = report_.outcomeText(outcome, where);
+    if (text.empty()) return;
+    err_ << "vadoset-cli: " << text << ".\n";
+    if (report_.nullRows() > 0) {
+      err_ << "vadoset-cli: " << report_.nullsText() << "\n";
+      for (const RunReport::NullCount& c : report_.nulls())
+        err_ << "  the first " << c.code << ": line " << c.firstLine << ", '" << printable(c.firstId)
+             << "': " << printable(c.firstText) << "\n";
+      if (options_.nullReport.empty()) err_ << "  (--null-report FILE lists every one)\n";
+    }
   }
 
  private:
@@ -210,6 +351,8 @@ class CliHost final : public Host {
     lineOpen_ = false;
   }
 
+  RunReport report_;
+  std::ostream* nullReport_ = nullptr;
   const Options& options_;
   std::ostream& out_;
   std::ostream& err_;
@@ -230,7 +373,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return kExitUsage;
   }
   if (options.help) {
-    out << kUsage;
+    out << usageText();
     return kExitOk;
   }
   if (options.version) {
@@ -239,15 +382,43 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
 
   CliHost host(options, out, err, env);
+  if (options.latitudeGiven && !formatDescription(options.settings.format).usesLatitudeSetting) {
+    host.warning("--latitude is only used with --format hcn: the records' own latitudes are used.");
+    if (options.settings.strict) {
+      err << "The table was not written: the input checks gave 1 warning and checking is strict.\n";
+      return kExitFailed;
+    }
+  }
+  std::ofstream report;
+  if (!options.nullReport.empty()) {
+    report.open(options.nullReport, std::ios::binary | std::ios::trunc);
+    if (!report) {
+      err << "The null report " << printable(options.nullReport) << " could not be written.\n";
+      return kExitFailed;
+    }
+    report << "line\tidentifier\tcode\treason\n";
+    host.setNullReport(&report);
+  }
   RunState state;  // each invocation starts with no carried soil water
   ParallelOptions parallel;
   parallel.threads = options.threads;
   RunOutcome outcome = runParallel(state, host, parallel);
   host.finish();
+  if (report.is_open()) {
+    report.close();
+    if (!report) {
+      err << "The null report " << printable(options.nullReport) << " could not be written.\n";
+      return kExitFailed;
+    }
+  }
+  host.summary(outcome);
   switch (outcome) {
-    case RunOutcome::Completed: return kExitOk;
-    case RunOutcome::Stopped: return kExitInterrupted;
-    default: return kExitFailed;
+    case RunOutcome::Completed:
+      return kExitOk;
+    case RunOutcome::Stopped:
+      return kExitInterrupted;
+    default:
+      return kExitFailed;
   }
 }
 

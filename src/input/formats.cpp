@@ -52,7 +52,9 @@ double temperatureValue(std::string_view field) {
   return *v;
 }
 
-const std::string& nextLine(TextInputStream& in, std::string& /*scratch*/) { return in.ReadLine(); }
+const std::string& nextLine(TextInputStream& in, std::string& /*scratch*/) {
+  return in.ReadLine();
+}
 
 }  // namespace detail
 

@@ -66,6 +66,8 @@ struct InputFormatDescription {
   /// messages about a record.
   std::string_view (*monthField)(std::string_view line, int month, const ReadOptions& options);
   std::string_view (*latitudeField)(std::string_view line, const ReadOptions& options);
+  /// The identifier's text as it stands in a line, to compare the files.
+  std::string_view (*idField)(std::string_view line, const ReadOptions& options);
 };
 
 /// Every input format, in the order of the window's pop-up.

@@ -7,7 +7,9 @@ namespace vadoset {
 
 namespace {
 
-bool hcnHeaderOk(std::string_view line) { return Left(line, 3) == "HCN"; }
+bool hcnHeaderOk(std::string_view line) {
+  return Left(line, 3) == "HCN";
+}
 
 // Columns 13 to 16 hold the year; month m occupies the five columns from
 // 17 + 5(m - 1).
@@ -15,14 +17,22 @@ std::string_view hcnMonthField(std::string_view line, int month, const ReadOptio
   return Mid(line, 17 + 5 * static_cast<std::size_t>(month - 1), 5);
 }
 
-std::string_view hcnLatitudeField(std::string_view, const ReadOptions&) { return {}; }
+std::string_view hcnLatitudeField(std::string_view, const ReadOptions&) {
+  return {};
+}
+
+// The year, columns 13 to 16.
+std::string_view hcnIdField(std::string_view line, const ReadOptions&) {
+  return Mid(line, 13, 4);
+}
 
 void parseHcn(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out,
               std::string& /*text*/) {
   out.latitude = options.latitude;
   out.id = Mid(precipLine, 13, 4);
   for (int m = 0; m < kMonths; ++m) {
-    out.ppt[m] = detail::precipitationValue(hcnMonthField(precipLine, m + 1, options), options.keepPrecipitationFraction);
+    out.ppt[m] =
+        detail::precipitationValue(hcnMonthField(precipLine, m + 1, options), options.keepPrecipitationFraction);
     out.tmean[m] = detail::temperatureValue(hcnMonthField(tmeanLine, m + 1, options));
   }
   out.fieldCapacity = options.fieldCapacity;
@@ -55,6 +65,7 @@ const InputFormatDescription kHcnFormat = {
     hcnToModelUnits,
     hcnMonthField,
     hcnLatitudeField,
+    hcnIdField,
 };
 
 }  // namespace vadoset

@@ -2,8 +2,8 @@
 
 #include "input/formats.h"
 #include "input/input.h"
-#include "state/host.h"
 #include "platform/text.h"
+#include "state/host.h"
 #include "state/run_state.h"
 
 namespace vadoset {

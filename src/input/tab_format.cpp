@@ -57,13 +57,19 @@ std::string_view tabMonthField(std::string_view line, int month, const ReadOptio
   return NthField(line, kTab, month + 2);
 }
 
-std::string_view tabLatitudeField(std::string_view line, const ReadOptions&) { return NthField(line, kTab, 2); }
+std::string_view tabLatitudeField(std::string_view line, const ReadOptions&) {
+  return NthField(line, kTab, 2);
+}
+
+std::string_view tabIdField(std::string_view line, const ReadOptions&) {
+  return NthField(line, kTab, 1);
+}
 
 }  // namespace
 
 const InputFormatDescription kTabFormat = {
-    InputFormat::Tab, "tab",   "Tab delimited", false,          nullptr,         {}, {}, nullptr, detail::nextLine,
-    parseTab,         nullptr, tabMonthField,   tabLatitudeField,
+    InputFormat::Tab, "tab",    "Tab delimited", false,         nullptr,          {},         {}, nullptr,
+    detail::nextLine, parseTab, nullptr,         tabMonthField, tabLatitudeField, tabIdField,
 };
 
 }  // namespace vadoset

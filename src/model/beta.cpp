@@ -19,15 +19,24 @@ const ExpConstants& expConstants() {
 double Beta_function(double x, std::int32_t variant) {
   const ExpConstants& k = expConstants();
   switch (variant) {
-    case 0: return betaCurve<0>(x, k);
-    case 1: return betaCurve<1>(x, k);
-    case 2: return betaCurve<2>(x, k);
-    case 3: return betaCurve<3>(x, k);
-    case 4: return betaCurve<4>(x, k);
-    case 5: return betaCurve<5>(x, k);
-    case 6: return betaCurve<6>(x, k);
-    case 7: return betaCurve<7>(x, k);
-    default: return 0.0;
+    case 0:
+      return betaCurve<0>(x, k);
+    case 1:
+      return betaCurve<1>(x, k);
+    case 2:
+      return betaCurve<2>(x, k);
+    case 3:
+      return betaCurve<3>(x, k);
+    case 4:
+      return betaCurve<4>(x, k);
+    case 5:
+      return betaCurve<5>(x, k);
+    case 6:
+      return betaCurve<6>(x, k);
+    case 7:
+      return betaCurve<7>(x, k);
+    default:
+      return 0.0;
   }
 }
 

@@ -24,10 +24,10 @@ using MonthValues = std::array<double, kMonths>;
 
 /// One record, in the model's units. A missing month is NaN.
 struct RecordInput {
-  std::string_view id;      // the identifier as read (not used by the model)
-  double latitude = 0.0;    // decimal degrees, north positive; NaN when unusable
-  MonthValues tmean{};      // monthly mean temperature, °C
-  MonthValues ppt{};        // monthly precipitation, mm (the readers drop the fraction)
+  std::string_view id;           // the identifier as read (not used by the model)
+  double latitude = 0.0;         // decimal degrees, north positive; NaN when unusable
+  MonthValues tmean{};           // monthly mean temperature, °C
+  MonthValues ppt{};             // monthly precipitation, mm (the readers drop the fraction)
   double fieldCapacity = 100.0;  // mm
 };
 
@@ -78,8 +78,8 @@ struct RecordResult {
   MonthValues soil{};     // soil water at the end of each month of the last pass, mm
   MonthValues snow{};     // snowpack at the end of each month of the last pass, mm
   NullReason reason = NullReason::None;
-  std::int8_t month = 0;   // 1 to 12: the missing month, when reason names one
-  std::int32_t passes = 0; // passes over the year the soil water took (0: not computed)
+  std::int8_t month = 0;    // 1 to 12: the missing month, when reason names one
+  std::int32_t passes = 0;  // passes over the year the soil water took (0: not computed)
 
   bool isNull() const { return reason != NullReason::None; }
 };

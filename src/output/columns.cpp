@@ -57,15 +57,21 @@ void deficitValues(const RecordInput&, const RecordResult& r, double* out) {
   out[kMonths] = sum;
 }
 
-void soilNames(std::vector<std::string>& out) { monthNames(out, "SOIL_"); }
+void soilNames(std::vector<std::string>& out) {
+  monthNames(out, "SOIL_");
+}
 void soilValues(const RecordInput&, const RecordResult& r, double* out) {
   for (int m = 0; m < kMonths; ++m) out[m] = r.soil[m];
 }
-void snowNames(std::vector<std::string>& out) { monthNames(out, "SNOW_"); }
+void snowNames(std::vector<std::string>& out) {
+  monthNames(out, "SNOW_");
+}
 void snowValues(const RecordInput&, const RecordResult& r, double* out) {
   for (int m = 0; m < kMonths; ++m) out[m] = r.snow[m];
 }
-void precipNames(std::vector<std::string>& out) { monthNames(out, "PRECIP_"); }
+void precipNames(std::vector<std::string>& out) {
+  monthNames(out, "PRECIP_");
+}
 void precipValues(const RecordInput& in, const RecordResult&, double* out) {
   for (int m = 0; m < kMonths; ++m) out[m] = in.ppt[m];
 }
@@ -82,7 +88,9 @@ const std::array<ColumnGroupDescription, 5> kGroups = {{
 
 }  // namespace
 
-std::span<const ColumnGroupDescription> columnGroups() { return kGroups; }
+std::span<const ColumnGroupDescription> columnGroups() {
+  return kGroups;
+}
 
 const ColumnGroupDescription& columnGroup(ColumnGroup group) {
   for (const ColumnGroupDescription& g : kGroups)
@@ -117,7 +125,9 @@ TableLayout::TableLayout(std::vector<ColumnGroup> groups, LineEnding ending) {
   header_ += lineEnd_;
 }
 
-std::size_t TableLayout::rowValuesBytes() const { return valueCount_ * (kStrBufferSize + 1) + lineEnd_.size() + 2; }
+std::size_t TableLayout::rowValuesBytes() const {
+  return valueCount_ * (kStrBufferSize + 1) + lineEnd_.size() + 2;
+}
 
 std::size_t TableLayout::formatRowValues(const RecordInput& in, const RecordResult& result, char* buf) const {
   char* p = buf;

@@ -1,13 +1,12 @@
 #include <system_error>
-
 #include <vector>
 
 #include "input/input.h"
 #include "output/columns.h"
 #include "output/output.h"
 #include "platform/double_text.h"
-#include "state/host.h"
 #include "platform/text.h"
+#include "state/host.h"
 #include "state/run_state.h"
 
 namespace vadoset {

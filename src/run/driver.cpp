@@ -1,14 +1,13 @@
 #include "run/driver.h"
 
-#include "run/row_loop.h"
-
 #include <cmath>
 
 #include "input/input.h"
 #include "model/model.h"
 #include "output/output.h"
-#include "state/host.h"
 #include "platform/text.h"
+#include "run/row_loop.h"
+#include "state/host.h"
 #include "state/run_state.h"
 
 namespace vadoset {

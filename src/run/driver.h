@@ -11,11 +11,11 @@ class Host;
 
 /// How a run ended.
 enum class RunOutcome {
-  Completed,     // every record written and the table in place
-  Stopped,       // the host asked to stop; the complete rows are in place
-  NotStarted,    // the input files, settings or data folder were refused or cancelled
-  OutputFailed,  // the table could not be created or written, or an input could
-                 // not be read to its end; nothing left behind
+  Completed,        // every record written and the table in place
+  Stopped,          // the host asked to stop; the complete rows are in place
+  NotStarted,       // the input files, settings or data folder were refused or cancelled
+  OutputFailed,     // the table could not be created or written, or an input could
+                    // not be read to its end; nothing left behind
   OutputCancelled,  // the output folder dialog was cancelled
 };
 

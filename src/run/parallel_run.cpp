@@ -51,7 +51,8 @@ struct Task {
 // and format the rows of the one before.
 class ThreadedComputer final : public BatchComputer {
  public:
-  explicit ThreadedComputer(const ParallelOptions& o) : options_(o), work_(o.batchesInFlight < 2 ? 2 : o.batchesInFlight) {}
+  explicit ThreadedComputer(const ParallelOptions& o)
+      : options_(o), work_(o.batchesInFlight < 2 ? 2 : o.batchesInFlight) {}
   ~ThreadedComputer() override { end(); }
   ThreadedComputer(const ThreadedComputer&) = delete;
   ThreadedComputer& operator=(const ThreadedComputer&) = delete;
@@ -163,10 +164,17 @@ void ThreadedComputer::workerLoop() {
     }
     try {
       switch (t.phase) {
-        case Phase::Compute: computeRecords(t, engine); break;
-        case Phase::Chain: chainRecords(t); break;
-        case Phase::Format: formatRecords(t); break;
-        default: break;
+        case Phase::Compute:
+          computeRecords(t, engine);
+          break;
+        case Phase::Chain:
+          chainRecords(t);
+          break;
+        case Phase::Format:
+          formatRecords(t);
+          break;
+        default:
+          break;
       }
     } catch (...) {
       {

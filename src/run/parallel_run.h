@@ -12,9 +12,9 @@ class Host;
 /// How a parallel run divides its work. The defaults suit runs of any size;
 /// tests make them small to exercise the hand-over between batches.
 struct ParallelOptions {
-  int threads = 2;                     // computing threads; 1 runs Main_loop
-  std::size_t batchRecords = 1024;     // records read, computed and written together
-  std::size_t batchesInFlight = 4;     // batches being read, computed or written at once
+  int threads = 2;                  // computing threads; 1 runs Main_loop
+  std::size_t batchRecords = 1024;  // records read, computed and written together
+  std::size_t batchesInFlight = 4;  // batches being read, computed or written at once
   // Bytes of input lines held by all batches together; a batch closes early
   // when its share is full, so long lines cannot make memory grow.
   std::size_t lineBytesInFlight = std::size_t{16} << 20;

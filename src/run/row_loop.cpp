@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "run/input_checks.h"
 #include "state/host.h"
 #include "state/run_state.h"
 
@@ -65,7 +66,8 @@ NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r
       n.field = plan.format->latitudeField(b.precipLine(r), plan.read);
       n.showField = !plan.format->usesLatitudeSetting;
       break;
-    default: break;
+    default:
+      break;
   }
   return n;
 }
@@ -115,6 +117,8 @@ bool readBatch(RunState& s, Host& host, const RunPlan& plan, BatchComputer& c, R
 RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
   if (std::optional<RunOutcome> ended = openRun(s, host)) return *ended;
   const RunPlan plan = planFor(s);
+  InputChecks checks(plan, s);
+  checks.headers(s.precip_header, s.tmean_header);
   std::vector<RecordBatch> ring(c.batchesInFlight() < 1 ? 1 : c.batchesInFlight());
   // The first record of the run is spun up from the carried state as it
   // stands.
@@ -168,6 +172,7 @@ RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
           host.showMessage(outputFailedMessage(s));
           return RunOutcome::OutputFailed;
         }
+        checks.record(b, r);
         if (r.result.isNull()) host.nullRow(nullRowOf(plan, b, r, count));
         reportRow(host, count, r.bytesRead, precipBytesTotal);
         ++count;
@@ -180,6 +185,16 @@ RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
     throw;
   }
   c.end();
+  checks.end(s, stopped);
+  const std::vector<std::string> warnings = checks.warnings();
+  for (const std::string& w : warnings) host.warning(w);
+  if (s.settings.strict && !warnings.empty()) {
+    // Strict checking: a run with warnings leaves any earlier table as it was.
+    abandonRun(s);
+    host.showMessage("The table was not written: the input checks gave " + std::to_string(warnings.size()) +
+                     (warnings.size() == 1 ? " warning" : " warnings") + " and checking is strict.");
+    return RunOutcome::OutputFailed;
+  }
   return finishRun(s, host, stopped);
 }
 

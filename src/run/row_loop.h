@@ -25,7 +25,7 @@ struct RecordSlot {
   std::string text;  // what input.id may point into besides the arena
   RecordResult result;
   CarriedState carriedAfter;  // the state handed on by this record
-  std::size_t rowLength = 0;    // its row's text at row(i) of the batch
+  std::size_t rowLength = 0;  // its row's text at row(i) of the batch
 };
 
 /// Records read, computed and written together.

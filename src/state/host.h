@@ -59,6 +59,10 @@ class Host {
   /// already been set. Must be cheap: it runs once per record.
   virtual void progress(const Progress& /*p*/) {}
 
+  /// An input check found something worth a look; the run goes on. Each
+  /// kind of warning comes once, with how often it was seen.
+  virtual void warning(std::string_view /*text*/) {}
+
   /// Called for each null row once it is written.
   virtual void nullRow(const NullRow& /*row*/) {}
 

@@ -11,6 +11,7 @@
 #include "state/host.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
+#include "run/run_report.h"
 #include "state/run_state.h"
 
 class QCheckBox;
@@ -59,6 +60,15 @@ class Window1 : public QMainWindow, public Host {
   void showMessage(std::string_view text) override;
   void setCounter(std::string_view text) override;
   bool stopRequested() override { return stop_.load(std::memory_order_relaxed); }
+  void progress(const Progress& p) override { report_.progress(p.rows); }
+  void warning(std::string_view text) override { report_.warning(text); }
+  void nullRow(const NullRow& row) override { report_.nullRow(row); }
+
+  /// What the last run did, as the status line shows it. Only read it while
+  /// no run is going.
+  const RunReport& runReport() const { return report_; }
+  /// Where the last run's table went (empty before a run).
+  const std::string& lastOutputPath() const { return lastOutputPath_; }
 
  public slots:
   /// The Run button: starts a run unless one is going.
@@ -74,6 +84,8 @@ class Window1 : public QMainWindow, public Host {
   /// Emitted on the GUI thread once a run has ended and the controls are
   /// enabled again.
   void runFinished(vadoset::RunOutcome outcome);
+  /// The status line's "Show results" link was followed.
+  void showResultsRequested();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -85,6 +97,7 @@ class Window1 : public QMainWindow, public Host {
   void syncCounter();
   void runOnWorker(const ParallelOptions& parallel);
   void finishRun(RunOutcome outcome, const std::string& failure);
+  void showSummary(RunOutcome outcome);
   template <typename R, typename F>
   R callOnGui(R cancelled, F&& f);
 
@@ -102,11 +115,16 @@ class Window1 : public QMainWindow, public Host {
   QComboBox* Format_popup = nullptr;
   QComboBox* Beta_popup = nullptr;
   QCheckBox* Carryover_box = nullptr;
+  // Below the controls: what the last run did.
+  QLabel* status_line = nullptr;
 
   // Touched by the worker only while a run goes, by the GUI thread otherwise.
   RunState state_;
   Settings runSettings_;
   ParallelOptions parallel_;
+  RunReport report_;
+  std::string outputFolder_;  // the answer to the output folder dialog
+  std::string lastOutputPath_;
   std::thread worker_;
   bool running_ = false;
   bool closePending_ = false;

@@ -291,7 +291,8 @@ TEST(Interrupt, SigintKeepsTheCompleteRowsAndExitsWith130) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ::kill(pid, SIGINT);
   };
-  EXPECT_EQ(runProcess({"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000"},
+  EXPECT_EQ(runProcess({"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000",
+                        "--quiet"},
                        scratch.path(), "/dev/null", RLIM_INFINITY, interrupt),
             Result(kExitInterrupted, ""));
   const std::string table = test::readFile(out);

@@ -1,0 +1,51 @@
+#include "run/run_report.h"
+
+#include <cstdio>
+
+namespace vadoset {
+
+void RunReport::start() {
+  *this = RunReport();
+  start_ = std::chrono::steady_clock::now();
+}
+
+void RunReport::nullRow(const NullRow& row) {
+  ++nullRows_;
+  for (NullCount& c : nulls_) {
+    if (c.code == row.reasonCode) {
+      ++c.count;
+      return;
+    }
+  }
+  nulls_.push_back({std::string(row.reasonCode), 1, row.line, std::string(row.id), row.reasonText()});
+}
+
+double RunReport::seconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+std::string RunReport::outcomeText(RunOutcome outcome, std::string_view where) const {
+  const std::string rows = std::to_string(rows_) + (rows_ == 1 ? " row" : " rows");
+  if (outcome == RunOutcome::Stopped) return "stopped after " + rows + "; they are in " + std::string(where);
+  if (outcome != RunOutcome::Completed) return {};
+  const double secs = seconds();
+  char speed[96];
+  std::snprintf(speed, sizeof speed, " (%.2f s, %.0f records/s)", secs,
+                secs > 0 ? static_cast<double>(rows_) / secs : 0.0);
+  return rows + " written to " + std::string(where) + speed;
+}
+
+std::string RunReport::nullsText() const {
+  if (nullRows_ == 0) return {};
+  std::string text = std::to_string(nullRows_) + (nullRows_ == 1 ? " null row: " : " null rows: ");
+  for (std::size_t i = 0; i < nulls_.size(); ++i) {
+    if (i > 0) text += ", ";
+    std::string name = nulls_[i].code;
+    for (char& c : name)
+      if (c == '_') c = ' ';
+    text += std::to_string(nulls_[i].count) + " " + name;
+  }
+  return text;
+}
+
+}  // namespace vadoset
