@@ -229,6 +229,10 @@ std::string_view csvLatitudeField(std::string_view line, const ReadOptions& opti
   return shownField(CsvFields::nth(line, options.separator, 2));
 }
 
+std::string_view csvIdField(std::string_view line, const ReadOptions& options) {
+  return shownField(CsvFields::nth(line, options.separator, 1));
+}
+
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -282,6 +286,7 @@ const InputFormatDescription kCsvFormat = {
     nullptr,
     csvMonthField,
     csvLatitudeField,
+    csvIdField,
 };
 
 }  // namespace vadoset
