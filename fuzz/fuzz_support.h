@@ -73,6 +73,8 @@ class FuzzHost final : public Host {
   Settings settingsValue;
   std::string folder;
   std::vector<std::string> messages;
+  std::vector<std::string> warnings;
+  std::int64_t nullRows = 0;
   std::int64_t stopAfterRows = 2000;
   std::int64_t passBudget = 10000;
   std::int64_t rows = 0;
@@ -84,6 +86,11 @@ class FuzzHost final : public Host {
   void showMessage(std::string_view text) override { messages.emplace_back(text); }
   void setCounter(std::string_view) override {}
   void progress(const Progress& p) override { rows = p.rows; }
+  void warning(std::string_view text) override { warnings.emplace_back(text); }
+  void nullRow(const NullRow& n) override {
+    ++nullRows;
+    check(n.row == rows + 1 && !n.reasonText().empty(), "a null row is reported out of turn or without a reason");
+  }
   void backgroundTask() override { ++passes; }
   bool stopRequested() override { return rows >= stopAfterRows || passes >= passBudget; }
   std::ostream* standardOutput() override { return &stdoutText; }
@@ -107,6 +114,7 @@ struct RunInput {
 struct RunResult {
   RunOutcome outcome{};
   std::vector<std::string> messages;
+  std::vector<std::string> warnings;
   std::string table;
   std::int64_t rows = 0;
   double carriedW = 0.0, carriedWs = 0.0;
@@ -114,7 +122,8 @@ struct RunResult {
 
 /// Settings for a whole run from the input's first bytes: byte 0 bits 0-1
 /// the format, bit 2 carry-over, bit 3 precipitation with its fraction,
-/// bit 4 each record's field capacity from field 15; byte 1 the function,
+/// bit 4 each record's field capacity from field 15; byte 1 the function
+/// (bits 0-2) and strict input checks (bit 7),
 /// byte 2 the field capacity text, byte 3 the latitude text, byte 4 the
 /// columns and line end (chooseTable), bytes 5-8 the length of the
 /// precipitation file; then the precipitation file and the temperature file.

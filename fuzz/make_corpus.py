@@ -121,6 +121,7 @@ def run_seeds():
     write("run", "tab_fc_refused", run_input(0, 6, 3, 0, prec, temp))
     write("run", "tab_crlf_bom", run_input(0, 2, 14, 0, b"\xef\xbb\xbf" + prec.replace(b"\n", b"\r\n"), temp))
     write("run", "tab_short_temperature", run_input(0, 5, 10, 0, prec, temp[: len(temp) // 2]))
+    write("run", "tab_short_temperature_strict", run_input(0, 5 | 0x80, 0, 0, prec, temp[: len(temp) // 2], kind=5))
     write("run", "empty_files", run_input(0, 6, 0, 0, b"", b""))
     sprec = text("series_prec.txt") + b"\n  \n"
     stemp = text("series_temp.txt")
@@ -147,7 +148,7 @@ def run_seeds():
 def parallel_seeds():
     """fuzz_parallel: the parallel options byte, then decodeRun's layout."""
     for name in ("csv", "csv_semicolon_carryover", "series_carryover", "hcn", "many_rows_carryover",
-                 "tab_short_temperature", "long_line"):
+                 "tab_short_temperature_strict", "long_line"):
         data = (CORPUS / "run" / name).read_bytes()
         for options in (0x00, 0x3B, 0x27):
             write("parallel", f"{name}_{options:02x}", bytes([options, data[0] & 0x1F]) + data[1:])

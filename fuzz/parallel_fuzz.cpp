@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const RunResult two = runOnce(input, &parallel);
   check(one.outcome == two.outcome, "runParallel and Main_loop end differently");
   check(one.messages == two.messages, "runParallel and Main_loop show different messages");
+  check(one.warnings == two.warnings, "runParallel and Main_loop give different warnings");
   check(one.table == two.table, "runParallel and Main_loop write different tables");
   check(sameBits(one.carriedW, two.carriedW) && sameBits(one.carriedWs, two.carriedWs),
         "runParallel and Main_loop carry different soil water");
