@@ -146,10 +146,6 @@ std::optional<double> ParseNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-double Val(std::string_view text) { return ParseNumber(text).value_or(0.0); }
-
-double CDbl(std::string_view text) { return Val(text); }
-
 std::optional<std::int32_t> ToInt32(double value) {
   double t = std::trunc(value);
   // NaN fails both comparisons.

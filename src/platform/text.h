@@ -24,12 +24,6 @@ std::string Str(double value);
 /// nothing. Independent of the locale.
 std::optional<double> ParseNumber(std::string_view text);
 
-/// The number a text holds, or 0 when it holds none.
-double Val(std::string_view text);
-
-/// As Val: the number in a setting's text, 0 when there is none.
-double CDbl(std::string_view text);
-
 /// Truncates toward zero. Gives nothing for a value outside the 32-bit range
 /// or a non-number.
 std::optional<std::int32_t> ToInt32(double value);

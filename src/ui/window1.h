@@ -8,10 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "state/host.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
 #include "run/run_report.h"
+#include "state/host.h"
 #include "state/run_state.h"
 
 class QCheckBox;

@@ -26,8 +26,8 @@ std::vector<std::string> argsOf(const std::string& name) {
   std::ifstream f(kData / name / "args");
   std::vector<std::string> args;
   for (std::string line; std::getline(f, line);) {
-    for (auto [key, value] : {std::pair<std::string, std::string>{"{case}", (kData / name).string()},
-                              {"{root}", VADOSET_SOURCE_DIR}}) {
+    for (auto [key, value] :
+         {std::pair<std::string, std::string>{"{case}", (kData / name).string()}, {"{root}", VADOSET_SOURCE_DIR}}) {
       if (std::size_t p = line.find(key); p != std::string::npos) line.replace(p, key.size(), value);
     }
     args.push_back(line);
@@ -37,13 +37,47 @@ std::vector<std::string> argsOf(const std::string& name) {
 
 class Golden : public ::testing::TestWithParam<std::string> {};
 
+// The null report names every null row of the table, in order, and a
+// missing month only where the file holds no number for it.
+void checkNullReport(const std::string& table, const std::string& report) {
+  std::vector<std::string> nullIds;
+  for (const std::string& row : test::tableLines(table)) {
+    std::vector<std::string> f = test::splitTabs(row);
+    if (f.size() == 2 && f[1] == "*") nullIds.push_back(f[0]);
+  }
+  std::istringstream lines(report);
+  std::string line;
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_EQ(line, "line\tidentifier\tcode\treason");
+  std::size_t n = 0;
+  for (; std::getline(lines, line); ++n) {
+    std::vector<std::string> f = test::splitTabs(line);
+    ASSERT_EQ(f.size(), 4u) << line;
+    ASSERT_LT(n, nullIds.size()) << line;
+    EXPECT_EQ(f[1], nullIds[n]);
+    if (f[2].ends_with("_missing")) {
+      const std::size_t q = f[3].find("('");
+      if (q != std::string::npos) {
+        const std::string field = f[3].substr(q + 2, f[3].size() - q - 4);
+        EXPECT_TRUE(field == "NA" || field.starts_with("-9999") || field == "9999" ||
+                    field.find_first_of("0123456789") == std::string::npos)
+            << line;
+      }
+    }
+  }
+  EXPECT_EQ(n, nullIds.size());
+}
+
 TEST_P(Golden, TableMatchesByteForByte) {
   std::vector<std::string> args = argsOf(GetParam());
-  args.insert(args.end(), {"--output", "-"});
+  test::TempDir dir;
+  const std::filesystem::path report = dir / "nulls.txt";
+  args.insert(args.end(), {"--output", "-", "--null-report", report.string()});
   std::ostringstream out, err;
   ASSERT_EQ(runCli(args, out, err), 0) << err.str();
   std::string expected = test::readFile(kData / GetParam() / "expected.txt");
   ASSERT_FALSE(expected.empty());
+  checkNullReport(expected, test::readFile(report));
   if (out.str() == expected) return;
   // Show the first row that differs rather than two whole tables.
   std::vector<std::string> got = test::tableLines(out.str()), want = test::tableLines(expected);

@@ -84,13 +84,18 @@ template <typename T = QWidget>
 T* child(QWidget* w, const char* name) {
   return w->findChild<T*>(QLatin1String(name));
 }
-void set(QWidget* w, const char* field, const QString& text) { child<QLineEdit>(w, field)->setText(text); }
-QString counterOf(QWidget* w) { return child<QLineEdit>(w, "counter")->text(); }
+void set(QWidget* w, const char* field, const QString& text) {
+  child<QLineEdit>(w, field)->setText(text);
+}
+QString counterOf(QWidget* w) {
+  return child<QLineEdit>(w, "counter")->text();
+}
 // Run and Stop, and whether every setting is enabled as `settings`.
 QString controlsState(QWidget* w, bool settings) {
   for (const char* name : kSettings)
     if (child(w, name)->isEnabled() != settings) return QLatin1String(name);
-  return QLatin1String(child(w, "Run_Main")->isEnabled() ? "Run" : "") + (child(w, "Stop_run")->isEnabled() ? u"Stop"_s : u""_s);
+  return QLatin1String(child(w, "Run_Main")->isEnabled() ? "Run" : "") +
+         (child(w, "Stop_run")->isEnabled() ? u"Stop"_s : u""_s);
 }
 
 void writeFile(const QString& path, const std::string& bytes) {
@@ -102,7 +107,9 @@ std::string readFile(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
 }
-std::size_t rowCount(const std::string& table) { return static_cast<std::size_t>(std::count(table.begin(), table.end(), '\r')); }
+std::size_t rowCount(const std::string& table) {
+  return static_cast<std::size_t>(std::count(table.begin(), table.end(), '\r'));
+}
 
 // vadoset-cli run in-process: its table, or "" when it failed.
 std::string cliTable(std::vector<std::string> args) {
@@ -222,11 +229,11 @@ void WindowTest::refusedRuns_data() {
   QTest::newRow("tab files read as HCN") << QString() << QString()
                                          << u"Precip file not an HCN format file|Temp file not an HCN format file"_s
                                          << loaded << 1 << no;
-  QTest::newRow("HCN latitude not a number") << u"lat_field"_s << u"north"_s
-                                             << u"Latitude must be a number of decimal degrees from -90 to 90."_s
-                                             << QString() << 1 << no;
-  QTest::newRow("output is a folder") << u"output_field"_s << u"sub"_s
-                                      << u"The output file sub could not be written."_s << loaded << 0 << failed;
+  QTest::newRow("HCN latitude not a number")
+      << u"lat_field"_s << u"north"_s << u"Latitude must be a number of decimal degrees from -90 to 90."_s << QString()
+      << 1 << no;
+  QTest::newRow("output is a folder") << u"output_field"_s << u"sub"_s << u"The output file sub could not be written."_s
+                                      << loaded << 0 << failed;
   QTest::newRow("output dialog throws") << u"throw"_s << QString()
                                         << u"The run stopped because of an error: no folder today"_s << loaded << 0
                                         << failed;
@@ -267,6 +274,17 @@ void WindowTest::refusedRuns() {
   dialogs.folders = {dir.path(), dir.path()};
   QCOMPARE(runFromWindow(w), std::optional<RunOutcome>(RunOutcome::Completed));
   QCOMPARE(rowCount(readFile(dir.filePath(u"output.txt"_s))), std::size_t{3});
+  // The status line says what the run did; a refused run clears it.
+  const QString status = child<QLabel>(&w, "status_line")->text();
+  QVERIFY2(status.startsWith(u"Finished: 2 rows written to "_s + dir.path() + u"/output.txt ("_s), qPrintable(status));
+  QVERIFY(status.contains(u">Show results</a>"_s));
+  if (edit) {
+    edit->setText(value);
+    child<QComboBox>(&w, "Format_popup")->setCurrentIndex(format);
+    dialogs.folders = {dir.path(), dir.path()};
+    QCOMPARE(runFromWindow(w), std::optional<RunOutcome>(outcome));
+    QCOMPARE(child<QLabel>(&w, "status_line")->text(), QString());
+  }
 }
 
 // A run from the window gives the command line tool's table byte for byte,
@@ -331,8 +349,8 @@ void WindowTest::stopCloseAndDestroyDuringRun() {
   const QString table = data.filePath(u"output.txt"_s);
   writeFile(data.filePath(u"temp.txt"_s), temp);
   writeFile(data.filePath(u"prec.txt"_s), prec);
-  const std::string expected = cliTable({"-t", data.filePath(u"temp.txt"_s).toStdString(), "-p",
-                                         data.filePath(u"prec.txt"_s).toStdString()});
+  const std::string expected =
+      cliTable({"-t", data.filePath(u"temp.txt"_s).toStdString(), "-p", data.filePath(u"prec.txt"_s).toStdString()});
   QCOMPARE(rowCount(expected), static_cast<std::size_t>(kRecords + 1));
   auto completeRows = [&](std::size_t rows) {
     const std::string got = readFile(table);
@@ -377,6 +395,8 @@ void WindowTest::stopCloseAndDestroyDuringRun() {
   QVERIFY2(count < kRecords, "the run ended before Stop; make the input longer");
   QVERIFY(completeRows(static_cast<std::size_t>(count + 1)));
   QCOMPARE(shown.back(), QString::number(count));
+  QVERIFY(
+      child<QLabel>(w.get(), "status_line")->text().startsWith(u"Stopped after %1 rows; they are in "_s.arg(count)));
   QVERIFY2(shown.size() <= ms / 40 + 3, qPrintable(u"%1 updates in %2 ms"_s.arg(shown.size()).arg(ms)));
   QVERIFY2(longestPause < 1000, qPrintable(u"event loop paused %1 ms"_s.arg(longestPause)));
 
@@ -466,9 +486,10 @@ void AboutTest::menuBar() {
     items << menu->title();
     for (QAction* a : menu->actions()) items << a->objectName() + u':' + a->text() + u':' + a->shortcut().toString();
   }
-  QCOMPARE(items.join(u'|'), u"&File|FileClose:Close:Ctrl+W|About:About Vadoset:|FileQuit:Quit:Ctrl+Q|&Edit|"
-                             "EditUndo:Undo:Ctrl+Z|UntitledMenu0::|EditCut:Cut:Ctrl+X|EditCopy:Copy:Ctrl+C|"
-                             "EditPaste:Paste:Ctrl+V|EditClear:Clear:"_s);
+  QCOMPARE(items.join(u'|'),
+           u"&File|FileClose:Close:Ctrl+W|About:About Vadoset:|FileQuit:Quit:Ctrl+Q|&Edit|"
+           "EditUndo:Undo:Ctrl+Z|UntitledMenu0::|EditCut:Cut:Ctrl+X|EditCopy:Copy:Ctrl+C|"
+           "EditPaste:Paste:Ctrl+V|EditClear:Clear:"_s);
   QVERIFY(bar_->UntitledMenu0->isSeparator());
   QVERIFY(bar_->About->menuRole() == QAction::AboutRole && bar_->FileQuit->menuRole() == QAction::QuitRole);
   auto* field = child<QLineEdit>(window_.get(), "fc_field");
@@ -499,7 +520,8 @@ void AboutTest::aboutWindow() {
   QCOMPARE(box->minimumSize(), box->maximumSize());
   QCOMPARE(box->windowTitle(), QString());
   const Qt::WindowFlags f = box->windowFlags();
-  QVERIFY((f & Qt::WindowCloseButtonHint) && !(f & Qt::WindowMinimizeButtonHint) && !(f & Qt::WindowMaximizeButtonHint));
+  QVERIFY((f & Qt::WindowCloseButtonHint) && !(f & Qt::WindowMinimizeButtonHint) &&
+          !(f & Qt::WindowMaximizeButtonHint));
   const struct {
     const char* name;
     QRect geometry;
@@ -544,7 +566,9 @@ void AboutTest::oneInstanceAndClose() {
   bar_->About->trigger();
   QCOMPARE(AquaAboutBox::instance(), box);
   const QWidgetList tops = QApplication::topLevelWidgets();
-  QCOMPARE(std::count_if(tops.begin(), tops.end(), [](QWidget* t) { return qobject_cast<AquaAboutBox*>(t) && t->isVisible(); }), 1);
+  QCOMPARE(std::count_if(tops.begin(), tops.end(),
+                         [](QWidget* t) { return qobject_cast<AquaAboutBox*>(t) && t->isVisible(); }),
+           1);
   QVERIFY(activate(window_.get()));
   QVERIFY(!bar_->FileClose->isEnabled());
   QTest::keyClick(window_.get(), Qt::Key_W, Qt::ControlModifier);
@@ -570,17 +594,16 @@ void AboutTest::errorsAreLabelledAndShown() {
   const struct {
     QString AboutContent::*field;
     QString value, message;
-  } cases[] = {
-      {&AboutContent::name, {}, noText + u"name.\rAquaAboutBox.Name.Open"_s},
-      {&AboutContent::version, {}, noText + u"version.\rAquaAboutBox.Version.Open"_s},
-      {&AboutContent::description, {}, noText + u"description.\rAquaAboutBox.Description.Open"_s},
-      {&AboutContent::credits, {}, noText + u"credits.\rAquaAboutBox.Credits.Open"_s},
-      {&AboutContent::copyright, {}, noText + u"copyright.\rAquaAboutBox.Copyright.Open"_s},
-      {&AboutContent::toolLogoPicture, none,
-       u"The tool logo picture "_s + none + u" could not be loaded.\rAquaAboutBox.ToolLogo.Open"_s},
-      {&AboutContent::iconPicture, none, u"The application picture "_s + none + u" could not be loaded."_s},
-      {&AboutContent::homePageUrl, u"no address"_s,
-       u"The home page address no address is not a web address.\rAquaAboutBox.HomePage.Open"_s}};
+  } cases[] = {{&AboutContent::name, {}, noText + u"name.\rAquaAboutBox.Name.Open"_s},
+               {&AboutContent::version, {}, noText + u"version.\rAquaAboutBox.Version.Open"_s},
+               {&AboutContent::description, {}, noText + u"description.\rAquaAboutBox.Description.Open"_s},
+               {&AboutContent::credits, {}, noText + u"credits.\rAquaAboutBox.Credits.Open"_s},
+               {&AboutContent::copyright, {}, noText + u"copyright.\rAquaAboutBox.Copyright.Open"_s},
+               {&AboutContent::toolLogoPicture, none,
+                u"The tool logo picture "_s + none + u" could not be loaded.\rAquaAboutBox.ToolLogo.Open"_s},
+               {&AboutContent::iconPicture, none, u"The application picture "_s + none + u" could not be loaded."_s},
+               {&AboutContent::homePageUrl, u"no address"_s,
+                u"The home page address no address is not a web address.\rAquaAboutBox.HomePage.Open"_s}};
   for (const auto& c : cases) {
     reported_.clear();
     delete AquaAboutBox::instance();  // a window that failed may stay open
@@ -634,8 +657,8 @@ void AboutTest::link() {
   QEvent leave(QEvent::Leave);
   QCoreApplication::sendEvent(link, &leave);
   QVERIFY(shows(blue));
-  const std::pair<QPoint, bool> releases[] = {{{118, 6}, true},  {{1, 1}, true},    {{235, 12}, true},
-                                              {{0, 6}, false},   {{118, 0}, false}, {{236, 6}, false},
+  const std::pair<QPoint, bool> releases[] = {{{118, 6}, true},   {{1, 1}, true},    {{235, 12}, true},
+                                              {{0, 6}, false},    {{118, 0}, false}, {{236, 6}, false},
                                               {{118, 13}, false}, {{300, 40}, false}};
   for (const auto& [at, opens] : releases) {
     opened.clear();
