@@ -8,7 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "run/driver.h"
 #include "state/host.h"
+#include "state/settings.h"
+
+namespace vadoset {
+struct ParallelOptions;
+}
 
 namespace vadoset::fuzz {
 
@@ -29,6 +35,10 @@ class ByteReader {
     std::uint16_t lo = byte();
     return static_cast<std::uint16_t>(lo | (byte() << 8));
   }
+  std::uint32_t u32() {
+    std::uint32_t lo = u16();
+    return lo | (static_cast<std::uint32_t>(u16()) << 16);
+  }
   /// Up to n bytes, fewer when the input ends sooner.
   std::string_view take(std::size_t n) {
     std::size_t k = n < size_ - pos_ ? n : size_ - pos_;
@@ -44,20 +54,31 @@ class ByteReader {
   std::size_t pos_ = 0;
 };
 
-/// Checks one row as write_files wrote it: the identifier, a tab, then "*" or
-/// 39 numbers separated by tabs, and a CR at the end.
-void checkRow(std::string_view row, std::string_view identifier);
+/// The table's columns and line ends from one byte: bits 0-4 choose the
+/// groups after the first (classic, deficit, soil, snow, precip, in an
+/// order turned by the byte), bits 5-6 the line end.
+void chooseTable(std::uint8_t byte, Settings& settings);
 
-/// A Host for whole runs: fixed settings and folder, messages kept, and a stop
-/// request once `stopAfterRows` rows are written so that an input of any
-/// length costs a bounded time.
+/// Checks one row as the table writes it: the identifier, a tab, then "*"
+/// or `values` numbers separated by tabs, and the line end, which appears
+/// nowhere else in the row.
+void checkRow(std::string_view row, std::string_view identifier, std::size_t values, std::string_view lineEnd);
+
+/// A Host for whole runs: fixed settings and folder, messages kept, and a
+/// stop request once `stopAfterRows` rows are written or, for Main_loop,
+/// once the records have taken `passBudget` passes of the year, so that an
+/// input of any length costs a bounded time.
 class FuzzHost final : public Host {
  public:
   Settings settingsValue;
   std::string folder;
   std::vector<std::string> messages;
-  std::int64_t stopAfterRows = 16;
+  std::vector<std::string> warnings;
+  std::int64_t nullRows = 0;
+  std::int64_t stopAfterRows = 2000;
+  std::int64_t passBudget = 10000;
   std::int64_t rows = 0;
+  std::int64_t passes = 0;  // background tasks: one per pass and one per row
   std::ostringstream stdoutText;
 
   Settings settings() override { return settingsValue; }
@@ -65,13 +86,52 @@ class FuzzHost final : public Host {
   void showMessage(std::string_view text) override { messages.emplace_back(text); }
   void setCounter(std::string_view) override {}
   void progress(const Progress& p) override { rows = p.rows; }
-  bool stopRequested() override { return rows >= stopAfterRows; }
+  void warning(std::string_view text) override { warnings.emplace_back(text); }
+  void nullRow(const NullRow& n) override {
+    ++nullRows;
+    check(n.row == rows + 1 && !n.reasonText().empty(), "a null row is reported out of turn or without a reason");
+  }
+  void backgroundTask() override { ++passes; }
+  bool stopRequested() override { return rows >= stopAfterRows || passes >= passBudget; }
   std::ostream* standardOutput() override { return &stdoutText; }
 };
 
-/// The record-reader target for one input format (0 tab delimited, 1 HCN):
-/// the input's first bytes choose the settings, the rest is read as pairs of
-/// lines (precipitation, temperature), each pair one record, at most eight.
-void fuzzRecords(const std::uint8_t* data, std::size_t size, int format);
+/// The record-reader target for one input format: the input's first bytes
+/// choose the settings, the rest is the two files (see record_fuzz.h).
+void fuzzRecords(const std::uint8_t* data, std::size_t size, InputFormat format);
+
+/// Where a whole run writes its table.
+enum class OutputKind { Plain, Stdout, SameAsInput, Directory, MissingFolder, EarlierTable, FileAsFolder, Count };
+
+struct RunInput {
+  Settings settings;
+  OutputKind kind = OutputKind::Plain;
+  std::string_view precip, tmean;
+  std::int64_t stopAfterRows = 2000;
+  std::int64_t passBudget = 10000;
+};
+
+struct RunResult {
+  RunOutcome outcome{};
+  std::vector<std::string> messages;
+  std::vector<std::string> warnings;
+  std::string table;
+  std::int64_t rows = 0;
+  double carriedW = 0.0, carriedWs = 0.0;
+};
+
+/// Settings for a whole run from the input's first bytes: byte 0 bits 0-1
+/// the format, bit 2 carry-over, bit 3 precipitation with its fraction,
+/// bit 4 each record's field capacity from field 15; byte 1 the function
+/// (bits 0-2) and strict input checks (bit 7),
+/// byte 2 the field capacity text, byte 3 the latitude text, byte 4 the
+/// columns and line end (chooseTable), bytes 5-8 the length of the
+/// precipitation file; then the precipitation file and the temperature file.
+RunInput decodeRun(ByteReader& in);
+
+/// Runs once, with Main_loop or runParallel, in a freshly laid folder, and
+/// checks what every run must keep to: a table or a message, the inputs
+/// unchanged, an earlier table kept by a failed run, no file left behind.
+RunResult runOnce(const RunInput& input, const ParallelOptions* parallel);
 
 }  // namespace vadoset::fuzz

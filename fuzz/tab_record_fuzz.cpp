@@ -1,7 +1,8 @@
-// The tab-delimited record reader, then the computation and the row writer.
+// The tab-delimited reader on two whole files, then the record engine and the table's rows
+// (the layout is in fuzzRecords, fuzz_support.cpp).
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  vadoset::fuzz::fuzzRecords(data, size, 0);
+  vadoset::fuzz::fuzzRecords(data, size, vadoset::InputFormat::Tab);
   return 0;
 }

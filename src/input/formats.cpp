@@ -9,7 +9,7 @@
 namespace vadoset {
 
 std::span<const InputFormatDescription> inputFormats() {
-  static const std::array<InputFormatDescription, 2> formats = {kTabFormat, kHcnFormat};
+  static const std::array<InputFormatDescription, 3> formats = {kTabFormat, kHcnFormat, kCsvFormat};
   return formats;
 }
 

@@ -17,10 +17,12 @@ struct ReadOptions {
   double fieldCapacity = 100.0; // the run's field capacity, whole millimetres
   int fieldCapacityField = 0;   // tab-delimited: field with the record's own field capacity (from 1)
   bool keepPrecipitationFraction = false;
-  // Filled from the header lines by formats that read them (CSV).
+  // Filled from the header lines by formats that read them (CSV): both
+  // files take the separator of the precipitation file's header.
   char separator = '\t';
   bool decimalComma = false;
-  int fieldCapacityColumn = 0;  // column of the precipitation file's field_capacity (from 1), 0 for none
+  int fieldCapacityColumn = 0;  // column of the precipitation file's field_capacity (from 1), 0 for none;
+                                // it takes the place of fieldCapacityField
 };
 
 /// One input format: everything the run, the command line and the window
@@ -48,9 +50,13 @@ struct InputFormatDescription {
   /// Fills the record from its two lines in the file's own units: months
   /// without a usable number are NaN; precipitation loses its fraction (of
   /// the file's unit) unless the options keep it. `id` points into
-  /// precipLine.
+  /// precipLine, or into `text` where the identifier is not in the line as
+  /// it stands (a quoted CSV identifier with doubled quotes or line breaks
+  /// in it); `text` is the caller's storage for that and for any number's
+  /// text that needs rewriting, so it must outlive the use of `id`. Keeping
+  /// one `text` per record slot keeps its capacity from record to record.
   void (*parse)(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options,
-                RecordInput& out);
+                RecordInput& out, std::string& text);
 
   /// Converts a parsed record to the model's units (HCN: tenths), or nullptr.
   void (*toModelUnits)(RecordInput& record, const ReadOptions& options);
@@ -72,10 +78,11 @@ const InputFormatDescription& formatDescription(InputFormat format);
 /// The format whose cliName is `name`, or nullptr.
 const InputFormatDescription* findFormat(std::string_view name);
 
-/// Parses the two lines and converts them to the model's units.
+/// Parses the two lines and converts them to the model's units; `text` as
+/// for parse.
 inline void readRecord(const InputFormatDescription& format, std::string_view precipLine, std::string_view tmeanLine,
-                       const ReadOptions& options, RecordInput& out) {
-  format.parse(precipLine, tmeanLine, options, out);
+                       const ReadOptions& options, RecordInput& out, std::string& text) {
+  format.parse(precipLine, tmeanLine, options, out, text);
   if (format.toModelUnits != nullptr) format.toModelUnits(out, options);
 }
 
@@ -86,6 +93,13 @@ ReadOptions readOptionsFor(const Settings& settings, double fieldCapacity, doubl
 /// The descriptions of each format, for the table.
 extern const InputFormatDescription kTabFormat;
 extern const InputFormatDescription kHcnFormat;
+/// Comma-separated values (RFC 4180): the columns of the tab-delimited
+/// format; quoted fields may hold separators, doubled quotes and line
+/// breaks. A header with semicolons and no comma makes semicolons the
+/// separator and lets numbers have a decimal comma. A column of the
+/// precipitation file's header named field_capacity gives each record its
+/// own field capacity. Tabs and line breaks in an identifier become spaces.
+extern const InputFormatDescription kCsvFormat;
 
 namespace detail {
 /// A month's precipitation or temperature from its field: NaN when it holds

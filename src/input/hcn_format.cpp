@@ -26,7 +26,8 @@ std::string_view hcnIdField(std::string_view line, const ReadOptions&) {
   return Mid(line, 13, 4);
 }
 
-void parseHcn(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out) {
+void parseHcn(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out,
+              std::string& /*text*/) {
   out.latitude = options.latitude;
   out.id = Mid(precipLine, 13, 4);
   for (int m = 0; m < kMonths; ++m) {

@@ -20,7 +20,8 @@ void Read_data(RunState& s) {
   options.keepPrecipitationFraction = false;  // the run state holds whole numbers
   if (format.readHeaders != nullptr) format.readHeaders(s.precip_header, s.tmean_header, options);
   RecordInput in;
-  format.parse(precipLine, tmeanLine, options, in);
+  std::string text;
+  format.parse(precipLine, tmeanLine, options, in, text);
   // The run state keeps the file's units and marks a missing month with 9999.
   s.year.assign(in.id);
   s.latitude = in.latitude;

@@ -27,7 +27,8 @@ struct FieldWalker {
   }
 };
 
-void parseTab(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out) {
+void parseTab(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out,
+              std::string& /*text*/) {
   // Field 1 the identifier, field 2 the latitude, fields 3 to 14 January to
   // December; the identifier and latitude come from the precipitation file.
   FieldWalker p{precipLine};

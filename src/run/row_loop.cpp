@@ -22,7 +22,7 @@ RunPlan planFor(const RunState& s) {
 
 void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
   RecordSlot& r = b.slots[i];
-  readRecord(*plan.format, b.precipLine(r), b.tmeanLine(r), plan.read, r.input);
+  readRecord(*plan.format, b.precipLine(r), b.tmeanLine(r), plan.read, r.input, r.text);
 }
 
 void formatSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {

@@ -22,6 +22,7 @@ struct RecordSlot {
   std::uint64_t bytesRead = 0;  // of the precipitation file, after this record
   std::uint64_t line = 0;       // its line in the precipitation file (from 1)
   RecordInput input;
+  std::string text;  // what input.id may point into besides the arena
   RecordResult result;
   CarriedState carriedAfter;  // the state handed on by this record
   std::size_t rowLength = 0;  // its row's text at row(i) of the batch

@@ -45,7 +45,7 @@ TEST(Cli, UsageErrorsExitWithTwo) {
            {},
            {"-t", in.temp, "-p", in.prec},
            {"-t", in.temp, "-p", in.prec, "-o", "x", "--function", "I"},
-           {"-t", in.temp, "-p", in.prec, "-o", "x", "--format", "csv"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--format", "xls"},
            {"-t", in.temp, "-p", in.prec, "-o", "x", "--bogus"},
            {"-t", in.temp, "-p", in.prec, "-o"},
            {"-t", in.temp, "-p", in.prec, "-o", "x", "--carryover=yes"},

@@ -125,7 +125,8 @@ TEST(InputFormats, RecordsInTheModelsUnits) {
     options.latitude = 44.47;
     options.keepPrecipitationFraction = c.keepFraction;
     RecordInput r;
-    readRecord(formatDescription(c.format), c.precip, c.tmean, options, r);
+    std::string text;
+    readRecord(formatDescription(c.format), c.precip, c.tmean, options, r, text);
     EXPECT_EQ(r.id, c.id) << c.what;
     EXPECT_TRUE(same(r.latitude, c.latitude)) << c.what << ": " << r.latitude;
     for (std::size_t m = 0; m < c.ppt.size(); ++m)
@@ -154,7 +155,8 @@ TEST(InputFormats, PerRecordFieldCapacity) {
     options.fieldCapacityField = 15;
     RecordInput r;
     std::string line = tabRecord("a", "10", {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", text});
-    readRecord(kTabFormat, line, kTemps, options, r);
+    std::string scratch;
+    readRecord(kTabFormat, line, kTemps, options, r, scratch);
     EXPECT_TRUE(same(r.fieldCapacity, expected)) << text << ": " << r.fieldCapacity;
   }
 }

@@ -4,15 +4,22 @@
     python3 tests/reference/crosscheck.py [--cli PATH] [--fuzz N] [--keep DIR]
 
 Cases: the sample data in examples/ under every availability function and
-several field capacities and latitudes; small hand-made files for the input
-rules (line ends, byte-order mark, blank lines, odd numbers, short lines,
-missing months, invalid latitudes); runs that the tool must refuse (same
-exit status and messages); and N random climates.  Each table must be
+several field capacities and latitudes, in all three formats; the column
+groups, line ends, precipitation with its fraction and each record's own
+field capacity; small hand-made files for the input rules (line ends,
+byte-order mark, blank lines, odd numbers, short lines, missing months,
+invalid latitudes, CSV quoting and semicolons); runs that the tool must
+refuse (same exit status and messages); and N random climates in random
+formats and settings, with carry-over on and off.  Each table must be
 identical byte for byte; the first difference of each failing case is shown.
+
+The reference runs in this process (no interpreter start per case).
 """
 
 import argparse
+import contextlib
 import glob
+import io
 import os
 import random
 import subprocess
@@ -80,6 +87,31 @@ def example_cases():
                       ["--carryover", "--field-capacity", "25"]))
     cases.append(Case("hcn carryover", ex("hcn_temp.txt"), ex("hcn_prec.txt"),
                       ["--format", "hcn", "--carryover"]))
+    for suffix in (".csv", "_semicolon.csv"):
+        for fn in "ADG":
+            cases.append(Case("allsites%s %s" % (suffix, fn), ex("allsites_temp" + suffix),
+                              ex("allsites_prec" + suffix), ["--format", "csv", "--function", fn]))
+        cases.append(Case("allsites%s carryover" % suffix, ex("allsites_temp" + suffix),
+                          ex("allsites_prec" + suffix), ["--format", "csv", "--carryover"]))
+    everything = "classic,deficit,soil,snow,precip"
+    for columns, end in (("deficit", "cr"), ("soil,snow", "lf"), ("precip,classic,deficit", "crlf"),
+                         (everything, "lf"), ("snow,snow,classic", "cr")):
+        cases.append(Case("allsites --columns %s --line-ending %s" % (columns, end),
+                          ex("allsites_temp.txt"), ex("allsites_prec.txt"),
+                          ["--columns", columns, "--line-ending", end]))
+    for carry in ([], ["--carryover"]):
+        cases.append(Case("series all columns %s" % carry, ex("series_temp.txt"), ex("series_prec.txt"),
+                          carry + ["--columns", everything, "--function", "D"]))
+        cases.append(Case("series fraction kept %s" % carry, ex("series_temp.txt"),
+                          ex("series_prec.txt"),
+                          carry + ["--keep-precipitation-fraction", "--columns", "classic,precip"]))
+        cases.append(Case("hcn fraction kept %s" % carry, ex("hcn_temp.txt"), ex("hcn_prec.txt"),
+                          carry + ["--format", "hcn", "--keep-precipitation-fraction",
+                                   "--columns", "precip,soil,snow", "--line-ending", "crlf"]))
+        cases.append(Case("csv semicolon fraction kept %s" % carry, ex("allsites_temp_semicolon.csv"),
+                          ex("allsites_prec_semicolon.csv"),
+                          carry + ["--format", "csv", "--keep-precipitation-fraction",
+                                   "--columns", everything]))
     return cases
 
 
@@ -208,6 +240,58 @@ def input_rule_cases():
     cases.append(Case("hcn CR line ends, short identifier lines", hcn_t.replace(b"\n", b"\r"),
                       b"HCN\rabc\r" + b" " * 12 + b"19\r" + hcn_p.split(b"\n", 1)[1].replace(b"\n", b"\r"),
                       ["--format", "hcn", "--latitude", "-12.5"]))
+    return cases + csv_rule_cases() + own_field_capacity_cases()
+
+
+def csv_line(ident, lat, values, sep=b","):
+    return sep.join([ident, lat] + [v if isinstance(v, bytes) else str(v).encode() for v in values])
+
+
+def csv_rule_cases():
+    cases = []
+    t = [csv_line(b"t%d" % i, b"0", COLD if i % 2 else WARM) for i in range(6)]
+    p = [csv_line(b'"Oslo, ""Blindern"""', b"59.94", RAIN),
+         csv_line(b'"two\r\nlines\tand a tab"', b'"45"', [b'"40" '] + RAIN[1:]),
+         csv_line(b"plain", b"45", [b"", b"NA", b"NaN", b"-9999", b'"12,5"', b"9999"] + RAIN[6:]),
+         csv_line(b'a"b', b"45", [b'"1"2'] + RAIN[1:]),
+         b"",
+         csv_line(b'"stray', b"45", RAIN)]
+    body_t = b"Site,Lat\r\n" + b"\r\n".join(t) + b"\r\n"
+    cases.append(Case("csv quoting", body_t, b"Site,Lat\r\n" + b"\r\n".join(p) + b"\r\n",
+                      ["--format", "csv"]))
+    cases.append(Case("csv quoting, CR line ends, BOM, carry-over",
+                      b"\xef\xbb\xbf" + body_t.replace(b"\r\n", b"\r"),
+                      b"\xef\xbb\xbf" + (b"Site,Lat\r" + b"\r".join(p[:4] + p[5:]) + b"\r\r  \r"),
+                      ["--format", "csv", "--carryover"]))
+    semi = [csv_line(b'"S\xc3\xa3o; Paulo"', b"-23,5", [b"12,7", b'"3,5"', b"4.5"] + RAIN[3:], b";"),
+            csv_line(b"x", b"10", [b"1,2,3"] + RAIN[1:], b";")]
+    semi_t = [csv_line(b"t", b"0", [str(v).replace(".", ",").encode() for v in WARM], b";")] * 2
+    cases.append(Case("csv semicolons and decimal commas",
+                      b"Site;Lat\n" + b"\n".join(semi_t) + b"\n", b"Site;Lat\n" + b"\n".join(semi) + b"\n",
+                      ["--format", "csv", "--keep-precipitation-fraction"]))
+    cases.append(Case("csv header with a quoted line break",
+                      b'"Site\nname",Lat\n' + b"\n".join(t[:2]) + b"\n",
+                      b'"Site\nname",Lat\n' + b"\n".join(p[:2]) + b"\n", ["--format", "csv"]))
+    return cases
+
+
+def own_field_capacity_cases():
+    """Each record's own field capacity: field 15 of a tab-delimited
+    precipitation line, or a CSV column named field_capacity."""
+    cases = []
+    capacities = [b"250", b"", b"50.9", b"0", b"-3", b"deep", b"1", b"0.5", b" 80 ", b"400"]
+    temps = [tab_line(b"y%d" % i, b"45", COLD if i % 3 else WARM) for i in range(len(capacities))]
+    precs = [tab_line(b"y%d" % i, b"45", RAIN + [fc]) for i, fc in enumerate(capacities)]
+    for carry in ([], ["--carryover"]):
+        cases.append(Case("tab field capacity field %s" % carry, tab_file(temps), tab_file(precs),
+                          carry + ["--field-capacity-field", "15", "--columns", "classic,soil"]))
+        csv_t = [csv_line(b"y%d" % i, b"45", COLD if i % 3 else WARM) for i in range(len(capacities))]
+        csv_p = [csv_line(b"y%d" % i, b"45", RAIN + [fc]) for i, fc in enumerate(capacities)]
+        cases.append(Case("csv field_capacity column %s" % carry,
+                          b"Site,Lat\n" + b"\n".join(csv_t) + b"\n",
+                          MONTHS.replace("\t", ",").join([b"Site,Lat,".decode(), '," FIELD_capacity "\n']).encode()
+                          + b"\n".join(csv_p) + b"\n",
+                          carry + ["--format", "csv", "--columns", "classic,soil,snow"]))
     return cases
 
 
@@ -259,17 +343,59 @@ def random_climate(rng, n):
     return tab_file(temps), tab_file(precs)
 
 
+def as_csv(data, rng, sep):
+    """A tab-delimited file rewritten as CSV: some fields quoted, a decimal
+    comma with semicolons, random line ends."""
+    end = rng.choice([b"\n", b"\r\n", b"\r"])
+    out = []
+    for line in data.split(b"\n"):
+        if not line:
+            continue
+        fields = []
+        for k, f in enumerate(line.split(b"\t")):
+            if sep == b";":
+                f = f.replace(b".", b",")
+            if k == 0 or rng.random() < 0.1 or b"," in f and sep == b",":
+                f = b'"' + f.replace(b'"', b'""') + b'"'
+            fields.append(f)
+        out.append(sep.join(fields))
+    return end.join(out) + end
+
+
 def fuzz_cases(count, seed):
     rng = random.Random(seed)
     cases = []
     per_file = 25
+    groups = ["classic", "deficit", "soil", "snow", "precip"]
     for k in range(0, count, per_file):
         t, p = random_climate(rng, min(per_file, count - k))
         opts = ["--function", rng.choice("ABCDEFGH"),
                 "--field-capacity", str(rng.choice([10, 50, 100, 150, 250, 400]))]
-        if rng.random() < 0.4:
+        # carry-over on and off in turn, so that both are always checked
+        if (k // per_file) % 2 == 1:
             opts.append("--carryover")
-        cases.append(Case("random climates %d-%d %s" % (k, k + per_file - 1, " ".join(opts)),
+        if rng.random() < 0.5:
+            opts += ["--columns", ",".join(rng.sample(groups, rng.randint(1, 5)))]
+        if rng.random() < 0.3:
+            opts += ["--line-ending", rng.choice(["cr", "lf", "crlf"])]
+        if rng.random() < 0.3:
+            opts.append("--keep-precipitation-fraction")
+        fmt = rng.choice(["tab", "tab", "csv", "semicolon"])
+        if rng.random() < 0.3:
+            # each record's own field capacity, some of them empty or invalid
+            lines = p.split(b"\n")
+            cells = [rng.choice([b"", b"0", b"x", b"%d" % rng.randint(1, 500), b"%.1f" % rng.uniform(1, 300)])
+                     for _ in lines[1:]]
+            p = b"\n".join([lines[0]] + [l + b"\t" + c if l else l for l, c in zip(lines[1:], cells)])
+            if fmt == "tab":
+                opts += ["--field-capacity-field", "15"]
+            else:
+                p = p.replace(b"Dec", b"Dec\tfield_capacity", 1)
+        if fmt != "tab":
+            sep = b";" if fmt == "semicolon" else b","
+            t, p = as_csv(t, rng, sep), as_csv(p, rng, sep)
+            opts += ["--format", "csv"]
+        cases.append(Case("random climates %d-%d %s %s" % (k, k + per_file - 1, fmt, " ".join(opts)),
                           t, p, opts))
     return cases
 
@@ -283,6 +409,23 @@ def materialise(data, folder, name):
     return path
 
 
+class Finished:
+    def __init__(self, returncode, stderr):
+        self.returncode = returncode
+        self.stderr = stderr
+
+
+def run_reference(args):
+    """vadoset_ref.py's main() in this process: its exit status and messages."""
+    err = io.StringIO()
+    with contextlib.redirect_stderr(err):
+        try:
+            code = vadoset_ref.main(args)
+        except SystemExit as stop:
+            code = stop.code if isinstance(stop.code, int) else 1
+    return Finished(code, err.getvalue().encode("utf-8", "surrogateescape"))
+
+
 def run_case(cli, case, folder, index):
     temp = materialise(case.temp, folder, "case%d_temp.txt" % index)
     prec = materialise(case.prec, folder, "case%d_prec.txt" % index)
@@ -290,8 +433,7 @@ def run_case(cli, case, folder, index):
     out_ref = os.path.join(folder, "case%d_ref.txt" % index)
     common = ["-t", temp, "-p", prec] + case.options
     cli_run = subprocess.run([cli, "--quiet", "-o", out_cli] + common, capture_output=True)
-    ref_run = subprocess.run([sys.executable, os.path.join(HERE, "vadoset_ref.py"), "-o", out_ref]
-                             + common, capture_output=True)
+    ref_run = run_reference(["-o", out_ref] + common)
     problems = []
     if case.refused:
         if ref_run.returncode != 1:

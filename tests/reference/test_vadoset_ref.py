@@ -457,6 +457,37 @@ class SettingsTest(unittest.TestCase):
         self.assertEqual(ref.check_settings(self.hcn, self.hcn, "hcn", "44.47", "100")[0], 44.47)
 
 
+class CsvAndColumnsTest(unittest.TestCase):
+    def test_csv_fields(self):
+        for record, sep, fields in [
+                (b'"a,b ""c""",1', b",", [b'a,b "c"', b"1"]),
+                (b'"x"y ,"",', b",", [b"xy ", b"", b""]),
+                (b'a"b,"open,to the end', b",", [b'a"b', b"open,to the end"]),
+                (b'"S;P";12,5', b";", [b"S;P", b"12,5"])]:
+            self.assertEqual(ref.csv_fields(record, sep), fields, record)
+        self.assertEqual(ref.csv_layout(b'Site;Lat;" Field_Capacity "'), (b";", True, 3))
+        self.assertEqual(ref.csv_layout(b"Site;Lat,Jan"), (b",", False, 0))
+        self.assertTrue(ref.csv_quote_open(b'a,"b""', False))
+        self.assertFalse(ref.csv_quote_open(b'a,b"c', False))
+        self.assertFalse(ref.csv_quote_open(b'x",1', True))
+
+    def test_column_groups(self):
+        temps = tab_file([tab_line(b"a", b"45", COLD)])
+        precs = tab_file([tab_line(b"a", b"45", [v + 0.7 for v in RAIN])])
+        header, row = ref.run_tables(temps, precs, groups=("deficit", "soil", "snow", "precip", "deficit"),
+                                     line_end=b"\n").split(b"\n")[:2]
+        self.assertEqual(len(header.split(b"\t")), 50)
+        classic = table_rows(ref.run_tables(temps, precs))[1]
+        pet, aet, _, _ = values(classic)
+        nums = [float(f) for f in row.split(b"\t")[1:]]
+        self.assertEqual(nums[:12], [p - a for p, a in zip(pet, aet)])
+        self.assertAlmostEqual(nums[12], sum(nums[:12]), places=9)
+        self.assertEqual(nums[37:49], [float(v) for v in RAIN])  # whole millimetres
+        # November (-1 °C) rains on bare ground; December (-8.5 °C) keeps all its snow.
+        self.assertEqual(nums[35], 0.0)
+        self.assertAlmostEqual(nums[36], 45.0, places=9)
+
+
 class ExamplesTest(unittest.TestCase):
     """The sample data gives the rows its README promises."""
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Independent reference calculation of a whole Vadoset run.
 
-Reads a temperature file and a precipitation file (tab-delimited or HCN),
-computes monthly PET (Thornthwaite as modified by Willmott et al.), runs the
-daily snow and soil-water bucket and prints the output table to stdout,
-byte for byte as vadoset-cli writes it (TAB between fields, CR after every
-line).
+Reads a temperature file and a precipitation file (tab-delimited, HCN or
+CSV), computes monthly PET (Thornthwaite as modified by Willmott et al.),
+runs the daily snow and soil-water bucket and prints the output table to
+stdout, byte for byte as vadoset-cli writes it (TAB between fields, CR after
+every line unless another line end is chosen, the column groups chosen).
 
 This program is written separately from the C++ engine, on purpose: golden
 tables are checked against it.  It uses only the standard library.  Every
@@ -185,14 +185,102 @@ def tab_field(line, n):
     return fields[n - 1] if n <= len(fields) else b""
 
 
-def read_ppt(field, tab_format):
+# CSV (RFC 4180).  A record is one line, or several while a quoted field is
+# open; they are joined with LF.  A quote opens a quoted field only as the
+# first character of a field, that is at the start of the record or after a
+# comma or a semicolon (the separator is not known when records are cut).
+# Joining stops once the record holds 16 MiB, so a stray quote cannot take
+# the rest of a large file.
+
+CSV_RECORD_CAP = 16 << 20
+
+
+def csv_quote_open(line, inside):
+    """Whether a quoted field is open at the end of line, given that one
+    was open (inside=True) or not at its start."""
+    at_start = not inside
+    i = 0
+    n = len(line)
+    while i < n:
+        c = line[i:i + 1]
+        if inside:
+            if c == b'"':
+                if line[i + 1:i + 2] == b'"':
+                    i += 1
+                else:
+                    inside = False
+        elif c == b'"' and at_start:
+            inside = True
+        else:
+            at_start = c in (b",", b";")
+        i += 1
+    return inside
+
+
+def csv_fields(record, sep):
+    """The values of a record's fields: quotes removed, "" read as one quote,
+    text after a closing quote kept as it stands; an unclosed quote runs to
+    the end of the record."""
+    fields = []
+    value = bytearray()
+    i = 0
+    n = len(record)
+    state = "start"  # start, plain, quoted, after
+    while i < n:
+        c = record[i:i + 1]
+        if state == "quoted":
+            if c == b'"':
+                if record[i + 1:i + 2] == b'"':
+                    value += b'"'
+                    i += 1
+                else:
+                    state = "after"
+            else:
+                value += c
+        elif c == sep:
+            fields.append(bytes(value))
+            value = bytearray()
+            state = "start"
+        elif state == "start" and c == b'"':
+            state = "quoted"
+        else:
+            value += c
+            if state == "start":
+                state = "plain"
+        i += 1
+    fields.append(bytes(value))
+    return fields
+
+
+def csv_layout(header):
+    """(separator, decimal comma, field_capacity column or 0) from the
+    precipitation file's header record."""
+    if b";" in header and b"," not in header:
+        sep, comma = b";", True
+    else:
+        sep, comma = b",", False
+    column = 0
+    for k, name in enumerate(csv_fields(header, sep), start=1):
+        if name.strip(b" \t").lower() == b"field_capacity":
+            column = k
+            break
+    return sep, comma, column
+
+
+def csv_number_text(value, decimal_comma):
+    return value.replace(b",", b".") if decimal_comma else value
+
+
+def read_ppt(field, tab_format, keep_fraction=False):
     if field == b"-9999" or (tab_format and field == b"NA"):
         return MISSING_PPT
     value = parse_number(field)
     if value is None or value == -9999.0:
         return MISSING_PPT
     whole = to_int32(value)
-    return MISSING_PPT if whole is None else whole
+    if whole is None or whole == MISSING_PPT:
+        return MISSING_PPT
+    return value if keep_fraction else whole
 
 
 def read_tmean(field, tab_format):
@@ -210,25 +298,73 @@ class Record:
         self.latitude = None  # None: no valid latitude
         self.ppt = [0] * 13
         self.tmean = [0.0] * 13
+        self.fc = None  # the record's own field capacity; None: the run's
+        self.fc_invalid = False
 
 
-def read_record(pline, tline, hcn, hcn_latitude):
+def read_fc(text, rec):
+    """A record's own field capacity: whole millimetres, at least 1; a blank
+    cell takes the run's."""
+    if text.strip(b" \t") == b"":
+        return
+    value = parse_number(text)
+    whole = None if value is None else to_int32(value)
+    if whole is None or whole < 1:
+        rec.fc_invalid = True
+    else:
+        rec.fc = whole
+
+
+class Reading:
+    """How a run reads its records."""
+
+    def __init__(self, fmt="tab", latitude=44.47, keep_fraction=False, fc_field=0):
+        self.fmt = fmt
+        self.latitude = latitude
+        self.keep_fraction = keep_fraction
+        self.fc_field = fc_field
+        # CSV: from the precipitation file's header
+        self.sep = b","
+        self.decimal_comma = False
+        self.fc_column = 0
+
+
+def read_record(pline, tline, hcn, hcn_latitude, reading=None):
+    reading = reading or Reading("hcn" if hcn else "tab", hcn_latitude)
+    keep = reading.keep_fraction
     rec = Record()
-    if hcn:
-        rec.latitude = hcn_latitude
+    if reading.fmt == "hcn":
+        rec.latitude = reading.latitude
         rec.ident = pline[12:16]
         for m in range(1, 13):
             start = 16 + 5 * (m - 1)
-            rec.ppt[m] = read_ppt(pline[start:start + 5], False)
+            rec.ppt[m] = read_ppt(pline[start:start + 5], False, keep)
             rec.tmean[m] = read_tmean(tline[start:start + 5], False)
+    elif reading.fmt == "csv":
+        pf = csv_fields(pline, reading.sep)
+        tf = csv_fields(tline, reading.sep)
+        get = lambda fields, n: fields[n - 1] if n <= len(fields) else b""  # noqa: E731
+        number = lambda text: csv_number_text(text, reading.decimal_comma)  # noqa: E731
+        rec.ident = bytes(b if b not in b"\t\r\n" else 32 for b in get(pf, 1))
+        lat = parse_number(number(get(pf, 2)))
+        if lat is not None and -90.0 <= lat <= 90.0:
+            rec.latitude = lat
+        for m in range(1, 13):
+            rec.ppt[m] = read_ppt(number(get(pf, m + 2)), True, keep)
+            rec.tmean[m] = read_tmean(number(get(tf, m + 2)), True)
+        column = reading.fc_column or reading.fc_field
+        if column:
+            read_fc(number(get(pf, column)), rec)
     else:
         rec.ident = tab_field(pline, 1)
         lat = parse_number(tab_field(pline, 2))
         if lat is not None and -90.0 <= lat <= 90.0:
             rec.latitude = lat
         for m in range(1, 13):
-            rec.ppt[m] = read_ppt(tab_field(pline, m + 2), True)
+            rec.ppt[m] = read_ppt(tab_field(pline, m + 2), True, keep)
             rec.tmean[m] = read_tmean(tab_field(tline, m + 2), True)
+        if reading.fc_field:
+            read_fc(tab_field(pline, reading.fc_field), rec)
     return rec
 
 
@@ -326,19 +462,23 @@ def availability(x, variant):
 class Bucket:
     """Soil water and snow carried between records, and the run's flags."""
 
-    def __init__(self, fc, variant, carryover, hcn):
+    def __init__(self, fc, variant, carryover, hcn, keep_fraction=False):
         self.fc = fc
         self.variant = variant
         self.carryover = carryover
         self.hcn = hcn
+        self.keep_fraction = keep_fraction
         self.year_one = False
         self.current_w = 0.0
         self.current_ws = 0.0
         self.passes = 0  # passes taken by the last record, for the tests
+        # soil water and snowpack at the end of each month of the last pass
+        self.soil_end = [0.0] * 13
+        self.snow_end = [0.0] * 13
 
-    def run(self, tmean, ppt, pet):
-        """Returns (E, Surplus, null)."""
-        fc = float(self.fc)
+    def run(self, tmean, ppt, pet, fc=None):
+        """Returns (E, Surplus, null).  fc: the record's own field capacity."""
+        fc = float(self.fc if fc is None else fc)
         w = [0.0] * 366
         ws = [0.0] * 366
         w[0] = fc
@@ -348,7 +488,10 @@ class Bucket:
             ws[0] = self.current_ws
         if self.hcn:
             for m in range(1, 13):
-                ppt[m] = to_int32(float(ppt[m]) / 10.0)
+                if self.keep_fraction:
+                    ppt[m] = float(ppt[m]) / 10.0
+                else:
+                    ppt[m] = to_int32(float(ppt[m]) / 10.0)
 
         e_out = [0.0] * 13
         surplus_out = [0.0] * 13
@@ -404,6 +547,8 @@ class Bucket:
                     e = 0.0
                 e_out[m] = e
                 surplus_out[m] = month_surplus
+                self.soil_end[m] = w[k]
+                self.snow_end[m] = ws[k]
 
             if self.year_one or not self.carryover:
                 if passes > 0 and abs(w[365] - w[0]) < 1.0 and abs(ws[365] - ws[0]) < 1.0:
@@ -435,65 +580,138 @@ class Bucket:
 # Output table
 
 
-def header_line():
+GROUPS = ("classic", "deficit", "soil", "snow", "precip")
+LINE_ENDS = {"cr": b"\r", "lf": b"\n", "crlf": b"\r\n"}
+
+
+def month_names(prefix):
+    return [prefix + b"%02d" % m for m in range(1, 13)]
+
+
+def group_names(group):
+    if group == "classic":
+        return month_names(b"PET_") + month_names(b"AET_") + month_names(b"SURPLUS_") + \
+            [b"PET", b"AET", b"SURPLUS"]
+    if group == "deficit":
+        return month_names(b"DEFICIT_") + [b"DEFICIT"]
+    return month_names(group.upper().encode() + b"_")
+
+
+def group_values(group, pet, e, surplus, soil, snow, ppt):
+    if group == "classic":
+        sum_aet = 0.0
+        sum_pet = 0.0
+        sum_surplus = 0.0
+        for m in range(1, 13):
+            sum_aet = sum_aet + e[m]
+            sum_pet = sum_pet + pet[m]
+            sum_surplus = sum_surplus + surplus[m]
+        return pet[1:] + e[1:] + surplus[1:] + [sum_pet, sum_aet, sum_surplus]
+    if group == "deficit":
+        deficit = [pet[m] - e[m] for m in range(1, 13)]
+        total = 0.0
+        for d in deficit:
+            total = total + d
+        return deficit + [total]
+    if group == "soil":
+        return soil[1:]
+    if group == "snow":
+        return snow[1:]
+    return [float(v) for v in ppt[1:]]
+
+
+def unique_groups(groups):
+    """The groups in the order given, each once."""
+    out = []
+    for g in groups:
+        if g not in out:
+            out.append(g)
+    return out
+
+
+def header_line(groups=("classic",), end=CR):
     names = [b"Year or site"]
-    for kind in (b"PET_", b"AET_", b"SURPLUS_"):
-        names += [kind + b"%02d" % m for m in range(1, 13)]
-    names += [b"PET", b"AET", b"SURPLUS"]
-    return TAB.join(names) + CR
+    for g in unique_groups(groups):
+        names += group_names(g)
+    return TAB.join(names) + end
 
 
-def data_row(ident, pet, e, surplus):
-    sum_aet = 0.0
-    sum_pet = 0.0
-    sum_surplus = 0.0
-    for m in range(1, 13):
-        sum_aet = sum_aet + e[m]
-        sum_pet = sum_pet + pet[m]
-        sum_surplus = sum_surplus + surplus[m]
-    values = pet[1:] + e[1:] + surplus[1:] + [sum_pet, sum_aet, sum_surplus]
-    return TAB.join([ident] + [format_double(v).encode("ascii") for v in values]) + CR
+def data_row(ident, pet, e, surplus, groups=("classic",), end=CR, soil=None, snow=None, ppt=None):
+    values = []
+    for g in unique_groups(groups):
+        values += group_values(g, pet, e, surplus, soil, snow, ppt)
+    return TAB.join([ident] + [format_double(v).encode("ascii") for v in values]) + end
 
 
-def null_row(ident):
-    return ident + TAB + b"*" + CR
+def null_row(ident, end=CR):
+    return ident + TAB + b"*" + end
 
 
 # ---------------------------------------------------------------------------
 # A whole run
 
 
+def cut_records(lines, csv):
+    """(header, records) of a file's lines: the first record is the header;
+    records end where only blank lines are left."""
+    if not csv:
+        records = lines[:]
+    else:
+        records = []
+        i = 0
+        while i < len(lines):
+            if i > 0 and all(is_blank(l) for l in lines[i:]):
+                break
+            record = lines[i]
+            i += 1
+            inside = csv_quote_open(record, False)
+            while inside and len(record) < CSV_RECORD_CAP and i < len(lines):
+                record = record + b"\n" + lines[i]
+                inside = csv_quote_open(lines[i], True)
+                i += 1
+            records.append(record)
+    header = records[0] if records else b""
+    body = records[1:]
+    while body and is_blank(body[-1]):
+        body.pop()  # blank lines after the last record are not records
+    return header, body
+
+
 def run_tables(temp_data, prec_data, hcn=False, latitude=44.47, fc=100,
-               variant=6, carryover=False, bucket=None):
+               variant=6, carryover=False, bucket=None, fmt=None, groups=("classic",),
+               line_end=CR, keep_fraction=False, fc_field=0):
     """The output table for the contents of the two files, as bytes.
 
     The inputs are already checked; see check_settings() for the checks
     that can refuse a run.
     """
-    prec_lines = split_lines(prec_data)
-    temp_lines = split_lines(temp_data)
-    records = prec_lines[1:]
-    while records and is_blank(records[-1]):
-        records.pop()  # blank lines after the last record are not records
-    temps = temp_lines[1:]
+    fmt = fmt or ("hcn" if hcn else "tab")
+    hcn = fmt == "hcn"
+    csv = fmt == "csv"
+    prec_header, records = cut_records(split_lines(prec_data), csv)
+    _, temps = cut_records(split_lines(temp_data), csv)
+    reading = Reading(fmt, latitude, keep_fraction, fc_field)
+    if csv:
+        reading.sep, reading.decimal_comma, reading.fc_column = csv_layout(prec_header)
 
     if bucket is None:
-        bucket = Bucket(fc, variant, carryover, hcn)
-    out = [header_line()]
+        bucket = Bucket(fc, variant, carryover, hcn, keep_fraction)
+    out = [header_line(groups, line_end)]
     for i, pline in enumerate(records):
         tline = temps[i] if i < len(temps) else b""
-        rec = read_record(pline, tline, hcn, latitude)
+        rec = read_record(pline, tline, hcn, latitude, reading)
         if i == 0:
             bucket.year_one = True
-        if rec.latitude is None or has_missing_month(rec):
-            out.append(null_row(rec.ident))
+        if rec.latitude is None or has_missing_month(rec) or rec.fc_invalid:
+            out.append(null_row(rec.ident, line_end))
             continue
         pet = run_pet(rec.tmean, rec.latitude, hcn)
-        e, surplus, null = bucket.run(rec.tmean, rec.ppt, pet)
+        e, surplus, null = bucket.run(rec.tmean, rec.ppt, pet, rec.fc)
         if null:
-            out.append(null_row(rec.ident))
+            out.append(null_row(rec.ident, line_end))
         else:
-            out.append(data_row(rec.ident, pet, e, surplus))
+            out.append(data_row(rec.ident, pet, e, surplus, groups, line_end,
+                                bucket.soil_end, bucket.snow_end, rec.ppt))
     return b"".join(out)
 
 
@@ -543,7 +761,7 @@ def main(argv=None):
         description="Reference calculation of the Vadoset output table (written to stdout).")
     parser.add_argument("-t", "--temperature", required=True, help="monthly mean temperature file")
     parser.add_argument("-p", "--precipitation", required=True, help="monthly precipitation file")
-    parser.add_argument("--format", choices=("tab", "hcn"), default="tab")
+    parser.add_argument("--format", choices=("tab", "hcn", "csv"), default="tab")
     parser.add_argument("--latitude", default="44.47",
                         help="latitude of every record in the HCN format (default 44.47)")
     parser.add_argument("--field-capacity", default="100", help="mm (default 100)")
@@ -551,8 +769,21 @@ def main(argv=None):
                         help="declining availability function (default G)")
     parser.add_argument("--carryover", action="store_true",
                         help="carry soil water over from December to the next record's January")
+    parser.add_argument("--columns", default="classic",
+                        help="column groups, comma-separated: " + ",".join(GROUPS))
+    parser.add_argument("--line-ending", choices=sorted(LINE_ENDS), default="cr")
+    parser.add_argument("--keep-precipitation-fraction", action="store_true",
+                        help="use precipitation with its decimals")
+    parser.add_argument("--field-capacity-field", type=int, default=0,
+                        help="field N (from 1) of a precipitation line holds the record's "
+                             "own field capacity")
     parser.add_argument("-o", "--output", default="-", help="output file (default: stdout)")
     args = parser.parse_args(argv)
+    groups = args.columns.split(",")
+    if not groups or any(g not in GROUPS for g in groups):
+        parser.error("--columns takes a list of " + ", ".join(GROUPS))
+    if args.field_capacity_field < 0:
+        parser.error("--field-capacity-field takes a field number from 1")
 
     try:
         latitude, fc, temp_data, prec_data = check_settings(
@@ -562,9 +793,11 @@ def main(argv=None):
         sys.stderr.write(str(err) + "\n")
         return 1
 
-    table = run_tables(temp_data, prec_data, hcn=(args.format == "hcn"), latitude=latitude,
-                       fc=fc, variant=FUNCTIONS.index(args.function),
-                       carryover=args.carryover)
+    table = run_tables(temp_data, prec_data, latitude=latitude, fc=fc,
+                       variant=FUNCTIONS.index(args.function), carryover=args.carryover,
+                       fmt=args.format, groups=groups, line_end=LINE_ENDS[args.line_ending],
+                       keep_fraction=args.keep_precipitation_fraction,
+                       fc_field=args.field_capacity_field)
     if args.output == "-":
         sys.stdout.buffer.write(table)
         sys.stdout.buffer.flush()

@@ -175,7 +175,7 @@ void WindowTest::freshWindow() {
                   {"StaticText11", "QLabel", {42, 227, 100, 20}, "Output data file", 12},
                   {"output_field", "QLineEdit", {146, 227, 128, 22}, "output.txt", 12},
                   {"StaticText12", "QLabel", {16, 6, 100, 20}, "Input format:", 0},
-                  {"Format_popup", "QComboBox", {111, 5, 163, 20}, "Tab delimited|HCN data file", 0},
+                  {"Format_popup", "QComboBox", {111, 5, 163, 20}, "Tab delimited|HCN data file|CSV (comma separated)", 0},
                   {"StaticText13", "QLabel", {13, 157, 197, 20}, "Declining availability function", 0},
                   {"Beta_popup", "QComboBox", {207, 157, 67, 20}, "A|B|C|D|E|F|G|H", 0},
                   {"Carryover_box", "QCheckBox", {13, 186, 252, 20}, "Carryover soil water from Dec to Jan", 0}};
