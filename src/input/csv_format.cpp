@@ -40,20 +40,20 @@ bool quoteOpenAfter(std::string_view line, bool open, bool atFieldStart) {
 // A record is one line, or more while a quoted field is open; the lines are
 // joined with LF. A quote that never closes takes lines up to the length
 // cap of one line, so that it cannot swallow the rest of a large file.
-const std::string& nextCsvRecord(TextInputStream& in, std::string& scratch) {
-  const std::string& first = in.ReadLine();
-  if (first.find(kQuote) == std::string::npos || !quoteOpenAfter(first, false, true)) return first;
-  scratch.assign(first);
+void nextCsvRecord(TextInputStream& in, std::string& out) {
+  const std::size_t start = out.size();
+  in.appendLine(out);
+  std::string_view first(out.data() + start, out.size() - start);
+  if (first.find(kQuote) == std::string_view::npos || !quoteOpenAfter(first, false, true)) return;
   bool open = true;
-  while (open && scratch.size() < TextInputStream::kMaxLineBytes && !in.Eof()) {
-    const std::string& next = in.ReadLine();
-    scratch += '\n';
-    scratch += next;
+  while (open && out.size() - start < TextInputStream::kMaxLineBytes && !in.Eof()) {
+    out += '\n';
+    const std::size_t lineStart = out.size();
+    in.appendLine(out);
     // The line break was inside the quoted field, so the next line starts
     // inside it too.
-    open = quoteOpenAfter(next, true, false);
+    open = quoteOpenAfter(std::string_view(out.data() + lineStart, out.size() - lineStart), true, false);
   }
-  return scratch;
 }
 
 // Splits a record into its fields as they stand, quotes and all.

@@ -92,8 +92,10 @@ TEST(CsvFormat, Fields) {
 std::vector<std::string> records(const test::TempDir& dir, const std::string& bytes) {
   std::unique_ptr<TextInputStream> in = TextInputStream::open(dir.write("f.csv", bytes));
   std::vector<std::string> out;
-  std::string scratch;
-  while (!in->Eof()) out.push_back(kCsvFormat.nextRecord(*in, scratch));
+  while (!in->Eof()) {
+    out.emplace_back();
+    kCsvFormat.nextRecord(*in, out.back());
+  }
   return out;
 }
 
