@@ -88,6 +88,7 @@ struct V512 {
     return _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(v), _mm512_set1_epi64(0x7fffffffffffffffLL)));
   }
   static M none() { return 0; }
+  static bool any(M m) { return m != 0; }
   static M orMask(M a, M b) { return static_cast<M>(a | b); }
   static R maskToOne(M m) { return _mm512_maskz_mov_pd(m, _mm512_set1_pd(1.0)); }
 
@@ -151,6 +152,7 @@ struct V256 {
         _mm256_and_si256(_mm256_castpd_si256(v), _mm256_set1_epi64x(0x7fffffffffffffffLL)));
   }
   static M none() { return _mm256_setzero_pd(); }
+  static bool any(M m) { return _mm256_movemask_pd(m) != 0; }
   static M orMask(M a, M b) { return _mm256_or_pd(a, b); }
   static R maskToOne(M m) { return _mm256_and_pd(m, _mm256_set1_pd(1.0)); }
 
@@ -286,6 +288,12 @@ void yearPass(LaneBlock& b, const CurveConstants& kc) {
           wk = V::add(w[k], V::mul(one, balance));
         } else if constexpr (Variant < 0) {
           const R availability = V::select(V::lt(balance, zero), zero, one);
+          wk = V::add(w[k], V::mul(availability, balance));
+        } else if constexpr (Variant == 1 || (Variant >= 3 && Variant <= 5)) {
+          // The exponential is dear: skipped while no lane has a deficit.
+          const M deficit = V::lt(balance, zero);
+          R availability = one;
+          if (V::any(deficit)) availability = V::select(deficit, curve<V, Variant, VectorExp>(V::div(w[k], fc[k]), kc), one);
           wk = V::add(w[k], V::mul(availability, balance));
         } else {
           const R beta = curve<V, Variant, VectorExp>(V::div(w[k], fc[k]), kc);
