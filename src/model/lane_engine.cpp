@@ -66,11 +66,6 @@ std::vector<double> expProbes() {
   return probes;
 }
 
-ExpMode checkedExpMode(SimdLevel level) {
-  if (envIs("VADOSET_SIMD_EXP", "fail")) return ExpMode::PerLane;
-  return vectorExpMatchesStd(level) ? ExpMode::Vector : ExpMode::PerLane;
-}
-
 // A lane with no record: values that keep every operation of the day quiet.
 void clearLane(LaneBlock& b, int lane) {
   for (int m = 0; m < kMonths; ++m) {
@@ -123,26 +118,36 @@ bool simdLevelSupported(SimdLevel level) {
   return false;
 }
 
+SimdLevel chooseSimdLevel() {
+  SimdLevel wanted = bestSupported();
+  if (envIs("VADOSET_SIMD", "scalar")) wanted = SimdLevel::Scalar;
+  if (envIs("VADOSET_SIMD", "avx2")) wanted = SimdLevel::Avx2;
+  if (envIs("VADOSET_SIMD", "avx512")) wanted = SimdLevel::Avx512;
+  while (!simdLevelSupported(wanted)) wanted = static_cast<SimdLevel>(static_cast<int>(wanted) - 1);
+  return wanted;
+}
+
 SimdLevel activeSimdLevel() {
-  static const SimdLevel level = [] {
-    SimdLevel wanted = bestSupported();
-    if (envIs("VADOSET_SIMD", "scalar")) wanted = SimdLevel::Scalar;
-    if (envIs("VADOSET_SIMD", "avx2")) wanted = SimdLevel::Avx2;
-    if (envIs("VADOSET_SIMD", "avx512")) wanted = SimdLevel::Avx512;
-    // A level the CPU lacks falls back to the best one below it.
-    while (!simdLevelSupported(wanted)) wanted = static_cast<SimdLevel>(static_cast<int>(wanted) - 1);
-    return wanted;
-  }();
+  static const SimdLevel level = chooseSimdLevel();
   return level;
 }
 
+ExpMode chooseExpMode(SimdLevel level) {
+  if (envIs("VADOSET_SIMD_EXP", "fail")) return ExpMode::PerLane;
+  return vectorExpMatchesStd(level) ? ExpMode::Vector : ExpMode::PerLane;
+}
+
 ExpMode activeExpMode(SimdLevel level) {
-  static const ExpMode avx2 = simdLevelSupported(SimdLevel::Avx2) ? checkedExpMode(SimdLevel::Avx2) : ExpMode::PerLane;
-  static const ExpMode avx512 =
-      simdLevelSupported(SimdLevel::Avx512) ? checkedExpMode(SimdLevel::Avx512) : ExpMode::PerLane;
+  // Each level's check runs once, the first time the level is used.
   switch (level) {
-    case SimdLevel::Avx2: return avx2;
-    case SimdLevel::Avx512: return avx512;
+    case SimdLevel::Avx2: {
+      static const ExpMode mode = chooseExpMode(SimdLevel::Avx2);
+      return mode;
+    }
+    case SimdLevel::Avx512: {
+      static const ExpMode mode = chooseExpMode(SimdLevel::Avx512);
+      return mode;
+    }
     default: return ExpMode::PerLane;
   }
 }

@@ -27,8 +27,11 @@ const char* simdLevelName(SimdLevel level);
 /// True when this CPU can run the level's kernels.
 bool simdLevelSupported(SimdLevel level);
 
-/// The level computeBatch uses: the best one the CPU has, or the one that
-/// VADOSET_SIMD (scalar, avx2, avx512) asks for, when the CPU has it.
+/// The best level the CPU has, or the one that VADOSET_SIMD (scalar, avx2,
+/// avx512) asks for; a level the CPU lacks gives the best one below it.
+SimdLevel chooseSimdLevel();
+
+/// chooseSimdLevel() as it was the first time: the level computeBatch uses.
 SimdLevel activeSimdLevel();
 
 /// How the curves B, D, E and F take their exponential in the lanes.
@@ -37,13 +40,16 @@ enum class ExpMode : std::uint8_t {
   Vector,   // the vector copy of std::exp, where the start-up check passed
 };
 
-/// The exponential the active level uses: Vector when the copy gave the same
-/// bits as std::exp on every probe of the start-up check, else PerLane.
-/// VADOSET_SIMD_EXP=fail makes the check fail (to test the fallback).
+/// Runs the start-up check: Vector when the level's copy of exp gives the
+/// same bits as std::exp on every probe, else PerLane. VADOSET_SIMD_EXP=fail
+/// makes the check fail (to test the fallback).
+ExpMode chooseExpMode(SimdLevel level);
+
+/// chooseExpMode(level) as it was the first time: what computeBatch uses.
 ExpMode activeExpMode(SimdLevel level);
 
-/// Runs the start-up check of the level's vector exponential now (not
-/// cached, and without VADOSET_SIMD_EXP): true when every probe matched.
+/// The start-up check alone (without VADOSET_SIMD_EXP): true when the
+/// level's vector exponential matched std::exp on every probe.
 bool vectorExpMatchesStd(SimdLevel level);
 
 /// computeBatch without carry-over at a given level and exponential (tests,
