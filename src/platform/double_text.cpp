@@ -191,7 +191,6 @@ int digitCount(U64 v) {
   return approx + (v >= kPow10[approx] ? 1 : 0);
 }
 
-void writePair(char* at, std::uint32_t twoDigits) { std::memcpy(at, kDigitPairs + twoDigits * 2, 2); }
 
 // Writes the eight digits of r < 10^8, leading zeros included, at dst. All
 // eight at once: two lanes of four digits, then four of two, then eight of
@@ -208,24 +207,45 @@ void writeEight(char* dst, std::uint32_t r) {
   std::memcpy(dst, &x, 8);  // the first digit in the lowest byte
 }
 
-// Writes exactly `count` digits of v (leading zeros included) ending just
-// before `end`.
-void writeDigits(U64 v, int count, char* end) {
-  while (count >= 8) {
-    const U64 q = v / 100000000;
-    writeEight(end - 8, static_cast<std::uint32_t>(v - q * 100000000));
-    end -= 8;
-    count -= 8;
-    v = q;
+// Writes the n digits of v (10^(n-1) <= v < 10^n, n <= 17) from dst on, in
+// whole blocks of eight: the block is v scaled up to fill it, so the digits
+// come first and zeros after them. Writes up to dst + 8 (n <= 8), dst + 16
+// (n <= 16) or dst + 17; the caller's text overwrites what lies past n.
+void writeDigitsLeft(U64 v, int n, char* dst) {
+  if (n <= 8) {
+    writeEight(dst, static_cast<std::uint32_t>(v * kPow10[8 - n]));
+    return;
   }
-  auto r = static_cast<std::uint32_t>(v);
-  while (count >= 2) {
-    writePair(end - 2, r % 100);
-    r /= 100;
-    end -= 2;
-    count -= 2;
+  if (n == 17) {
+    const U64 first = v / 10000000000000000ull;
+    *dst++ = static_cast<char>('0' + first);
+    v -= first * 10000000000000000ull;
+  } else {
+    v *= kPow10[16 - n];
   }
-  if (count == 1) end[-1] = static_cast<char>('0' + r);
+  const U64 hi = v / 100000000;
+  writeEight(dst, static_cast<std::uint32_t>(hi));
+  writeEight(dst + 8, static_cast<std::uint32_t>(v - hi * 100000000));
+}
+
+// Moves the `count` bytes at p + 1 to p (count from 1 to 8), leaving the
+// bytes after them as they are: one load, a merge and one store.
+void shiftLeftOne(char* p, int count) {
+  U64 moved, kept;
+  std::memcpy(&moved, p + 1, 8);
+  std::memcpy(&kept, p, 8);
+  const U64 mask = count >= 8 ? ~U64{0} : (U64{1} << (8 * count)) - 1;
+  const U64 merged = (moved & mask) | (kept & ~mask);
+  std::memcpy(p, &merged, 8);
+}
+
+// Drops the trailing zeros of d.digits (not zero) into its exponent.
+void removeTrailingZeros(Decimal& d) {
+  if (d.digits % 10 != 0) return;
+  while (d.digits % 100000000 == 0) d.digits /= 100000000, d.exponent += 8;
+  if (d.digits % 10000 == 0) d.digits /= 10000, d.exponent += 4;
+  if (d.digits % 100 == 0) d.digits /= 100, d.exponent += 2;
+  if (d.digits % 10 == 0) d.digits /= 10, d.exponent += 1;
 }
 
 }  // namespace
@@ -267,7 +287,7 @@ std::size_t shortestDoubleText(double value, char* buf) {
   }
 
   // Trailing zeros are not digits of the shortest text.
-  while (d.digits % 10 == 0) d.digits /= 10, ++d.exponent;
+  removeTrailingZeros(d);
   const int n = digitCount(d.digits);
   const int lead = d.exponent + n - 1;  // decimal exponent of the first digit
 
@@ -281,6 +301,8 @@ std::size_t shortestDoubleText(double value, char* buf) {
   else
     fixedLength = 2 - d.exponent;  // "0.", the zeros after the point, the digits
 
+  // Every text below is at most 24 bytes, and the block writes stay inside
+  // the 32 bytes of buf.
   if (fixedLength <= sciLength) {
     if (d.exponent > 0 && whole != 0) {
       // Same length as the shortest digits with their zeros.
@@ -291,28 +313,31 @@ std::size_t shortestDoubleText(double value, char* buf) {
       }
       p = end;
     } else if (d.exponent >= 0) {
-      writeDigits(d.digits, n, p + n);
+      writeDigitsLeft(d.digits, n, p);
       std::memset(p + n, '0', static_cast<std::size_t>(d.exponent));
       p += n + d.exponent;
     } else if (lead >= 0) {
-      // The point falls inside the digits: write them one place to the
-      // right, then move the few digits before the point back (a short loop
-      // is cheaper here than a division or a call).
-      writeDigits(d.digits, n, p + n + 1);
-      for (int i = 0; i <= lead; ++i) p[i] = p[i + 1];
+      // The digits one place to the right, then those before the point
+      // moved back over the gap.
+      writeDigitsLeft(d.digits, n, p + 1);
+      if (lead < 8) {
+        shiftLeftOne(p, lead + 1);
+      } else {
+        for (int i = 0; i <= lead; ++i) p[i] = p[i + 1];
+      }
       p[lead + 1] = '.';
       p += n + 1;
     } else {
+      // At most three zeros after the point: with more, the scientific
+      // form is shorter.
       const int zeros = -lead - 1;
-      p[0] = '0';
-      p[1] = '.';
-      std::memset(p + 2, '0', static_cast<std::size_t>(zeros));
-      writeDigits(d.digits, n, p + 2 + zeros + n);
+      std::memcpy(p, "0.000", 5);
+      writeDigitsLeft(d.digits, n, p + 2 + zeros);
       p += 2 + zeros + n;
     }
   } else {
     // d.ddde+XX: the first digit, the point, the others, the exponent.
-    writeDigits(d.digits, n, p + n + 1);
+    writeDigitsLeft(d.digits, n, p + 1);
     p[0] = p[1];
     if (n > 1) {
       p[1] = '.';
