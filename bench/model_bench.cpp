@@ -5,12 +5,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include <charconv>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "bench_records.h"
 #include "model/beta.h"
 #include "model/lanes.h"
+#include "platform/double_text.h"
 
 using namespace vadoset;
 
@@ -176,6 +179,33 @@ void BM_Batch(benchmark::State& state) {
   state.SetLabel(functionLabel(state.range(0)) + " " + lanes::simdLevelName(level));
 }
 BENCHMARK(BM_Batch)->ArgsProduct({benchmark::CreateDenseRange(0, 7, 1), {0, 1, 2}});
+
+// The table's numbers in shortest form: shortestDoubleText against
+// std::to_chars (the same text), on values like a table's (0 to 300 with
+// all their digits, a quarter of them with one decimal).
+void formatBench(benchmark::State& state, bool library) {
+  std::mt19937_64 g(5);
+  std::uniform_real_distribution<double> u(0.0, 300.0);
+  std::vector<double> values(4096);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    values[i] = u(g);
+    if (i % 4 == 0) values[i] = static_cast<double>(static_cast<int>(values[i] * 10.0)) / 10.0;
+  }
+  char buf[64];
+  for (auto _ : state) {
+    for (double v : values) {
+      const std::size_t n =
+          library ? static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf) : shortestDoubleText(v, buf);
+      benchmark::DoNotOptimize(n);
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
+}
+void BM_ShortestDoubleText(benchmark::State& state) { formatBench(state, false); }
+void BM_ToChars(benchmark::State& state) { formatBench(state, true); }
+BENCHMARK(BM_ShortestDoubleText);
+BENCHMARK(BM_ToChars);
 
 }  // namespace
 
