@@ -2,10 +2,14 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <vector>
+
+#if defined(__GLIBC__)
+#include <gnu/libc-version.h>
+#endif
 
 #include "model/beta.h"
 #include "model/engine_internal.h"
@@ -38,32 +42,37 @@ const KernelSet& kernelsFor(SimdLevel level) {
 // The arguments the curves hand to exp, for the start-up check: B's
 // -6.68 x and D, E and F's -a (1 - x/c), x over [0, 1] evenly and at random,
 // computed as the curves compute them; then a sweep of every table index
-// and of the range around the main path's limits.
-std::vector<double> expProbes() {
-  std::vector<double> xs;
-  constexpr int kSteps = 4096;
-  for (int i = 0; i <= kSteps; ++i) xs.push_back(static_cast<double>(i) / kSteps);
-  std::uint64_t state = 0x9E3779B97F4A7C15ULL;
-  for (int i = 0; i < kSteps; ++i) {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    xs.push_back(static_cast<double>(state >> 11) * 0x1p-53);
-  }
-  std::vector<double> probes;
-  for (double x : xs) {
-    volatile double vx = x;  // the same operations as the curves, at run time
-    probes.push_back(-6.68 * vx);
-    probes.push_back(-5.0 * (1.0 - vx / 0.7));
-    probes.push_back(-4.0 * (1.0 - vx / 0.5));
-    probes.push_back(-3.0 * (1.0 - vx / 0.3));
-  }
-  for (int i = -4096; i <= 4096; ++i) probes.push_back(static_cast<double>(i) * (600.0 / 4096.0));
-  for (double edge : {0x1p-54, 512.0, 0.0, 1e-300})
-    for (double d : {-1e-17, 0.0, 1e-17}) {
-      probes.push_back(edge + d * edge);
-      probes.push_back(-(edge + d * edge));
+// and of the range around the main path's limits. Probe i of kExpProbes.
+constexpr int kCurveSteps = 4096;
+constexpr int kCurveProbes = 4 * (2 * kCurveSteps + 1);
+constexpr int kSweepProbes = 2 * kCurveSteps + 1;
+constexpr double kExpEdges[] = {0x1p-54, 512.0, 0.0, 1e-300};
+constexpr int kExpProbes = kCurveProbes + kSweepProbes + 6 * 4;
+
+double expProbe(int i) {
+  if (i < kCurveProbes) {
+    const int j = i / 4;
+    double x = static_cast<double>(j) / kCurveSteps;
+    if (j > kCurveSteps) {
+      std::uint64_t z = static_cast<std::uint64_t>(j) * 0x9E3779B97F4A7C15ULL;  // splitmix64
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+      x = static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1p-53;
     }
-  while (probes.size() % kMaxLanes != 0) probes.push_back(0.5);
-  return probes;
+    volatile double vx = x;  // the same operations as the curves, at run time
+    switch (i % 4) {
+      case 0: return -6.68 * vx;
+      case 1: return -5.0 * (1.0 - vx / 0.7);
+      case 2: return -4.0 * (1.0 - vx / 0.5);
+      default: return -3.0 * (1.0 - vx / 0.3);
+    }
+  }
+  i -= kCurveProbes;
+  if (i < kSweepProbes) return static_cast<double>(i - kCurveSteps) * (600.0 / kCurveSteps);
+  i -= kSweepProbes;
+  const double edge = kExpEdges[i / 6];
+  const double nudged = edge + static_cast<double>((i / 2) % 3 - 1) * 1e-17 * edge;
+  return i % 2 == 0 ? nudged : -nudged;
 }
 
 // A lane with no record: values that keep every operation of the day quiet.
@@ -156,12 +165,22 @@ bool vectorExpMatchesStd(SimdLevel level) {
   if (level == SimdLevel::Scalar || !simdLevelSupported(level)) return false;
   // The copy's fused steps need FMA; so does the library's variant it copies.
   if (!__builtin_cpu_supports("fma")) return false;
-  const std::vector<double> probes = expProbes();
-  std::vector<double> got(probes.size());
-  kernelsFor(level).expVector(probes.data(), got.data(), static_cast<int>(probes.size()));
-  for (std::size_t i = 0; i < probes.size(); ++i) {
-    const double want = std::exp(probes[i]);
-    if (std::bit_cast<std::uint64_t>(want) != std::bit_cast<std::uint64_t>(got[i])) return false;
+  // The copy is of the exp of glibc 2.28 and later. Probes cannot see every
+  // bit of its table, so another library is never trusted on them alone.
+#if defined(__GLIBC__)
+  int major = 0, minor = 0;
+  if (std::sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) != 2 || major != 2 || minor < 28) return false;
+#else
+  return false;
+#endif
+  // In blocks, so that the check allocates nothing.
+  constexpr int kBlock = 64;
+  alignas(64) double probes[kBlock], got[kBlock];
+  for (int start = 0; start < kExpProbes; start += kBlock) {
+    for (int i = 0; i < kBlock; ++i) probes[i] = start + i < kExpProbes ? expProbe(start + i) : 0.5;
+    kernelsFor(level).expVector(probes, got, kBlock);
+    for (int i = 0; i < kBlock; ++i)
+      if (std::bit_cast<std::uint64_t>(std::exp(probes[i])) != std::bit_cast<std::uint64_t>(got[i])) return false;
   }
   return true;
 }
