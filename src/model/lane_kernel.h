@@ -347,6 +347,8 @@ void yearKernel(LaneBlock& b, int vectors, const CurveConstants& kc) {
     yearPass<V, Variant, VectorExp, 1>(b, kc);
   else if (vectors <= 2)
     yearPass<V, Variant, VectorExp, 2>(b, kc);
+  else if (K > 4 && vectors <= 4)
+    yearPass<V, Variant, VectorExp, (K > 4 ? 4 : K)>(b, kc);
   else
     yearPass<V, Variant, VectorExp, K>(b, kc);
 }
