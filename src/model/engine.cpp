@@ -359,14 +359,25 @@ void RecordEngine::compute(const RecordInput& in, CarriedState& carried, RecordR
   computeBalance(in, carried, out, trace);
 }
 
-void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried) {
+void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried,
+                                std::span<CarriedState> carriedAfter) {
   const std::size_t n = in.size() < out.size() ? in.size() : out.size();
   const lanes::SimdLevel level = lanes::activeSimdLevel();
   if (params_.carryover || level == lanes::SimdLevel::Scalar) {
-    for (std::size_t i = 0; i < n; ++i) compute(in[i], carried, out[i]);
+    for (std::size_t i = 0; i < n; ++i) {
+      compute(in[i], carried, out[i]);
+      if (i < carriedAfter.size()) carriedAfter[i] = carried;
+    }
     return;
   }
+  const CarriedState before = carried;
   lanes::computeIndependent(*this, level, lanes::activeExpMode(level), in.first(n), out.first(n), carried);
+  // Without carry-over a record changes only yearOne, once it is computed.
+  CarriedState state = before;
+  for (std::size_t i = 0; i < n && i < carriedAfter.size(); ++i) {
+    if (out[i].passes > 0) state.yearOne = false;
+    carriedAfter[i] = state;
+  }
 }
 
 }  // namespace vadoset

@@ -138,9 +138,14 @@ class RecordEngine {
   /// With carry-over each record starts from the one before: one long chain,
   /// computed one record after another.
   ///
+  /// When `carriedAfter` is given, carriedAfter[i] (for i below its size)
+  /// gets the state as record i left it, as `carried` would be after
+  /// compute(in[i], ...) in that loop.
+  ///
   /// The pass callback, if any, is called once per pass of the year of the
   /// records in flight. Each thread needs its own engine.
-  void computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried);
+  void computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried,
+                    std::span<CarriedState> carriedAfter = {});
 
   /// Calls the pass callback, if one is set (for the lane engine).
   void passDone() const {

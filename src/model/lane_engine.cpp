@@ -203,6 +203,7 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std:
 
   LaneBlock block{};
   LaneTask tasks[kMaxLanes];
+  bool stale[kMaxLanes] = {};  // free, but still holding a finished record's values
   for (int l = 0; l < kMaxLanes; ++l) clearLane(block, l);
   std::size_t next = 0;
   bool anyComputed = false;
@@ -229,7 +230,14 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std:
         block.w[l] = r.fieldCapacity;
         block.ws[l] = 0.0;
         tasks[l] = LaneTask{static_cast<std::int64_t>(i), 0, r.fieldCapacity, 0.0};
+        stale[l] = false;
         break;
+      }
+    }
+    for (int l = 0; l < laneCount; ++l) {
+      if (stale[l]) {
+        clearLane(block, l);
+        stale[l] = false;
       }
     }
     int active = 0;
@@ -298,8 +306,10 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std:
         case detail::PassVerdict::NeverSettles: o.reason = NullReason::NeverSettles; break;
         default: break;
       }
+      // The lane's values stay until the next record overwrites them, or
+      // are cleared when no record is left for it.
       t = LaneTask{};
-      clearLane(block, l);
+      stale[l] = true;
     }
   }
   // As the scalar engine leaves it: without carry-over only yearOne changes,

@@ -75,13 +75,15 @@ std::vector<Levels> levelsToCompare() {
   return out;
 }
 
-// Every level, with either exponential, gives the scalar engine's bits for
-// every function (8 draws nothing), and leaves the carried state as it does.
-// With carry-over computeBatch is the chain of compute calls.
+// computeBatch and every level, with either exponential, give the scalar
+// engine's bits for every function (8 draws nothing), and leave the carried
+// state as it does, after the batch and after each record. With carry-over
+// computeBatch is the chain of compute calls.
 TEST(LaneEngine, SameBitsAsTheScalarEngine) {
   const std::vector<RecordInput> in = randomRecords(kRecords, 20261207);
   const std::vector<Levels> levels = levelsToCompare();
   std::vector<RecordResult> want(in.size()), got(in.size());
+  std::vector<CarriedState> wantAfter(in.size()), after(in.size());
   for (const bool carryover : {false, true}) {
     for (std::int32_t function = 0; function <= 8; ++function) {
       ModelParams params;
@@ -90,17 +92,23 @@ TEST(LaneEngine, SameBitsAsTheScalarEngine) {
       RecordEngine scalar(params);
       std::fill(want.begin(), want.end(), RecordResult{});
       CarriedState wantCarried{12.5, 3.0, true};
-      for (std::size_t i = 0; i < in.size(); ++i) scalar.compute(in[i], wantCarried, want[i]);
-      // With carry-over, computeBatch itself (one chain at any level).
-      const std::vector<Levels> runs = carryover ? std::vector<Levels>{{lanes::activeSimdLevel(), ExpMode::Vector}} : levels;
+      for (std::size_t i = 0; i < in.size(); ++i) {
+        scalar.compute(in[i], wantCarried, want[i]);
+        wantAfter[i] = wantCarried;
+      }
+      // computeBatch itself, at the level this CPU gets, then each level.
+      std::vector<Levels> runs{{lanes::activeSimdLevel(), lanes::activeExpMode(lanes::activeSimdLevel())}};
+      if (!carryover) runs.insert(runs.end(), levels.begin(), levels.end());
       const bool usesExp = function == 1 || (function >= 3 && function <= 5);
       for (const Levels& run : runs) {
+        const bool batch = &run == &runs.front();
+        if (!batch && run.level == runs.front().level && run.exp == runs.front().exp) continue;
         if (!usesExp && !carryover && run.exp == ExpMode::PerLane) continue;  // the same kernel as Vector
         RecordEngine engine(params);
         std::fill(got.begin(), got.end(), RecordResult{});
         CarriedState carried{12.5, 3.0, true};
-        if (carryover)
-          engine.computeBatch(in, got, carried);
+        if (batch)
+          engine.computeBatch(in, got, carried, after);
         else
           lanes::computeIndependent(engine, run.level, run.exp, in, got, carried);
         int differ = 0;
@@ -108,9 +116,16 @@ TEST(LaneEngine, SameBitsAsTheScalarEngine) {
           if (!sameBits(want[i], got[i]) && ++differ <= 3) ADD_FAILURE() << "record " << i;
         EXPECT_EQ(differ, 0) << "function " << function << " carry-over " << carryover << " "
                              << lanes::simdLevelName(run.level) << " exp " << static_cast<int>(run.exp);
-        EXPECT_TRUE(std::bit_cast<std::uint64_t>(carried.soil) == std::bit_cast<std::uint64_t>(wantCarried.soil) &&
-                    std::bit_cast<std::uint64_t>(carried.snow) == std::bit_cast<std::uint64_t>(wantCarried.snow) &&
-                    carried.yearOne == wantCarried.yearOne);
+        auto sameState = [](const CarriedState& a, const CarriedState& b) {
+          return std::bit_cast<std::uint64_t>(a.soil) == std::bit_cast<std::uint64_t>(b.soil) &&
+                 std::bit_cast<std::uint64_t>(a.snow) == std::bit_cast<std::uint64_t>(b.snow) && a.yearOne == b.yearOne;
+        };
+        EXPECT_TRUE(sameState(carried, wantCarried));
+        if (batch) {
+          int afterDiffer = 0;
+          for (std::size_t i = 0; i < in.size(); ++i) afterDiffer += sameState(after[i], wantAfter[i]) ? 0 : 1;
+          EXPECT_EQ(afterDiffer, 0) << "the state after each record";
+        }
       }
     }
   }
