@@ -1,7 +1,11 @@
 #include "bench_records.h"
 
+#include "input/formats.h"
 #include "input/input.h"
 #include "run/driver.h"
+#include "run/row_loop.h"
+#include "state/host.h"
+#include "state/run_state.h"
 
 namespace vadoset::bench {
 
@@ -27,32 +31,24 @@ class LoadHost final : public Host {
 
 std::optional<LoadedInput> loadRecords(const Settings& settings, std::string& error) {
   LoadHost host(settings);
-  LoadedInput in;
-  RunState& s = in.proto;
+  RunState s;
   s.settings = settings;
   if (Open_files(s, host) != 1) {
     error = host.messages;
     return std::nullopt;
   }
-  fillDaysPerMonth(s);
   s.carryover = settings.carryover;
+  const RunPlan plan = planFor(s);
+  LoadedInput in;
+  in.model = plan.model;
   while (!s.precip_data->onlyBlankLinesLeft()) {
-    Read_data(s);
-    BenchRecord r;
-    r.tmean = s.tmean;
-    r.ppt = s.ppt;
-    r.latitude = s.latitude;
+    in.lines.push_back(plan.format->nextRecord(*s.precip_data, s.precip_scratch));
+    in.lines.push_back(plan.format->nextRecord(*s.tmean_data, s.tmean_scratch));
+    RecordInput r;
+    readRecord(*plan.format, in.lines[in.lines.size() - 2], in.lines.back(), plan.read, r);
     in.records.push_back(r);
   }
-  s.precip_data.reset();
-  s.tmean_data.reset();
   return in;
-}
-
-void loadInto(RunState& s, const BenchRecord& r) {
-  s.tmean = r.tmean;
-  s.ppt = r.ppt;
-  s.latitude = r.latitude;
 }
 
 }  // namespace vadoset::bench

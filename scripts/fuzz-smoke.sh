@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(number tab_record hcn_record csv_record run parallel); fi
+if ((${#targets[@]} == 0)); then targets=(number tab_record hcn_record csv_record run parallel lanes); fi
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2

@@ -5,8 +5,13 @@
 #include <cmath>
 
 #include "model/beta.h"
+#include "model/engine_internal.h"
+#include "model/lanes.h"
 
 namespace vadoset {
+
+using detail::PassTotals;
+using detail::PassVerdict;
 
 namespace {
 
@@ -38,19 +43,7 @@ const DeclinationTrig& declinationTrig() {
 
 // Beyond the polar circles tan(lat)·tan(decl) leaves [-1, 1]: clamping gives
 // 24 hours of polar day and 0 hours of polar night.
-double clampedAcos(double x) {
-  return std::acos(std::clamp(x, -1.0, 1.0));
-}
-
-struct PassTotals {
-  double melt = 0.0;
-  double snowfall = 0.0;
-  // Function A only, for neverSettles: whether any day reached field
-  // capacity, the sum of the days' |balance|, and the largest |w| of the pass.
-  bool reachedCapacity = false;
-  double absBalance = 0.0;
-  double maxAbsW = 0.0;
-};
+double clampedAcos(double x) { return std::acos(std::clamp(x, -1.0, 1.0)); }
 
 // One pass over the 365-day year from soil water w0 and snowpack ws0; fills
 // the result's monthly values and returns the year's totals. `Variant` is the
@@ -147,6 +140,69 @@ PassTotals onePass(const RecordInput& in, double fc, const ExpConstants& k, doub
   return year;
 }
 
+template <int Variant, bool Traced>
+void balance(const RecordInput& in, const ModelParams& params, CarriedState& carried, RecordResult& out,
+             DayTrace* trace, void (*passCallback)(void*), void* passContext, std::int32_t firstPass, double w0,
+             double ws0) {
+  const double fc = in.fieldCapacity;
+  const ExpConstants& k = expConstants();
+  for (std::int32_t pass = firstPass;; ++pass) {
+    double w365 = w0;
+    double ws365 = ws0;
+    const PassTotals year = onePass<Variant, Traced>(in, fc, k, w365, ws365, out, trace);
+    out.passes = pass + 1;
+    if (!(carried.yearOne || !params.carryover)) {
+      carried.soil = w365;
+      carried.snow = ws365;
+      return;
+    }
+    switch (detail::judgePass(Variant == 0, params, pass, year, w0, w365, ws0, ws365)) {
+      case PassVerdict::Again: break;
+      case PassVerdict::Settled:
+        carried.yearOne = false;
+        if (params.carryover) {
+          carried.soil = w365;
+          carried.snow = ws365;
+        }
+        return;
+      case PassVerdict::PerennialSnow:
+        out.reason = NullReason::PerennialSnow;
+        carried.yearOne = false;
+        return;
+      case PassVerdict::NoSteadyState:
+        out.reason = NullReason::NoSteadyState;
+        carried.yearOne = false;
+        return;
+      case PassVerdict::NeverSettles:
+        out.reason = NullReason::NeverSettles;
+        carried.yearOne = false;
+        return;
+    }
+    w0 = w365;
+    ws0 = ws365;
+    if (passCallback != nullptr) passCallback(passContext);
+  }
+}
+
+template <bool Traced>
+void balanceFor(std::int32_t function, const RecordInput& in, const ModelParams& params, CarriedState& carried,
+                RecordResult& out, DayTrace* trace, void (*cb)(void*), void* ctx, std::int32_t firstPass, double w0,
+                double ws0) {
+  switch (function) {
+    case 0: balance<0, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    case 1: balance<1, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    case 2: balance<2, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    case 3: balance<3, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    case 4: balance<4, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    case 5: balance<5, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    case 6: balance<6, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    case 7: balance<7, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    default: balance<-1, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+  }
+}
+
+}  // namespace
+
 // Function A draws the whole shortfall of a deficit day, so nothing bounds
 // the soil water below: a spun-up year whose water input falls short of its
 // PET by 1 mm or more loses water in every pass and ends null at the pass
@@ -167,7 +223,7 @@ PassTotals onePass(const RecordInput& in, double fc, const ExpConstants& k, doub
 //     more, its start keeps falling, and |w[365] - w[0]| < 1 never holds.
 // Such a record ends null (by the snow rule or the pass limit) with the
 // carried state untouched, which is what ending it now gives.
-bool neverSettles(const PassTotals& year, double w0, double w365, double ws0, double ws365) {
+bool detail::neverSettles(const PassTotals& year, double w0, double w365, double ws0, double ws365) {
   if (year.reachedCapacity || ws365 != ws0) return false;
   const double change = w365 - w0;
   const double bound = year.maxAbsW + 1003.0 * (year.absBalance * 1.001 + 1.0);
@@ -176,94 +232,12 @@ bool neverSettles(const PassTotals& year, double w0, double w365, double ws0, do
   return change <= -1.0 - 4.0 * rounding - 1e-9;
 }
 
-template <int Variant, bool Traced>
-void balance(const RecordInput& in, const ModelParams& params, CarriedState& carried, RecordResult& out,
-             DayTrace* trace, void (*passCallback)(void*), void* passContext) {
-  const double fc = in.fieldCapacity;
-  const ExpConstants& k = expConstants();
-  double w0 = fc;
-  double ws0 = 0.0;
-  if (params.carryover) {
-    w0 = carried.soil;
-    ws0 = carried.snow;
-  }
-  for (std::int32_t pass = 0;; ++pass) {
-    double w365 = w0;
-    double ws365 = ws0;
-    const PassTotals year = onePass<Variant, Traced>(in, fc, k, w365, ws365, out, trace);
-    out.passes = pass + 1;
-    if (!(carried.yearOne || !params.carryover)) {
-      carried.soil = w365;
-      carried.snow = ws365;
-      return;
-    }
-    if (pass > 0 && std::abs(w365 - w0) < 1.0 && std::abs(ws365 - ws0) < 1.0) {
-      carried.yearOne = false;
-      if (params.carryover) {
-        carried.soil = w365;
-        carried.snow = ws365;
-      }
-      return;
-    }
-    // A snowpack that keeps growing never settles.
-    if (year.snowfall - year.melt > 2.0 && pass > 1) {
-      out.reason = NullReason::PerennialSnow;
-      carried.yearOne = false;
-      return;
-    }
-    if (pass == kPassLimit - 1) {
-      out.reason = NullReason::NoSteadyState;
-      carried.yearOne = false;
-      return;
-    }
-    if constexpr (Variant == 0) {
-      if (!params.exhaustiveSpinUp && neverSettles(year, w0, w365, ws0, ws365)) {
-        out.reason = NullReason::NeverSettles;
-        carried.yearOne = false;
-        return;
-      }
-    }
-    w0 = w365;
-    ws0 = ws365;
-    if (passCallback != nullptr) passCallback(passContext);
-  }
+void detail::resumeBalance(const ModelParams& params, const RecordInput& in, RecordResult& out, CarriedState& carried,
+                           std::int32_t pass, double w0, double ws0) {
+  ModelParams independent = params;
+  independent.carryover = false;
+  balanceFor<false>(params.function, in, independent, carried, out, nullptr, nullptr, nullptr, pass, w0, ws0);
 }
-
-template <bool Traced>
-void balanceFor(std::int32_t function, const RecordInput& in, const ModelParams& params, CarriedState& carried,
-                RecordResult& out, DayTrace* trace, void (*cb)(void*), void* ctx) {
-  switch (function) {
-    case 0:
-      balance<0, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-    case 1:
-      balance<1, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-    case 2:
-      balance<2, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-    case 3:
-      balance<3, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-    case 4:
-      balance<4, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-    case 5:
-      balance<5, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-    case 6:
-      balance<6, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-    case 7:
-      balance<7, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-    default:
-      balance<-1, Traced>(in, params, carried, out, trace, cb, ctx);
-      break;
-  }
-}
-
-}  // namespace
 
 NullReason checkRecord(const RecordInput& in, std::int8_t& month) {
   month = 0;
@@ -286,44 +260,31 @@ NullReason checkRecord(const RecordInput& in, std::int8_t& month) {
 
 std::string nullReasonText(NullReason reason, int month) {
   switch (reason) {
-    case NullReason::None:
-      return {};
-    case NullReason::LatitudeInvalid:
-      return "the latitude is not a number from -90 to 90";
+    case NullReason::None: return {};
+    case NullReason::LatitudeInvalid: return "the latitude is not a number from -90 to 90";
     case NullReason::PrecipitationMissing:
       return "month " + std::to_string(month) + " of the precipitation file is missing";
     case NullReason::TemperatureMissing:
       return "month " + std::to_string(month) + " of the temperature file is missing";
-    case NullReason::FieldCapacityInvalid:
-      return "the field capacity is not a positive number";
-    case NullReason::PerennialSnow:
-      return "the snowpack grows every year (perennial snow)";
+    case NullReason::FieldCapacityInvalid: return "the field capacity is not a positive number";
+    case NullReason::PerennialSnow: return "the snowpack grows every year (perennial snow)";
     case NullReason::NoSteadyState:
       return "no steady state within " + std::to_string(kPassLimit) + " passes";
-    case NullReason::NeverSettles:
-      return "the soil water falls in every pass and never settles (no steady state)";
+    case NullReason::NeverSettles: return "the soil water falls in every pass and never settles (no steady state)";
   }
   return {};
 }
 
 std::string_view nullReasonCode(NullReason reason) {
   switch (reason) {
-    case NullReason::None:
-      return "none";
-    case NullReason::LatitudeInvalid:
-      return "latitude_invalid";
-    case NullReason::PrecipitationMissing:
-      return "precipitation_missing";
-    case NullReason::TemperatureMissing:
-      return "temperature_missing";
-    case NullReason::FieldCapacityInvalid:
-      return "field_capacity_invalid";
-    case NullReason::PerennialSnow:
-      return "perennial_snow";
-    case NullReason::NoSteadyState:
-      return "no_steady_state";
-    case NullReason::NeverSettles:
-      return "never_settles";
+    case NullReason::None: return "none";
+    case NullReason::LatitudeInvalid: return "latitude_invalid";
+    case NullReason::PrecipitationMissing: return "precipitation_missing";
+    case NullReason::TemperatureMissing: return "temperature_missing";
+    case NullReason::FieldCapacityInvalid: return "field_capacity_invalid";
+    case NullReason::PerennialSnow: return "perennial_snow";
+    case NullReason::NoSteadyState: return "no_steady_state";
+    case NullReason::NeverSettles: return "never_settles";
   }
   return "none";
 }
@@ -378,10 +339,16 @@ void RecordEngine::computePet(const RecordInput& in, RecordResult& out) {
 }
 
 void RecordEngine::computeBalance(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace) {
+  double w0 = in.fieldCapacity;
+  double ws0 = 0.0;
+  if (params_.carryover) {
+    w0 = carried.soil;
+    ws0 = carried.snow;
+  }
   if (trace != nullptr)
-    balanceFor<true>(params_.function, in, params_, carried, out, trace, passCallback_, passContext_);
+    balanceFor<true>(params_.function, in, params_, carried, out, trace, passCallback_, passContext_, 0, w0, ws0);
   else
-    balanceFor<false>(params_.function, in, params_, carried, out, nullptr, passCallback_, passContext_);
+    balanceFor<false>(params_.function, in, params_, carried, out, nullptr, passCallback_, passContext_, 0, w0, ws0);
 }
 
 void RecordEngine::compute(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace) {
@@ -392,9 +359,25 @@ void RecordEngine::compute(const RecordInput& in, CarriedState& carried, RecordR
   computeBalance(in, carried, out, trace);
 }
 
-void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried) {
+void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried,
+                                std::span<CarriedState> carriedAfter) {
   const std::size_t n = in.size() < out.size() ? in.size() : out.size();
-  for (std::size_t i = 0; i < n; ++i) compute(in[i], carried, out[i]);
+  const lanes::SimdLevel level = lanes::activeSimdLevel();
+  if (params_.carryover || level == lanes::SimdLevel::Scalar) {
+    for (std::size_t i = 0; i < n; ++i) {
+      compute(in[i], carried, out[i]);
+      if (i < carriedAfter.size()) carriedAfter[i] = carried;
+    }
+    return;
+  }
+  const CarriedState before = carried;
+  lanes::computeIndependent(*this, level, lanes::activeExpMode(level), in.first(n), out.first(n), carried);
+  // Without carry-over a record changes only yearOne, once it is computed.
+  CarriedState state = before;
+  for (std::size_t i = 0; i < n && i < carriedAfter.size(); ++i) {
+    if (out[i].passes > 0) state.yearOne = false;
+    carriedAfter[i] = state;
+  }
 }
 
 }  // namespace vadoset

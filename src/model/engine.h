@@ -122,8 +122,35 @@ class RecordEngine {
   /// surplus, soil, snow, passes, and reason when no steady state is found.
   void computeBalance(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace = nullptr);
 
-  /// Many records in order; with carry-over each starts from the one before.
-  void computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried);
+  /// Many records at once: out[i] is what compute(in[i], carried, out[i])
+  /// gives, bit for bit, for i below the shorter span's size, and `carried`
+  /// ends as that loop leaves it.
+  ///
+  /// Without carry-over (params.carryover false) the records are independent
+  /// of each other, and this is the fast way to compute them: up to 32 of
+  /// them run side by side in the vector lanes of one thread (AVX-512, or
+  /// AVX2; the CPU is asked at run time, and VADOSET_SIMD=scalar|avx2|avx512
+  /// can choose a level). Hand it hundreds of records per call; a few at a
+  /// time leave most lanes idle. Records that cannot be computed
+  /// (checkRecord) get their reason and month, passes 0, and nothing else
+  /// of out[i] changes, as with compute; `carried` changes only in yearOne.
+  ///
+  /// With carry-over each record starts from the one before: one long chain,
+  /// computed one record after another.
+  ///
+  /// When `carriedAfter` is given, carriedAfter[i] (for i below its size)
+  /// gets the state as record i left it, as `carried` would be after
+  /// compute(in[i], ...) in that loop.
+  ///
+  /// The pass callback, if any, is called once per pass of the year of the
+  /// records in flight. Each thread needs its own engine.
+  void computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried,
+                    std::span<CarriedState> carriedAfter = {});
+
+  /// Calls the pass callback, if one is set (for the lane engine).
+  void passDone() const {
+    if (passCallback_ != nullptr) passCallback_(passContext_);
+  }
 
  private:
   ModelParams params_;

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <vector>
 
-// The shortest digits come from Giulietti's Schubfach method ("The
-// Schubfach way to render doubles", 2020): the value's rounding interval is
-// scaled by a 126-bit approximation of a power of ten, and the shortest
-// decimal inside it is read off with three 64 x 128-bit products. The
-// layout (fixed or scientific) follows std::to_chars's rule.
+// The shortest digits come from two methods that give the same digits:
+// Jeon's Dragonbox (below) for most values, and Giulietti's Schubfach ("The
+// Schubfach way to render doubles", 2020) for powers of two, whose rounding
+// interval is lopsided: the value's rounding interval is scaled by a 126-bit
+// approximation of a power of ten, and the shortest decimal inside it is
+// read off with three 64 x 128-bit products. The layout (fixed or
+// scientific) follows std::to_chars's rule.
 
 namespace vadoset {
 
@@ -159,6 +161,158 @@ Decimal toDecimal(int q, U64 c) {
   return {cmp < 0 || (cmp == 0 && (s & 1) == 0) ? s : tt, k};
 }
 
+// Values that are not powers of two take Jeon's Dragonbox method ("Dragonbox:
+// A New Floating-Point Binary-to-Decimal Conversion Algorithm", 2020), which
+// needs one 64 x 128-bit product in the common case: the candidate with one
+// digit fewer than the interval's width allows is tried first (by 1000), and
+// otherwise the nearest by 100. Its table holds ceil(10^k 2^-e) in
+// [2^127, 2^128) for k = -292 ... 326; worked out once with exact integers.
+constexpr int kDragonMinK = -292;
+constexpr int kDragonMaxK = 326;
+
+class DragonTable {
+ public:
+  DragonTable() {
+    // 10^k for k >= 0: the top 128 bits, rounded up when bits are dropped.
+    std::vector<std::uint32_t> p{1};
+    for (int k = 0; k <= kDragonMaxK; ++k) {
+      if (k > 0) mulSmall(p, 10);
+      const int shift = floorLog2Pow10(k) - 127;  // 10^k = cache 2^shift
+      set(k, floor128(p, shift) + (dropsNothing(p, shift) ? 0 : 1));
+    }
+    // 10^-m = 2^N / 10^m 2^-N: floor(2^N / 10^m) by repeated division, then
+    // its top 128 bits, plus one (never exact: 10^m has the factor 5^m).
+    constexpr int kN = 2048;
+    std::vector<std::uint32_t> d(kN / 32 + 1, 0);
+    d[kN / 32] = 1;
+    for (int m = 1; m <= -kDragonMinK; ++m) {
+      divSmall(d, 10);
+      const int shift = kN + floorLog2Pow10(-m) - 127;
+      set(-m, floor128(d, shift) + 1);
+    }
+  }
+  U64 high(int k) const { return c_[static_cast<std::size_t>(k - kDragonMinK)][0]; }
+  U64 low(int k) const { return c_[static_cast<std::size_t>(k - kDragonMinK)][1]; }
+
+ private:
+  void set(int k, U128 v) {
+    c_[static_cast<std::size_t>(k - kDragonMinK)][0] = static_cast<U64>(v >> 64);
+    c_[static_cast<std::size_t>(k - kDragonMinK)][1] = static_cast<U64>(v);
+  }
+  static bool dropsNothing(const std::vector<std::uint32_t>& x, int shift) {
+    if (shift <= 0) return true;
+    for (int b = 0; b < shift; ++b)
+      if ((x[static_cast<std::size_t>(b / 32)] >> (b % 32)) & 1) return false;
+    return true;
+  }
+  // floor(x / 2^shift) for shift > 0 (x * 2^-shift otherwise), at most 128 bits.
+  static U128 floor128(const std::vector<std::uint32_t>& x, int shift) {
+    U128 v = 0;
+    if (shift <= 0) {
+      for (std::size_t i = x.size(); i-- > 0;) v = (v << 32) | x[i];
+      return v << -shift;
+    }
+    for (std::size_t i = x.size(); i-- > 0;) {
+      const int lowBit = static_cast<int>(i) * 32;
+      if (lowBit + 32 <= shift) break;
+      if (lowBit >= shift)
+        v = (v << 32) | x[i];
+      else
+        v = (v << (lowBit + 32 - shift)) | (x[i] >> (shift - lowBit));
+    }
+    return v;
+  }
+  static void mulSmall(std::vector<std::uint32_t>& x, std::uint32_t f) {
+    U64 carry = 0;
+    for (std::uint32_t& w : x) {
+      U64 v = U64{w} * f + carry;
+      w = static_cast<std::uint32_t>(v);
+      carry = v >> 32;
+    }
+    if (carry != 0) x.push_back(static_cast<std::uint32_t>(carry));
+  }
+  static void divSmall(std::vector<std::uint32_t>& x, std::uint32_t dv) {
+    U64 rem = 0;
+    for (std::size_t i = x.size(); i-- > 0;) {
+      U64 cur = (rem << 32) | x[i];
+      x[i] = static_cast<std::uint32_t>(cur / dv);
+      rem = cur % dv;
+    }
+  }
+
+  U64 c_[kDragonMaxK - kDragonMinK + 1][2];
+};
+
+const DragonTable& dragonTable() {
+  static const DragonTable table;
+  return table;
+}
+
+// The nearest shortest decimal of fc 2^e, fc not a power of two (so the
+// rounding interval is symmetric), ties to even.
+Decimal toDecimalNearest(int e, U64 fc) {
+  constexpr int kKappa = 2;
+  const bool closed = (fc & 1) == 0;  // the interval's ends round to the value too
+  const int minusK = floorLog10Pow2(e) - kKappa;
+  const DragonTable& t = dragonTable();
+  const U64 cacheHigh = t.high(-minusK);
+  const U64 cacheLow = t.low(-minusK);
+  const int beta = e + floorLog2Pow10(-minusK);
+  const U64 twoFc = fc << 1;
+  const auto deltai = static_cast<std::uint32_t>(cacheHigh >> (63 - beta));
+  // z = (2fc + 1) 2^beta * cache / 2^128: its integer part, and whether it is whole.
+  const U64 u = (twoFc | 1) << beta;
+  const U128 zHighProduct = U128{u} * cacheHigh + ((U128{u} * cacheLow) >> 64);
+  const U64 zi = static_cast<U64>(zHighProduct >> 64);
+  const bool zIsInteger = static_cast<U64>(zHighProduct) == 0;
+  // The parity and wholeness of x 2^beta * cache / 2^128's integer part.
+  auto mulParity = [&](U64 x, bool& isInteger) {
+    const U128 lowProduct = U128{x} * cacheLow;
+    const U64 high = x * cacheHigh + static_cast<U64>(lowProduct >> 64);
+    const U64 low = static_cast<U64>(lowProduct);
+    isInteger = ((high << beta) | (low >> (64 - beta))) == 0;
+    return ((high >> (64 - beta)) & 1) != 0;
+  };
+
+  Decimal d;
+  d.digits = zi / 1000;
+  auto r = static_cast<std::uint32_t>(zi - 1000 * d.digits);
+  bool small = false;
+  if (r < deltai) {
+    if (r == 0 && zIsInteger && !closed) {
+      d.digits -= 1;
+      r = 1000;
+      small = true;
+    }
+  } else if (r > deltai) {
+    small = true;
+  } else {
+    bool xIsInteger;
+    const bool xParity = mulParity(twoFc - 1, xIsInteger);
+    if (!(xParity || (xIsInteger && closed))) small = true;
+  }
+  if (!small) {
+    d.exponent = minusK + kKappa + 1;
+    return d;
+  }
+  d.digits *= 10;
+  d.exponent = minusK + kKappa;
+  std::uint32_t dist = r - (deltai / 2) + 50;
+  const bool approxYParity = ((dist ^ 50) & 1) != 0;
+  const std::uint32_t q = dist / 100;
+  const bool divisible = q * 100 == dist;
+  d.digits += q;
+  if (divisible) {
+    bool yIsInteger;
+    const bool yParity = mulParity(twoFc, yIsInteger);
+    if (yParity != approxYParity)
+      d.digits -= 1;
+    else if ((d.digits & 1) != 0 && yIsInteger)
+      d.digits -= 1;
+  }
+  return d;
+}
+
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -191,7 +345,6 @@ int digitCount(U64 v) {
   return approx + (v >= kPow10[approx] ? 1 : 0);
 }
 
-void writePair(char* at, std::uint32_t twoDigits) { std::memcpy(at, kDigitPairs + twoDigits * 2, 2); }
 
 // Writes the eight digits of r < 10^8, leading zeros included, at dst. All
 // eight at once: two lanes of four digits, then four of two, then eight of
@@ -208,24 +361,45 @@ void writeEight(char* dst, std::uint32_t r) {
   std::memcpy(dst, &x, 8);  // the first digit in the lowest byte
 }
 
-// Writes exactly `count` digits of v (leading zeros included) ending just
-// before `end`.
-void writeDigits(U64 v, int count, char* end) {
-  while (count >= 8) {
-    const U64 q = v / 100000000;
-    writeEight(end - 8, static_cast<std::uint32_t>(v - q * 100000000));
-    end -= 8;
-    count -= 8;
-    v = q;
+// Writes the n digits of v (10^(n-1) <= v < 10^n, n <= 17) from dst on, in
+// whole blocks of eight: the block is v scaled up to fill it, so the digits
+// come first and zeros after them. Writes up to dst + 8 (n <= 8), dst + 16
+// (n <= 16) or dst + 17; the caller's text overwrites what lies past n.
+void writeDigitsLeft(U64 v, int n, char* dst) {
+  if (n <= 8) {
+    writeEight(dst, static_cast<std::uint32_t>(v * kPow10[8 - n]));
+    return;
   }
-  auto r = static_cast<std::uint32_t>(v);
-  while (count >= 2) {
-    writePair(end - 2, r % 100);
-    r /= 100;
-    end -= 2;
-    count -= 2;
+  if (n == 17) {
+    const U64 first = v / 10000000000000000ull;
+    *dst++ = static_cast<char>('0' + first);
+    v -= first * 10000000000000000ull;
+  } else {
+    v *= kPow10[16 - n];
   }
-  if (count == 1) end[-1] = static_cast<char>('0' + r);
+  const U64 hi = v / 100000000;
+  writeEight(dst, static_cast<std::uint32_t>(hi));
+  writeEight(dst + 8, static_cast<std::uint32_t>(v - hi * 100000000));
+}
+
+// Moves the `count` bytes at p + 1 to p (count from 1 to 8), leaving the
+// bytes after them as they are: one load, a merge and one store.
+void shiftLeftOne(char* p, int count) {
+  U64 moved, kept;
+  std::memcpy(&moved, p + 1, 8);
+  std::memcpy(&kept, p, 8);
+  const U64 mask = count >= 8 ? ~U64{0} : (U64{1} << (8 * count)) - 1;
+  const U64 merged = (moved & mask) | (kept & ~mask);
+  std::memcpy(p, &merged, 8);
+}
+
+// Drops the trailing zeros of d.digits (not zero) into its exponent.
+void removeTrailingZeros(Decimal& d) {
+  if (d.digits % 10 != 0) return;
+  while (d.digits % 100000000 == 0) d.digits /= 100000000, d.exponent += 8;
+  if (d.digits % 10000 == 0) d.digits /= 10000, d.exponent += 4;
+  if (d.digits % 100 == 0) d.digits /= 100, d.exponent += 2;
+  if (d.digits % 10 == 0) d.digits /= 10, d.exponent += 1;
 }
 
 }  // namespace
@@ -260,14 +434,14 @@ std::size_t shortestDoubleText(double value, char* buf) {
         done = true;
       }
     }
-    if (!done) d = toDecimal(-mq, c);
+    if (!done) d = fraction != 0 ? toDecimalNearest(-mq, c) : toDecimal(-mq, c);
   } else {
     *p++ = '0';
     return static_cast<std::size_t>(p - buf);
   }
 
   // Trailing zeros are not digits of the shortest text.
-  while (d.digits % 10 == 0) d.digits /= 10, ++d.exponent;
+  removeTrailingZeros(d);
   const int n = digitCount(d.digits);
   const int lead = d.exponent + n - 1;  // decimal exponent of the first digit
 
@@ -281,6 +455,8 @@ std::size_t shortestDoubleText(double value, char* buf) {
   else
     fixedLength = 2 - d.exponent;  // "0.", the zeros after the point, the digits
 
+  // Every text below is at most 24 bytes, and the block writes stay inside
+  // the 32 bytes of buf.
   if (fixedLength <= sciLength) {
     if (d.exponent > 0 && whole != 0) {
       // Same length as the shortest digits with their zeros.
@@ -291,28 +467,31 @@ std::size_t shortestDoubleText(double value, char* buf) {
       }
       p = end;
     } else if (d.exponent >= 0) {
-      writeDigits(d.digits, n, p + n);
+      writeDigitsLeft(d.digits, n, p);
       std::memset(p + n, '0', static_cast<std::size_t>(d.exponent));
       p += n + d.exponent;
     } else if (lead >= 0) {
-      // The point falls inside the digits: write them one place to the
-      // right, then move the few digits before the point back (a short loop
-      // is cheaper here than a division or a call).
-      writeDigits(d.digits, n, p + n + 1);
-      for (int i = 0; i <= lead; ++i) p[i] = p[i + 1];
+      // The digits one place to the right, then those before the point
+      // moved back over the gap.
+      writeDigitsLeft(d.digits, n, p + 1);
+      if (lead < 8) {
+        shiftLeftOne(p, lead + 1);
+      } else {
+        for (int i = 0; i <= lead; ++i) p[i] = p[i + 1];
+      }
       p[lead + 1] = '.';
       p += n + 1;
     } else {
+      // At most three zeros after the point: with more, the scientific
+      // form is shorter.
       const int zeros = -lead - 1;
-      p[0] = '0';
-      p[1] = '.';
-      std::memset(p + 2, '0', static_cast<std::size_t>(zeros));
-      writeDigits(d.digits, n, p + 2 + zeros + n);
+      std::memcpy(p, "0.000", 5);
+      writeDigitsLeft(d.digits, n, p + 2 + zeros);
       p += 2 + zeros + n;
     }
   } else {
     // d.ddde+XX: the first digit, the point, the others, the exponent.
-    writeDigits(d.digits, n, p + n + 1);
+    writeDigitsLeft(d.digits, n, p + 1);
     p[0] = p[1];
     if (n > 1) {
       p[1] = '.';

@@ -1,0 +1,320 @@
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#if defined(__GLIBC__)
+#include <gnu/libc-version.h>
+#endif
+
+#include "model/beta.h"
+#include "model/engine_internal.h"
+#include "model/lanes.h"
+
+namespace vadoset::lanes {
+
+namespace {
+
+// Once the records run out, the last few in flight are finished one by one:
+// a lone record spins up faster in the scalar engine, whose branches skip
+// the availability curve on days without a deficit.
+constexpr int kScalarTail = 2;
+
+bool envIs(const char* name, std::string_view value) {
+  const char* v = std::getenv(name);
+  return v != nullptr && value == v;
+}
+
+SimdLevel bestSupported() {
+  if (simdLevelSupported(SimdLevel::Avx512)) return SimdLevel::Avx512;
+  if (simdLevelSupported(SimdLevel::Avx2)) return SimdLevel::Avx2;
+  return SimdLevel::Scalar;
+}
+
+const KernelSet& kernelsFor(SimdLevel level) {
+  return level == SimdLevel::Avx512 ? avx512Kernels() : avx2Kernels();
+}
+
+// The arguments the curves hand to exp, for the start-up check: B's
+// -6.68 x and D, E and F's -a (1 - x/c), x over [0, 1] evenly and at random,
+// computed as the curves compute them; then a sweep of every table index
+// and of the range around the main path's limits. Probe i of kExpProbes.
+constexpr int kCurveSteps = 4096;
+constexpr int kCurveProbes = 4 * (2 * kCurveSteps + 1);
+constexpr int kSweepProbes = 2 * kCurveSteps + 1;
+constexpr double kExpEdges[] = {0x1p-54, 512.0, 0.0, 1e-300};
+constexpr int kExpProbes = kCurveProbes + kSweepProbes + 6 * 4;
+
+double expProbe(int i) {
+  if (i < kCurveProbes) {
+    const int j = i / 4;
+    double x = static_cast<double>(j) / kCurveSteps;
+    if (j > kCurveSteps) {
+      std::uint64_t z = static_cast<std::uint64_t>(j) * 0x9E3779B97F4A7C15ULL;  // splitmix64
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+      x = static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1p-53;
+    }
+    volatile double vx = x;  // the same operations as the curves, at run time
+    switch (i % 4) {
+      case 0: return -6.68 * vx;
+      case 1: return -5.0 * (1.0 - vx / 0.7);
+      case 2: return -4.0 * (1.0 - vx / 0.5);
+      default: return -3.0 * (1.0 - vx / 0.3);
+    }
+  }
+  i -= kCurveProbes;
+  if (i < kSweepProbes) return static_cast<double>(i - kCurveSteps) * (600.0 / kCurveSteps);
+  i -= kSweepProbes;
+  const double edge = kExpEdges[i / 6];
+  const double nudged = edge + static_cast<double>((i / 2) % 3 - 1) * 1e-17 * edge;
+  return i % 2 == 0 ? nudged : -nudged;
+}
+
+// A lane with no record: values that keep every operation of the day quiet.
+void clearLane(LaneBlock& b, int lane) {
+  for (int m = 0; m < kMonths; ++m) {
+    b.tmean[m][lane] = 0.0;
+    b.ppt[m][lane] = 0.0;
+    b.pet[m][lane] = 0.0;
+  }
+  b.fc[lane] = 1.0;
+  b.w[lane] = 1.0;
+  b.ws[lane] = 0.0;
+}
+
+void moveLane(LaneBlock& b, int from, int to) {
+  for (int m = 0; m < kMonths; ++m) {
+    b.tmean[m][to] = b.tmean[m][from];
+    b.ppt[m][to] = b.ppt[m][from];
+    b.pet[m][to] = b.pet[m][from];
+  }
+  b.fc[to] = b.fc[from];
+  b.w[to] = b.w[from];
+  b.ws[to] = b.ws[from];
+  clearLane(b, from);
+}
+
+// What a lane is working on.
+struct LaneTask {
+  std::int64_t record = -1;  // -1: none
+  std::int32_t pass = 0;
+  double w0 = 0.0;
+  double ws0 = 0.0;
+};
+
+}  // namespace
+
+const char* simdLevelName(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::Scalar: return "scalar";
+    case SimdLevel::Avx2: return "avx2";
+    case SimdLevel::Avx512: return "avx512";
+  }
+  return "scalar";
+}
+
+bool simdLevelSupported(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::Scalar: return true;
+    case SimdLevel::Avx2: return __builtin_cpu_supports("avx2");
+    case SimdLevel::Avx512: return __builtin_cpu_supports("avx512f");
+  }
+  return false;
+}
+
+SimdLevel chooseSimdLevel() {
+  SimdLevel wanted = bestSupported();
+  if (envIs("VADOSET_SIMD", "scalar")) wanted = SimdLevel::Scalar;
+  if (envIs("VADOSET_SIMD", "avx2")) wanted = SimdLevel::Avx2;
+  if (envIs("VADOSET_SIMD", "avx512")) wanted = SimdLevel::Avx512;
+  while (!simdLevelSupported(wanted)) wanted = static_cast<SimdLevel>(static_cast<int>(wanted) - 1);
+  return wanted;
+}
+
+SimdLevel activeSimdLevel() {
+  static const SimdLevel level = chooseSimdLevel();
+  return level;
+}
+
+ExpMode chooseExpMode(SimdLevel level) {
+  if (envIs("VADOSET_SIMD_EXP", "fail")) return ExpMode::PerLane;
+  return vectorExpMatchesStd(level) ? ExpMode::Vector : ExpMode::PerLane;
+}
+
+ExpMode activeExpMode(SimdLevel level) {
+  // Each level's check runs once, the first time the level is used.
+  switch (level) {
+    case SimdLevel::Avx2: {
+      static const ExpMode mode = chooseExpMode(SimdLevel::Avx2);
+      return mode;
+    }
+    case SimdLevel::Avx512: {
+      static const ExpMode mode = chooseExpMode(SimdLevel::Avx512);
+      return mode;
+    }
+    default: return ExpMode::PerLane;
+  }
+}
+
+bool vectorExpMatchesStd(SimdLevel level) {
+  if (level == SimdLevel::Scalar || !simdLevelSupported(level)) return false;
+  // The copy's fused steps need FMA; so does the library's variant it copies.
+  if (!__builtin_cpu_supports("fma")) return false;
+  // The copy is of the exp of glibc 2.28 and later. Probes cannot see every
+  // bit of its table, so another library is never trusted on them alone.
+#if defined(__GLIBC__)
+  int major = 0, minor = 0;
+  if (std::sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) != 2 || major != 2 || minor < 28) return false;
+#else
+  return false;
+#endif
+  // In blocks, so that the check allocates nothing.
+  constexpr int kBlock = 64;
+  alignas(64) double probes[kBlock], got[kBlock];
+  for (int start = 0; start < kExpProbes; start += kBlock) {
+    for (int i = 0; i < kBlock; ++i) probes[i] = start + i < kExpProbes ? expProbe(start + i) : 0.5;
+    kernelsFor(level).expVector(probes, got, kBlock);
+    for (int i = 0; i < kBlock; ++i)
+      if (std::bit_cast<std::uint64_t>(std::exp(probes[i])) != std::bit_cast<std::uint64_t>(got[i])) return false;
+  }
+  return true;
+}
+
+void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std::span<const RecordInput> in,
+                        std::span<RecordResult> out, CarriedState& carried) {
+  const std::size_t n = std::min(in.size(), out.size());
+  if (level == SimdLevel::Scalar || !simdLevelSupported(level)) {
+    for (std::size_t i = 0; i < n; ++i) engine.compute(in[i], carried, out[i]);
+    return;
+  }
+  const ModelParams& params = engine.params();
+  const KernelSet& set = kernelsFor(level);
+  const int function = params.function >= 0 && params.function <= 7 ? params.function : -1;
+  const YearKernel kernel = set.kernels[function + 1][exp == ExpMode::Vector ? 1 : 0];
+  const ExpConstants& e = expConstants();
+  const CurveConstants curveConstants{e.e5, e.e4, e.e3};
+  const int lanesPerVector = set.lanesPerVector;
+  const int laneCount = set.lanesPerVector * set.maxVectors;
+
+  LaneBlock block{};
+  LaneTask tasks[kMaxLanes];
+  bool stale[kMaxLanes] = {};  // free, but still holding a finished record's values
+  for (int l = 0; l < kMaxLanes; ++l) clearLane(block, l);
+  std::size_t next = 0;
+  bool anyComputed = false;
+
+  for (;;) {
+    // Free lanes take the next records that can be computed.
+    for (int l = 0; l < laneCount && next < n; ++l) {
+      if (tasks[l].record >= 0) continue;
+      while (next < n) {
+        const std::size_t i = next++;
+        const RecordInput& r = in[i];
+        RecordResult& o = out[i];
+        o.reason = checkRecord(r, o.month);
+        o.passes = 0;
+        if (o.isNull()) continue;
+        engine.computePet(r, o);
+        anyComputed = true;
+        for (int m = 0; m < kMonths; ++m) {
+          block.tmean[m][l] = r.tmean[static_cast<std::size_t>(m)];
+          block.ppt[m][l] = r.ppt[static_cast<std::size_t>(m)];
+          block.pet[m][l] = o.pet[static_cast<std::size_t>(m)];
+        }
+        block.fc[l] = r.fieldCapacity;
+        block.w[l] = r.fieldCapacity;
+        block.ws[l] = 0.0;
+        tasks[l] = LaneTask{static_cast<std::int64_t>(i), 0, r.fieldCapacity, 0.0};
+        stale[l] = false;
+        break;
+      }
+    }
+    for (int l = 0; l < laneCount; ++l) {
+      if (stale[l]) {
+        clearLane(block, l);
+        stale[l] = false;
+      }
+    }
+    int active = 0;
+    for (int l = 0; l < laneCount; ++l) active += tasks[l].record >= 0 ? 1 : 0;
+    if (active == 0) break;
+    if (next >= n) {
+      if (active <= kScalarTail) {
+        for (int l = 0; l < laneCount; ++l) {
+          const LaneTask& t = tasks[l];
+          if (t.record < 0) continue;
+          const auto i = static_cast<std::size_t>(t.record);
+          detail::resumeBalance(params, in[i], out[i], carried, t.pass, t.w0, t.ws0);
+        }
+        break;
+      }
+      // Pack the records in flight into the first lanes.
+      int to = 0;
+      for (int from = 0; from < laneCount; ++from) {
+        if (tasks[from].record < 0) continue;
+        if (from != to) {
+          moveLane(block, from, to);
+          tasks[to] = tasks[from];
+          tasks[from] = LaneTask{};
+        }
+        ++to;
+      }
+    }
+    int lastLane = 0;
+    for (int l = 0; l < laneCount; ++l)
+      if (tasks[l].record >= 0) lastLane = l;
+    kernel(block, lastLane / lanesPerVector + 1, curveConstants);
+    engine.passDone();
+
+    for (int l = 0; l < laneCount; ++l) {
+      LaneTask& t = tasks[l];
+      if (t.record < 0) continue;
+      const auto i = static_cast<std::size_t>(t.record);
+      detail::PassTotals year;
+      year.melt = block.melt[l];
+      year.snowfall = block.snowfall[l];
+      year.reachedCapacity = block.reached[l] != 0.0;
+      year.absBalance = block.absBalance[l];
+      year.maxAbsW = block.maxAbsW[l];
+      const double w365 = block.w[l];
+      const double ws365 = block.ws[l];
+      const detail::PassVerdict verdict =
+          detail::judgePass(function == 0, params, t.pass, year, t.w0, w365, t.ws0, ws365);
+      if (verdict == detail::PassVerdict::Again) {
+        ++t.pass;
+        t.w0 = w365;
+        t.ws0 = ws365;
+        continue;
+      }
+      RecordResult& o = out[i];
+      o.passes = t.pass + 1;
+      for (int m = 0; m < kMonths; ++m) {
+        const auto mm = static_cast<std::size_t>(m);
+        o.aet[mm] = block.aet[m][l];
+        o.surplus[mm] = block.surplus[m][l];
+        o.soil[mm] = block.soil[m][l];
+        o.snow[mm] = block.snow[m][l];
+      }
+      switch (verdict) {
+        case detail::PassVerdict::PerennialSnow: o.reason = NullReason::PerennialSnow; break;
+        case detail::PassVerdict::NoSteadyState: o.reason = NullReason::NoSteadyState; break;
+        case detail::PassVerdict::NeverSettles: o.reason = NullReason::NeverSettles; break;
+        default: break;
+      }
+      // The lane's values stay until the next record overwrites them, or
+      // are cleared when no record is left for it.
+      t = LaneTask{};
+      stale[l] = true;
+    }
+  }
+  // As the scalar engine leaves it: without carry-over only yearOne changes,
+  // once any record has been computed.
+  if (anyComputed) carried.yearOne = false;
+}
+
+}  // namespace vadoset::lanes

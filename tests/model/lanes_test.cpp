@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "model/engine.h"
+#include "model/lanes.h"
+
+namespace vadoset {
+namespace {
+
+using lanes::ExpMode;
+using lanes::SimdLevel;
+
+#ifdef __OPTIMIZE__
+constexpr int kRecords = 100000;
+#else
+constexpr int kRecords = 10000;  // unoptimised (sanitizer) builds
+#endif
+
+// Made-up years from the polar ice to the wet tropics, with a few records
+// that cannot be computed and a few with values far outside any climate
+// (infinite or huge temperatures and precipitation, tiny field capacities).
+std::vector<RecordInput> randomRecords(int n, std::uint64_t seed) {
+  std::mt19937_64 g(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const double inf = std::numeric_limits<double>::infinity();
+  const double wild[] = {inf, -inf, 1e308, -1e308, 1e-310, -0.0, 5e15, -3000.0};
+  std::vector<RecordInput> records(static_cast<std::size_t>(n));
+  for (RecordInput& r : records) {
+    r.latitude = -90.0 + 180.0 * u(g);
+    const double base = -25.0 + 55.0 * u(g), swing = 25.0 * u(g), wet = 250.0 * u(g);
+    for (std::size_t m = 0; m < 12; ++m) {
+      const double season = std::cos((static_cast<double>(m) - 6.0) * 0.5236) * (r.latitude > 0 ? 1.0 : -1.0);
+      r.tmean[m] = std::round((base + swing * season + 3.0 * (u(g) - 0.5)) * 10.0) / 10.0;
+      r.ppt[m] = std::floor(2.0 * wet * u(g) * u(g));
+    }
+    r.fieldCapacity = std::floor(10.0 + 390.0 * u(g));
+    const double pick = u(g);
+    const auto month = static_cast<std::size_t>(12.0 * u(g));
+    const double odd = wild[static_cast<std::size_t>(8.0 * u(g))];
+    if (pick < 0.003) r.ppt[month] = std::nan("");
+    else if (pick < 0.0035) r.tmean[month] = odd;
+    else if (pick < 0.0040) r.ppt[month] = std::abs(odd);
+    else if (pick < 0.0045) r.fieldCapacity = odd;
+    else if (pick < 0.0050) r.latitude = 91.0;
+  }
+  return records;
+}
+
+bool sameBits(const RecordResult& a, const RecordResult& b) {
+  auto same = [](const MonthValues& x, const MonthValues& y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+  return same(a.pet, b.pet) && same(a.aet, b.aet) && same(a.surplus, b.surplus) && same(a.soil, b.soil) &&
+         same(a.snow, b.snow) && a.reason == b.reason && a.month == b.month && a.passes == b.passes;
+}
+
+struct Levels {
+  SimdLevel level;
+  ExpMode exp;
+};
+
+std::vector<Levels> levelsToCompare() {
+  std::vector<Levels> out;
+  for (SimdLevel level : {SimdLevel::Avx2, SimdLevel::Avx512}) {
+    if (!lanes::simdLevelSupported(level)) continue;
+    out.push_back({level, ExpMode::PerLane});
+    if (lanes::vectorExpMatchesStd(level)) out.push_back({level, ExpMode::Vector});
+  }
+  return out;
+}
+
+// computeBatch and every level, with either exponential, give the scalar
+// engine's bits for every function (8 draws nothing), and leave the carried
+// state as it does, after the batch and after each record. With carry-over
+// computeBatch is the chain of compute calls.
+TEST(LaneEngine, SameBitsAsTheScalarEngine) {
+  const std::vector<RecordInput> in = randomRecords(kRecords, 20261207);
+  const std::vector<Levels> levels = levelsToCompare();
+  std::vector<RecordResult> want(in.size()), got(in.size());
+  std::vector<CarriedState> wantAfter(in.size()), after(in.size());
+  for (const bool carryover : {false, true}) {
+    for (std::int32_t function = 0; function <= 8; ++function) {
+      ModelParams params;
+      params.function = function;
+      params.carryover = carryover;
+      RecordEngine scalar(params);
+      std::fill(want.begin(), want.end(), RecordResult{});
+      CarriedState wantCarried{12.5, 3.0, true};
+      for (std::size_t i = 0; i < in.size(); ++i) {
+        scalar.compute(in[i], wantCarried, want[i]);
+        wantAfter[i] = wantCarried;
+      }
+      // computeBatch itself, at the level this CPU gets, then each level.
+      std::vector<Levels> runs{{lanes::activeSimdLevel(), lanes::activeExpMode(lanes::activeSimdLevel())}};
+      if (!carryover) runs.insert(runs.end(), levels.begin(), levels.end());
+      const bool usesExp = function == 1 || (function >= 3 && function <= 5);
+      for (const Levels& run : runs) {
+        const bool batch = &run == &runs.front();
+        if (!batch && run.level == runs.front().level && run.exp == runs.front().exp) continue;
+        if (!usesExp && !carryover && run.exp == ExpMode::PerLane) continue;  // the same kernel as Vector
+        RecordEngine engine(params);
+        std::fill(got.begin(), got.end(), RecordResult{});
+        CarriedState carried{12.5, 3.0, true};
+        if (batch)
+          engine.computeBatch(in, got, carried, after);
+        else
+          lanes::computeIndependent(engine, run.level, run.exp, in, got, carried);
+        int differ = 0;
+        for (std::size_t i = 0; i < in.size(); ++i)
+          if (!sameBits(want[i], got[i]) && ++differ <= 3) ADD_FAILURE() << "record " << i;
+        EXPECT_EQ(differ, 0) << "function " << function << " carry-over " << carryover << " "
+                             << lanes::simdLevelName(run.level) << " exp " << static_cast<int>(run.exp);
+        auto sameState = [](const CarriedState& a, const CarriedState& b) {
+          return std::bit_cast<std::uint64_t>(a.soil) == std::bit_cast<std::uint64_t>(b.soil) &&
+                 std::bit_cast<std::uint64_t>(a.snow) == std::bit_cast<std::uint64_t>(b.snow) && a.yearOne == b.yearOne;
+        };
+        EXPECT_TRUE(sameState(carried, wantCarried));
+        if (batch) {
+          int afterDiffer = 0;
+          for (std::size_t i = 0; i < in.size(); ++i) afterDiffer += sameState(after[i], wantAfter[i]) ? 0 : 1;
+          EXPECT_EQ(afterDiffer, 0) << "the state after each record";
+        }
+      }
+    }
+  }
+}
+
+// Function A spun up to the pass limit (no early end), in batches smaller
+// than the lanes and larger.
+TEST(LaneEngine, SameBitsAtThePassLimitAndForSmallBatches) {
+  const std::vector<RecordInput> in = randomRecords(64, 7);
+  ModelParams params;
+  params.function = 0;
+  params.exhaustiveSpinUp = true;
+  RecordEngine scalar(params);
+  std::vector<RecordResult> want(in.size());
+  CarriedState wantCarried;
+  for (std::size_t i = 0; i < in.size(); ++i) scalar.compute(in[i], wantCarried, want[i]);
+  int atLimit = 0;
+  for (const RecordResult& r : want) atLimit += r.reason == NullReason::NoSteadyState ? 1 : 0;
+  EXPECT_GT(atLimit, 5);
+  for (const std::size_t batch : {std::size_t{1}, std::size_t{5}, in.size()}) {
+    for (const Levels& run : levelsToCompare()) {
+      RecordEngine engine(params);
+      std::vector<RecordResult> got(in.size());
+      for (std::size_t start = 0; start < in.size(); start += batch) {
+        const std::size_t n = std::min(batch, in.size() - start);
+        CarriedState carried;
+        lanes::computeIndependent(engine, run.level, run.exp, {in.data() + start, n}, {got.data() + start, n}, carried);
+      }
+      for (std::size_t i = 0; i < in.size(); ++i) EXPECT_TRUE(sameBits(want[i], got[i])) << i << " batch " << batch;
+    }
+  }
+}
+
+// The start-up check: the copy of exp matches glibc's on a CPU with FMA,
+// and VADOSET_SIMD_EXP=fail forces the per-lane fallback; VADOSET_SIMD
+// chooses a level the CPU has.
+TEST(LaneEngine, StartUpChoices) {
+  for (SimdLevel level : {SimdLevel::Avx2, SimdLevel::Avx512}) {
+    if (!lanes::simdLevelSupported(level)) continue;
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 28)
+    if (__builtin_cpu_supports("fma")) {
+      EXPECT_TRUE(lanes::vectorExpMatchesStd(level));
+    }
+#endif
+    ::setenv("VADOSET_SIMD_EXP", "fail", 1);
+    EXPECT_EQ(lanes::chooseExpMode(level), ExpMode::PerLane);
+    ::unsetenv("VADOSET_SIMD_EXP");
+    EXPECT_EQ(lanes::chooseExpMode(level) == ExpMode::Vector, lanes::vectorExpMatchesStd(level));
+  }
+  const struct {
+    const char* env;
+    SimdLevel level;
+  } cases[] = {{"scalar", SimdLevel::Scalar}, {"avx2", SimdLevel::Avx2}, {"avx512", SimdLevel::Avx512}};
+  for (const auto& c : cases) {
+    ::setenv("VADOSET_SIMD", c.env, 1);
+    const SimdLevel got = lanes::chooseSimdLevel();
+    EXPECT_TRUE(lanes::simdLevelSupported(got));
+    if (lanes::simdLevelSupported(c.level)) {
+      EXPECT_EQ(got, c.level) << c.env;
+    }
+  }
+  ::unsetenv("VADOSET_SIMD");
+}
+
+}  // namespace
+}  // namespace vadoset
