@@ -51,6 +51,7 @@ QString ResultsModel::open(const QString& path, std::shared_ptr<const NullReason
   reasons_ = std::move(reasons);
   order_.clear();
   sortColumn_ = -1;
+  sortOrder_ = Qt::AscendingOrder;
   sortValues_.clear();
   const std::string error = table_.open(QFile::encodeName(path).toStdString());
   rebuildView();
@@ -63,6 +64,7 @@ void ResultsModel::clear() {
   table_.close();
   reasons_.reset();
   order_.clear();
+  sortColumn_ = -1;
   sortValues_.clear();
   rebuildView();
   endResetModel();
@@ -127,7 +129,10 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 void ResultsModel::sort(int column, Qt::SortOrder order) {
+  // QTableView::sortByColumn asks twice.
+  if (column == sortColumn_ && (order == sortOrder_ || column < 0)) return;
   beginResetModel();
+  sortOrder_ = order;
   const std::size_t n = table_.rows();
   const bool ascending = order == Qt::AscendingOrder;
   if (column < 0 || column > reasonColumn() || n > UINT32_MAX) {
@@ -137,9 +142,7 @@ void ResultsModel::sort(int column, Qt::SortOrder order) {
     order_.resize(n);
     std::iota(order_.begin(), order_.end(), 0u);
     if (column == 0) {
-      std::stable_sort(order_.begin(), order_.end(), [this, ascending](std::uint32_t a, std::uint32_t b) {
-        return ascending ? table_.id(a) < table_.id(b) : table_.id(b) < table_.id(a);
-      });
+      sortByIdentifier(ascending);
     } else {
       // Rows without a number (null rows) go last in either order. The
       // reason column sorts the null rows by their reasons, after the rest.
@@ -158,17 +161,47 @@ void ResultsModel::sort(int column, Qt::SortOrder order) {
           return ascending ? *key[a] < *key[b] : *key[b] < *key[a];
         });
       } else {
-        std::stable_sort(order_.begin(), order_.end(), [&v, ascending](std::uint32_t a, std::uint32_t b) {
-          if (std::isnan(v[a])) return false;
-          if (std::isnan(v[b])) return true;
-          return ascending ? v[a] < v[b] : v[b] < v[a];
-        });
+        // (key, row) pairs sort faster than rows compared through the
+        // values; the row breaks ties, which keeps the sort stable.
+        std::vector<std::pair<double, std::uint32_t>> keyed(n);
+        for (std::size_t r = 0; r < n; ++r) {
+          const double key = std::isnan(v[r]) ? HUGE_VAL : (ascending ? v[r] : -v[r]);
+          keyed[r] = {key, static_cast<std::uint32_t>(r)};
+        }
+        std::sort(keyed.begin(), keyed.end());
+        for (std::size_t i = 0; i < n; ++i) order_[i] = keyed[i].second;
       }
     }
   }
   sortColumn_ = column;
   rebuildView();
   endResetModel();
+}
+
+void ResultsModel::sortByIdentifier(bool ascending) {
+  // The first 16 bytes of each identifier as two big-endian numbers decide
+  // most comparisons without going to the identifiers themselves.
+  struct Keyed {
+    std::uint64_t a, b;
+    std::uint32_t row;
+  };
+  const std::size_t n = order_.size();
+  std::vector<Keyed> keyed(n);
+  for (std::size_t r = 0; r < n; ++r) {
+    const std::string_view id = table_.id(r);
+    std::uint64_t part[2] = {0, 0};
+    for (std::size_t i = 0; i < 16 && i < id.size(); ++i)
+      part[i / 8] |= std::uint64_t{static_cast<unsigned char>(id[i])} << (56 - 8 * (i % 8));
+    keyed[r] = {part[0], part[1], static_cast<std::uint32_t>(r)};
+  }
+  std::sort(keyed.begin(), keyed.end(), [this, ascending](const Keyed& x, const Keyed& y) {
+    if (x.a != y.a) return ascending == (x.a < y.a);
+    if (x.b != y.b) return ascending == (x.b < y.b);
+    const int c = table_.id(x.row).compare(table_.id(y.row));
+    if (c != 0) return ascending == (c < 0);
+    return x.row < y.row;
+  });
+  for (std::size_t i = 0; i < n; ++i) order_[i] = keyed[i].row;
 }
 
 void ResultsModel::setFilter(const QString& text) {

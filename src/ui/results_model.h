@@ -68,6 +68,7 @@ class ResultsModel final : public QAbstractTableModel {
 
  private:
   void rebuildView();
+  void sortByIdentifier(bool ascending);
 
   mutable TableFile table_;  // reading fills its cache
   std::shared_ptr<const NullReasons> reasons_;
@@ -76,6 +77,7 @@ class ResultsModel final : public QAbstractTableModel {
   bool filtered_ = false;
   QByteArray filter_;  // lower case
   int sortColumn_ = -1;
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
   std::vector<double> sortValues_;  // of sortColumn_, when it holds numbers
 };
 

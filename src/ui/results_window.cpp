@@ -28,6 +28,9 @@ namespace vadoset {
 namespace {
 
 constexpr int kFilterDelayMs = 150;
+// Records of a carry-over chain computed between two looks at the event
+// loop (some 60 ms).
+constexpr std::size_t kChainSlice = 16 * RecordSource::kCheckpointEvery;
 
 QString fromStd(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 QString fromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
@@ -146,6 +149,12 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     Busy busy;
     model_.setFilter(filter_->text());
   });
+  chainTimer_ = new QTimer(this);
+  chainTimer_->setSingleShot(true);
+  chainTimer_->setInterval(0);
+  connect(chainTimer_, &QTimer::timeout, this, [this] {
+    if (selected_) drawCharts(*selected_);
+  });
   connect(&model_, &QAbstractItemModel::modelReset, this, &ResultsWindow::restoreSelection);
   connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
@@ -263,11 +272,19 @@ void ResultsWindow::drawCharts(std::size_t r) {
     drawFromTable(r, id, sourceError_);
     return;
   }
+  // A carry-over chain far from its last checkpoint is computed a slice at a
+  // time, between which the window goes on.
+  if (!source_->prepare(r, kChainSlice)) {
+    const QString progress = u"Computing the soil water carried over from the run's first record: %1 of %2 records"_s
+                                 .arg(source_->prepared())
+                                 .arg(r);
+    drawMonthlyChart(*monthlyChart(), monthlyTitle, progress, nullptr);
+    drawDailyChart(*dailyChart(), dailyTitle, progress, nullptr, 0.0);
+    chainTimer_->start();
+    return;
+  }
   RecordSource::Computed c;
-  const std::string error = [&] {
-    Busy busy;  // a carry-over chain may take a moment the first time
-    return source_->compute(r, c);
-  }();
+  const std::string error = source_->compute(r, c);
   if (!error.empty()) {
     drawFromTable(r, id, fromStd(error));
     return;

@@ -23,7 +23,8 @@ namespace vadoset {
 ///
 /// The charts of a run's record come from computing it again with the
 /// record engine from the run's input files (see RecordSource): with
-/// carry-over the records before it are computed again in order. A table
+/// carry-over the records before it are computed again in order, in slices
+/// between which the window goes on (the charts say how far it has come). A table
 /// opened without a run gives the monthly chart from its own columns and no
 /// daily chart.
 class ResultsWindow final : public QWidget {
@@ -78,6 +79,7 @@ class ResultsWindow final : public QWidget {
 
   QLineEdit* filter_ = nullptr;
   QTimer* filterTimer_ = nullptr;
+  QTimer* chainTimer_ = nullptr;  // the next slice of a carry-over chain
   QLabel* count_ = nullptr;
   QTableView* table_ = nullptr;
   QChartView* monthlyView_ = nullptr;

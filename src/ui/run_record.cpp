@@ -103,6 +103,22 @@ void RecordSource::read(std::size_t k, RecordInput& in) {
   readRecord(*run_->format, precip_.line(k + 1), tmean_.line(k + 1), run_->read, in);
 }
 
+bool RecordSource::prepare(std::size_t k, std::size_t budget) {
+  if (!run_ || checkpoints_.empty() || !run_->model.carryover) return true;
+  const std::size_t wanted = k / kCheckpointEvery;
+  RecordInput in;
+  for (std::size_t done = 0; checkpoints_.size() <= wanted && done < budget; done += kCheckpointEvery) {
+    CarriedState carried = checkpoints_.back();
+    const std::size_t first = prepared();
+    for (std::size_t i = first; i < first + kCheckpointEvery; ++i) {
+      read(i, in);
+      engine_.compute(in, carried, scratch_);
+    }
+    checkpoints_.push_back(carried);
+  }
+  return checkpoints_.size() > wanted;
+}
+
 std::string RecordSource::compute(std::size_t k, Computed& out) {
   if (!run_ || checkpoints_.empty()) return "The run's input files are not open.";
   if (k + 1 >= precip_.index.lines()) return "The precipitation file has no record " + std::to_string(k + 1) + ".";

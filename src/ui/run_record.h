@@ -84,10 +84,19 @@ class RecordingHost final : public Host {
 /// from the soil water and snow the one before it left, so the records are
 /// computed in order from the run's first; the carried state is kept every
 /// kCheckpointEvery records, so that the first look at record k computes the
-/// records up to it once and any later look at most kCheckpointEvery of them.
+/// records up to it once (prepare, in steps) and any later look at most
+/// kCheckpointEvery of them.
 class RecordSource {
  public:
   static constexpr std::size_t kCheckpointEvery = 1024;
+
+  /// With carry-over: computes on towards record k, at most about `budget`
+  /// records, keeping the carried state every kCheckpointEvery records. True
+  /// once compute(k) has at most kCheckpointEvery records left to compute
+  /// (always true without carry-over).
+  bool prepare(std::size_t k, std::size_t budget);
+  /// Records computed in order from the run's first so far.
+  std::size_t prepared() const { return (checkpoints_.size() - 1) * kCheckpointEvery; }
 
   /// Indexes both input files of the run. Gives an empty string, or what went
   /// wrong (the files are gone, or the format reads more than a line a record).

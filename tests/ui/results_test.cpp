@@ -116,6 +116,46 @@ S* series(QChart* chart, const char* name) {
   return nullptr;
 }
 
+// The charts of table row r against the table's cells (written with every
+// column group): precipitation, PET, AET, surplus and deficit by month, the
+// daily soil water and snowpack at each month's end, the field capacity; or
+// for a null row, no series and its reason in the title.
+void checkCharts(ResultsWindow& w, const RunRecord& run, const QList<QList<QByteArray>>& cells, int r) {
+  w.selectTableRow(static_cast<std::size_t>(r));
+  QTRY_VERIFY(!w.monthlyChart()->title().contains(u"Computing"_s));  // a carry-over chain goes in slices
+  const QList<QByteArray>& row = cells[r + 1];
+  if (row.size() == 2) {
+    const std::string* reason = run.nullRows.find(r + 1);
+    QVERIFY(reason && w.monthlyChart()->series().isEmpty() && w.dailyChart()->series().isEmpty());
+    QVERIFY(w.monthlyChart()->title().contains(QString::fromStdString(*reason).toHtmlEscaped()));
+    return;
+  }
+  QVERIFY(w.monthlyChart()->title().contains(QString::fromUtf8(row[0]).toHtmlEscaped()));
+  auto value = [&](const char* prefix, int m) {
+    return row.value(cells[0].indexOf(prefix + QByteArray::number(m + 1).rightJustified(2, '0'))).toDouble();
+  };
+  int day = 0;
+  for (int m = 0; m < 12; ++m) {
+    day += kDaysPerMonth[m];
+    QCOMPARE(series<QBarSeries>(w.monthlyChart(), "precipitation")->barSets().front()->at(m), value("PRECIP_", m));
+    const std::pair<const char*, const char*> lines[] = {
+        {"pet", "PET_"}, {"aet", "AET_"}, {"surplus", "SURPLUS_"}, {"deficit", "DEFICIT_"}};
+    for (auto [name, prefix] : lines) QCOMPARE(series(w.monthlyChart(), name)->at(m).y(), value(prefix, m));
+    QCOMPARE(series(w.dailyChart(), "soil")->at(day).y(), value("SOIL_", m));
+    QCOMPARE(series(w.dailyChart(), "snow")->at(day).y(), value("SNOW_", m));
+  }
+  QCOMPARE(series(w.dailyChart(), "soil")->count(), 366);
+  QCOMPARE(series(w.dailyChart(), "fieldCapacity")->at(1).y(), run.read.fieldCapacity);
+}
+
+Settings everyColumn(const QString& files) {
+  Settings s;
+  s.tmeanFile = (files + u"_temp.txt"_s).toStdString();
+  s.precipFile = (files + u"_prec.txt"_s).toStdString();
+  s.columns = {ColumnGroup::Classic, ColumnGroup::Deficit, ColumnGroup::Soil, ColumnGroup::Snow, ColumnGroup::Precip};
+  return s;
+}
+
 }  // namespace
 
 class ResultsTest : public QObject {
@@ -126,6 +166,7 @@ class ResultsTest : public QObject {
   void tableModel();
   void chartsAreTheRunsNumbers_data();
   void chartsAreTheRunsNumbers();
+  void carryOverAcrossCheckpoints();
   void fromTheMainWindow();
   void exports();
   void folderDialogShowsFilesGreyedOut();
@@ -194,11 +235,9 @@ void ResultsTest::tableModel() {
   QCOMPARE(m.tableRow(0), std::size_t{4900});
 }
 
-// Every record's charts against the run's own table, written with every
-// column group: precipitation, PET, AET, surplus and deficit by month, the
-// daily soil water and snowpack at each month's end, the field capacity;
-// a null row's charts name its reason. With carry-over every record starts
-// from the one before, so each is only right when the chain is.
+// Every record's charts against the run's own table (checkCharts). With
+// carry-over every record starts from the one before, so each is only right
+// when the chain is.
 void ResultsTest::chartsAreTheRunsNumbers_data() {
   QTest::addColumn<QString>("files");
   QTest::addColumn<int>("format");
@@ -217,48 +256,22 @@ void ResultsTest::chartsAreTheRunsNumbers() {
   QFETCH(int, function);
   QFETCH(bool, carryover);
   QTemporaryDir out;
-  Settings s;
-  s.tmeanFile = (files + u"_temp.txt"_s).toStdString();
-  s.precipFile = (files + u"_prec.txt"_s).toStdString();
+  Settings s = everyColumn(files);
   s.format = static_cast<InputFormat>(format);
   s.fcText = fc.toStdString();
   s.beta = function;
   s.carryover = carryover;
-  s.columns = {ColumnGroup::Classic, ColumnGroup::Deficit, ColumnGroup::Soil, ColumnGroup::Snow, ColumnGroup::Precip};
   const std::shared_ptr<RunRecord> run = recordedRun(s, kExamples, out.path());
   QVERIFY(run);
   const QList<QList<QByteArray>> cells = tableCells(out.filePath(u"output.txt"_s));
-  const QList<QByteArray>& header = cells.front();
   ResultsWindow w;
   QCOMPARE(w.showRun(run), QString());
   QCOMPARE(w.model().rowCount(), cells.size() - 1);
   int nulls = 0;
   for (int r = 0; r + 1 < cells.size(); ++r) {
-    w.selectTableRow(static_cast<std::size_t>(r));
-    const QList<QByteArray>& row = cells[r + 1];
-    if (row.size() == 2) {
-      ++nulls;
-      const std::string* reason = run->nullRows.find(r + 1);
-      QVERIFY(reason && w.monthlyChart()->series().isEmpty() && w.dailyChart()->series().isEmpty());
-      QVERIFY(w.monthlyChart()->title().contains(QString::fromStdString(*reason).toHtmlEscaped()));
-      continue;
-    }
-    QVERIFY(w.monthlyChart()->title().contains(QString::fromUtf8(row[0]).toHtmlEscaped()));
-    auto value = [&](const char* prefix, int m) {
-      return row.value(header.indexOf(prefix + QByteArray::number(m + 1).rightJustified(2, '0'))).toDouble();
-    };
-    int day = 0;
-    for (int m = 0; m < 12; ++m) {
-      day += kDaysPerMonth[m];
-      QCOMPARE(series<QBarSeries>(w.monthlyChart(), "precipitation")->barSets().front()->at(m), value("PRECIP_", m));
-      const std::pair<const char*, const char*> lines[] = {
-          {"pet", "PET_"}, {"aet", "AET_"}, {"surplus", "SURPLUS_"}, {"deficit", "DEFICIT_"}};
-      for (auto [name, prefix] : lines) QCOMPARE(series(w.monthlyChart(), name)->at(m).y(), value(prefix, m));
-      QCOMPARE(series(w.dailyChart(), "soil")->at(day).y(), value("SOIL_", m));
-      QCOMPARE(series(w.dailyChart(), "snow")->at(day).y(), value("SNOW_", m));
-    }
-    QCOMPARE(series(w.dailyChart(), "soil")->count(), 366);
-    QCOMPARE(series(w.dailyChart(), "fieldCapacity")->at(1).y(), fc.toDouble());
+    nulls += cells[r + 1].size() == 2;
+    checkCharts(w, *run, cells, r);
+    if (QTest::currentTestFailed()) return;
   }
   QCOMPARE(std::size_t(nulls), run->nullRows.size());
   // Inputs edited since the run give other numbers, and the chart says so.
@@ -270,6 +283,29 @@ void ResultsTest::chartsAreTheRunsNumbers() {
   run->tmeanPath = out.filePath(u"in/"_s + files + u"_temp.txt"_s).toStdString();
   w.showRun(run);
   QVERIFY(w.monthlyChart()->title().contains(u"changed since the run"_s));
+}
+
+// A carry-over chain longer than the checkpoints' spacing, looked at out of
+// order: the records at either side of each checkpoint and the last.
+void ResultsTest::carryOverAcrossCheckpoints() {
+  QTemporaryDir dir;
+  const QList<QByteArray> files[] = {readAll(kExamples + u"/series_temp.txt"_s).split('\n'),
+                                     readAll(kExamples + u"/series_prec.txt"_s).split('\n')};
+  for (int f = 0; f < 2; ++f) {
+    QByteArray text = files[f][0] + '\n';
+    for (int i = 0; i < 3000; ++i) text += files[f][1 + i % 30] + '\n';
+    writeFile(dir.filePath(f == 0 ? u"long_temp.txt"_s : u"long_prec.txt"_s), text);
+  }
+  Settings s = everyColumn(u"long"_s);
+  s.carryover = true;
+  const std::shared_ptr<RunRecord> run = recordedRun(s, dir.path(), dir.path());
+  QVERIFY(run);
+  const QList<QList<QByteArray>> cells = tableCells(dir.filePath(u"output.txt"_s));
+  QCOMPARE(cells.size(), 3001);
+  ResultsWindow w;
+  QCOMPARE(w.showRun(run), QString());
+  for (int r : {2999, 1024, 1023, 0, 2048, 2047, 1})
+    checkCharts(w, *run, cells, r);
 }
 
 // View > Results after a run from the main window: its table with its null
