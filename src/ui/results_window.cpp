@@ -80,12 +80,12 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   filter_->setClearButtonEnabled(true);
   count_ = new QLabel(this);
   count_->setObjectName(u"count"_s);
-  auto* openButton = new QPushButton(u"Open Table\u2026"_s, this);
+  auto* openButton = new QPushButton(u"&Open Table\u2026"_s, this);
   openButton->setObjectName(u"openTable"_s);
-  auto* csvButton = new QPushButton(u"Export CSV\u2026"_s, this);
+  auto* csvButton = new QPushButton(u"&Export CSV\u2026"_s, this);
   csvButton->setObjectName(u"exportCsv"_s);
   auto* top = new QHBoxLayout;
-  auto* filterLabel = new QLabel(u"Filter identifiers:"_s, this);
+  auto* filterLabel = new QLabel(u"&Filter identifiers:"_s, this);
   filterLabel->setBuddy(filter_);
   top->addWidget(filterLabel);
   top->addWidget(filter_, 1);
@@ -114,10 +114,16 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* charts = new QWidget(this);
   auto* chartRow = new QHBoxLayout(charts);
   chartRow->setContentsMargins(0, 0, 0, 0);
-  for (auto [view, what] : {std::pair{monthlyView_, "monthly"}, std::pair{dailyView_, "daily"}}) {
+  const struct {
+    QChartView* view;
+    const char* what;
+    QString button;
+  } chartColumns[] = {{monthlyView_, "monthly", u"Save &Monthly Chart\u2026"_s},
+                      {dailyView_, "daily", u"Save &Daily Chart\u2026"_s}};
+  for (const auto& [view, what, button] : chartColumns) {
     auto* column = new QVBoxLayout;
     column->addWidget(view, 1);
-    auto* save = new QPushButton(u"Save Chart\u2026"_s, charts);
+    auto* save = new QPushButton(button, charts);
     save->setObjectName(QLatin1String(what) + u"Save"_s);
     connect(save, &QPushButton::clicked, this, [this, v = view, what] { askSaveChart(v, what); });
     column->addWidget(save, 0, Qt::AlignRight);
