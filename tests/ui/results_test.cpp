@@ -109,6 +109,11 @@ QList<QStringList> csvRecords(const QByteArray& bytes) {
   return records;
 }
 
+// Doubles equal to the last bit (QCOMPARE allows a little difference).
+#define COMPARE_EXACTLY(actual, expected)                                                                \
+  QVERIFY2((actual) == (expected), qPrintable(QString::number(actual, 'g', 17) + QStringLiteral(" != ") + \
+                                              QString::number(expected, 'g', 17)))
+
 template <typename S = QLineSeries>
 S* series(QChart* chart, const char* name) {
   for (QAbstractSeries* s : chart->series())
@@ -137,15 +142,15 @@ void checkCharts(ResultsWindow& w, const RunRecord& run, const QList<QList<QByte
   int day = 0;
   for (int m = 0; m < 12; ++m) {
     day += kDaysPerMonth[m];
-    QCOMPARE(series<QBarSeries>(w.monthlyChart(), "precipitation")->barSets().front()->at(m), value("PRECIP_", m));
+    COMPARE_EXACTLY(series<QBarSeries>(w.monthlyChart(), "precipitation")->barSets().front()->at(m), value("PRECIP_", m));
     const std::pair<const char*, const char*> lines[] = {
         {"pet", "PET_"}, {"aet", "AET_"}, {"surplus", "SURPLUS_"}, {"deficit", "DEFICIT_"}};
-    for (auto [name, prefix] : lines) QCOMPARE(series(w.monthlyChart(), name)->at(m).y(), value(prefix, m));
-    QCOMPARE(series(w.dailyChart(), "soil")->at(day).y(), value("SOIL_", m));
-    QCOMPARE(series(w.dailyChart(), "snow")->at(day).y(), value("SNOW_", m));
+    for (auto [name, prefix] : lines) COMPARE_EXACTLY(series(w.monthlyChart(), name)->at(m).y(), value(prefix, m));
+    COMPARE_EXACTLY(series(w.dailyChart(), "soil")->at(day).y(), value("SOIL_", m));
+    COMPARE_EXACTLY(series(w.dailyChart(), "snow")->at(day).y(), value("SNOW_", m));
   }
   QCOMPARE(series(w.dailyChart(), "soil")->count(), 366);
-  QCOMPARE(series(w.dailyChart(), "fieldCapacity")->at(1).y(), run.read.fieldCapacity);
+  COMPARE_EXACTLY(series(w.dailyChart(), "fieldCapacity")->at(1).y(), run.read.fieldCapacity);
 }
 
 Settings everyColumn(const QString& files) {
@@ -361,7 +366,7 @@ void ResultsTest::exports() {
       QCOMPARE(records[i].size(), records[0].size());
       QCOMPARE(records[i][0], QString::fromUtf8(row[0]));
       for (qsizetype c = 1; c < cells[0].size(); ++c)
-        QCOMPARE(records[i][c].toDouble(), row.size() == 2 ? 0.0 : row[c].toDouble());
+        COMPARE_EXACTLY(records[i][c].toDouble(), row.size() == 2 ? 0.0 : row[c].toDouble());
       QCOMPARE(records[i].back().isEmpty(), row.size() > 2);
     }
   }
