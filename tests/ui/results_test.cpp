@@ -124,17 +124,20 @@ S* series(QChart* chart, const char* name) {
 // The charts of table row r against the table's cells (written with every
 // column group): precipitation, PET, AET, surplus and deficit by month, the
 // daily soil water and snowpack at each month's end, the field capacity; or
-// for a null row, no series and its reason in the title.
-void checkCharts(ResultsWindow& w, const RunRecord& run, const QList<QList<QByteArray>>& cells, int r) {
+// for a null row, no series and its reason in the title. Without the run
+// (a table opened from a file) the monthly chart comes from the table and
+// there is no daily chart.
+void checkCharts(ResultsWindow& w, const RunRecord* run, const QList<QList<QByteArray>>& cells, int r) {
   w.selectTableRow(static_cast<std::size_t>(r));
   QTRY_VERIFY(!w.monthlyChart()->title().contains(u"Computing"_s));  // a carry-over chain goes in slices
   const QList<QByteArray>& row = cells[r + 1];
   if (row.size() == 2) {
-    const std::string* reason = run.nullRows.find(r + 1);
-    QVERIFY(reason && w.monthlyChart()->series().isEmpty() && w.dailyChart()->series().isEmpty());
-    QVERIFY(w.monthlyChart()->title().contains(QString::fromStdString(*reason).toHtmlEscaped()));
+    const std::string* reason = run ? run->nullRows.find(r + 1) : nullptr;
+    QVERIFY((reason || !run) && w.monthlyChart()->series().isEmpty() && w.dailyChart()->series().isEmpty());
+    QVERIFY(w.monthlyChart()->title().contains(reason ? QString::fromStdString(*reason).toHtmlEscaped() : u"null row"_s));
     return;
   }
+  QCOMPARE(w.dailyChart()->series().isEmpty(), run == nullptr);
   QVERIFY(w.monthlyChart()->title().contains(QString::fromUtf8(row[0]).toHtmlEscaped()));
   auto value = [&](const char* prefix, int m) {
     return row.value(cells[0].indexOf(prefix + QByteArray::number(m + 1).rightJustified(2, '0'))).toDouble();
@@ -146,11 +149,13 @@ void checkCharts(ResultsWindow& w, const RunRecord& run, const QList<QList<QByte
     const std::pair<const char*, const char*> lines[] = {
         {"pet", "PET_"}, {"aet", "AET_"}, {"surplus", "SURPLUS_"}, {"deficit", "DEFICIT_"}};
     for (auto [name, prefix] : lines) COMPARE_EXACTLY(series(w.monthlyChart(), name)->at(m).y(), value(prefix, m));
+    if (!run) continue;
     COMPARE_EXACTLY(series(w.dailyChart(), "soil")->at(day).y(), value("SOIL_", m));
     COMPARE_EXACTLY(series(w.dailyChart(), "snow")->at(day).y(), value("SNOW_", m));
   }
+  if (!run) return;
   QCOMPARE(series(w.dailyChart(), "soil")->count(), 366);
-  COMPARE_EXACTLY(series(w.dailyChart(), "fieldCapacity")->at(1).y(), run.read.fieldCapacity);
+  COMPARE_EXACTLY(series(w.dailyChart(), "fieldCapacity")->at(1).y(), run->read.fieldCapacity);
 }
 
 Settings everyColumn(const QString& files) {
@@ -240,9 +245,9 @@ void ResultsTest::tableModel() {
   QCOMPARE(m.tableRow(0), std::size_t{4900});
 }
 
-// Every record's charts against the run's own table (checkCharts). With
-// carry-over every record starts from the one before, so each is only right
-// when the chain is.
+// Every record's charts against the run's own table (checkCharts), and
+// again with the table opened from its file. With carry-over every record
+// starts from the one before, so each is only right when the chain is.
 void ResultsTest::chartsAreTheRunsNumbers_data() {
   QTest::addColumn<QString>("files");
   QTest::addColumn<int>("format");
@@ -275,12 +280,16 @@ void ResultsTest::chartsAreTheRunsNumbers() {
   int nulls = 0;
   for (int r = 0; r + 1 < cells.size(); ++r) {
     nulls += cells[r + 1].size() == 2;
-    checkCharts(w, *run, cells, r);
+    checkCharts(w, run.get(), cells, r);
     if (QTest::currentTestFailed()) return;
   }
   QCOMPARE(std::size_t(nulls), run->nullRows.size());
-  // Inputs edited since the run give other numbers, and the chart says so.
+  w.selectTableRow(0);
   QVERIFY(!w.monthlyChart()->title().contains(u"changed"_s));
+  // The same table opened from a file: its own columns, no daily chart.
+  QCOMPARE(w.showTable(out.filePath(u"output.txt"_s)), QString());
+  for (int r = 0; r + 1 < cells.size() && !QTest::currentTestFailed(); ++r) checkCharts(w, nullptr, cells, r);
+  // Inputs edited since the run give other numbers, and the chart says so.
   QDir().mkpath(out.filePath(u"in"_s));
   for (const QString& f : {files + u"_temp.txt"_s, files + u"_prec.txt"_s})
     writeFile(out.filePath(u"in/"_s + f), readAll(kExamples + u'/' + f).replace("1", "2"));
@@ -310,7 +319,7 @@ void ResultsTest::carryOverAcrossCheckpoints() {
   ResultsWindow w;
   QCOMPARE(w.showRun(run), QString());
   for (int r : {2999, 1024, 1023, 0, 2048, 2047, 1})
-    checkCharts(w, *run, cells, r);
+    checkCharts(w, run.get(), cells, r);
 }
 
 // View > Results after a run from the main window: its table with its null
