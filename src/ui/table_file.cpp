@@ -49,6 +49,20 @@ std::string_view nthTabField(std::string_view line, std::size_t c) {
 
 }  // namespace
 
+// After the first buffer: room for as many lines (and identifiers) as the
+// whole file will have if it goes on like its start, so that the arrays do
+// not grow, copy and fault their way through a large file.
+void LineIndex::reserveFor(int fd, std::size_t firstBytes, std::string* ids, std::vector<std::uint64_t>* idEnds) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_size <= 0) return;
+  const double scale = 1.1 * static_cast<double>(st.st_size) / static_cast<double>(firstBytes);
+  starts_.reserve(static_cast<std::size_t>(static_cast<double>(starts_.size()) * scale) + 16);
+  if (ids != nullptr) {
+    ids->reserve(static_cast<std::size_t>(static_cast<double>(ids->size()) * scale) + 16);
+    idEnds->reserve(starts_.capacity());
+  }
+}
+
 bool LineIndex::build(int fd, std::string* ids, std::vector<std::uint64_t>* idEnds) {
   starts_.assign(1, 0);
   if (ids != nullptr) {
@@ -106,6 +120,7 @@ bool LineIndex::build(int fd, std::string* ids, std::vector<std::uint64_t>* idEn
       if (cr < p) cr = findIn(p, e, '\r');
       if (lf < p) lf = findIn(p, e, '\n');
     }
+    if (base == 0 && n == buf.size()) reserveFor(fd, n, ids, idEnds);
     base += n;
   }
   // A last line without a line end is a line too.

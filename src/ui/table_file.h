@@ -31,6 +31,7 @@ class LineIndex {
   static constexpr std::size_t kMaxIdBytes = 1024;
 
  private:
+  void reserveFor(int fd, std::size_t firstBytes, std::string* ids, std::vector<std::uint64_t>* idEnds);
   std::vector<std::uint64_t> starts_;  // one more than the lines: the end of the file
 };
 
