@@ -63,8 +63,15 @@ std::shared_ptr<RunRecord> RecordingHost::finish(const RunState& s, RunOutcome o
   return record;
 }
 
+bool RecordSource::Lines::has(std::size_t i) {
+  // The lines are indexed as far as they are asked for: a run's results open
+  // without a pass over its inputs.
+  if (!index.finished() && index.lines() <= i && !index.indexLines(i + 1)) failed = true;
+  return i < index.lines();
+}
+
 std::string_view RecordSource::Lines::line(std::size_t i) {
-  if (i >= index.lines()) return {};
+  if (!has(i)) return {};
   constexpr std::size_t kChunk = std::size_t{256} << 10;
   const std::uint64_t from = index.start(i);
   const std::uint64_t to = index.next(i);
@@ -91,8 +98,11 @@ std::string RecordSource::open(std::shared_ptr<const RunRecord> run) {
   for (auto [lines, path] : {std::pair{&precip_, &run_->precipPath}, std::pair{&tmean_, &run_->tmeanPath}}) {
     lines->buffer.clear();
     lines->bufferStart = 0;
-    if (!lines->file.open(*path) || !lines->index.build(lines->file.fd()))
-      return "The input file " + std::filesystem::path(*path).filename().string() + " could not be read.";
+    lines->failed = false;
+    const std::string failed = "The input file " + std::filesystem::path(*path).filename().string() + " could not be read.";
+    if (!lines->file.open(*path)) return failed;
+    lines->index.begin(lines->file.fd());
+    if (!lines->has(0) || lines->failed) return failed;
   }
   engine_ = RecordEngine(run_->model);
   checkpoints_.push_back(run_->start);
@@ -121,7 +131,7 @@ bool RecordSource::prepare(std::size_t k, std::size_t budget) {
 
 std::string RecordSource::compute(std::size_t k, Computed& out) {
   if (!run_ || checkpoints_.empty()) return "The run's input files are not open.";
-  if (k + 1 >= precip_.index.lines()) return "The precipitation file has no record " + std::to_string(k + 1) + ".";
+  if (!precip_.has(k + 1)) return "The precipitation file has no record " + std::to_string(k + 1) + ".";
   CarriedState carried = run_->start;
   std::size_t first = k;
   if (run_->model.carryover) {
@@ -137,6 +147,7 @@ std::string RecordSource::compute(std::size_t k, Computed& out) {
     }
   }
   read(k, out.input);
+  if (precip_.failed || tmean_.failed) return "The input files could not be read.";
   out.id.assign(out.input.id);
   out.input.id = {};
   out.result = RecordResult{};

@@ -120,6 +120,8 @@ class RecordSource {
     LineIndex index;
     std::string buffer;
     std::uint64_t bufferStart = 0;
+    bool failed = false;  // a read error
+    bool has(std::size_t i);               // whether line i exists, indexing on to it
     std::string_view line(std::size_t i);  // empty past the end of the file
   };
   void read(std::size_t k, RecordInput& in);

@@ -16,7 +16,6 @@ namespace vadoset {
 
 namespace {
 
-constexpr std::size_t kIndexBuffer = std::size_t{4} << 20;
 constexpr std::size_t kColumnChunk = std::size_t{4} << 20;
 constexpr std::size_t kMaxHeaderBytes = std::size_t{1} << 20;
 
@@ -52,82 +51,98 @@ std::string_view nthTabField(std::string_view line, std::size_t c) {
 // After the first buffer: room for as many lines (and identifiers) as the
 // whole file will have if it goes on like its start, so that the arrays do
 // not grow, copy and fault their way through a large file.
-void LineIndex::reserveFor(int fd, std::size_t firstBytes, std::string* ids, std::vector<std::uint64_t>* idEnds) {
+void LineIndex::reserveFor(std::size_t firstBytes) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size <= 0) return;
+  if (::fstat(fd_, &st) != 0 || st.st_size <= 0) return;
   const double scale = 1.1 * static_cast<double>(st.st_size) / static_cast<double>(firstBytes);
   starts_.reserve(static_cast<std::size_t>(static_cast<double>(starts_.size()) * scale) + 16);
-  if (ids != nullptr) {
-    ids->reserve(static_cast<std::size_t>(static_cast<double>(ids->size()) * scale) + 16);
-    idEnds->reserve(starts_.capacity());
+  if (ids_ != nullptr) {
+    ids_->reserve(static_cast<std::size_t>(static_cast<double>(ids_->size()) * scale) + 16);
+    idEnds_->reserve(starts_.capacity());
   }
 }
 
-bool LineIndex::build(int fd, std::string* ids, std::vector<std::uint64_t>* idEnds) {
+void LineIndex::begin(int fd, std::string* ids, std::vector<std::uint64_t>* idEnds, std::size_t bufferBytes) {
+  fd_ = fd;
+  bufferBytes_ = std::max<std::size_t>(bufferBytes, 3);  // room for a byte-order mark
+  ids_ = ids;
+  idEnds_ = idEnds;
   starts_.assign(1, 0);
-  if (ids != nullptr) {
-    ids->clear();
-    idEnds->assign(1, 0);
+  if (ids_ != nullptr) {
+    ids_->clear();
+    idEnds_->assign(1, 0);
   }
-  std::vector<char> buf(kIndexBuffer);
-  std::uint64_t base = 0;  // the file offset of buf[0]
-  bool pendingCr = false;  // the last buffer ended with a CR that an LF may follow
-  bool idOpen = ids != nullptr;
-  std::size_t idBytes = 0;
+  base_ = 0;
+  pendingCr_ = false;
+  idOpen_ = ids_ != nullptr;
+  idBytes_ = 0;
+  finished_ = false;
+}
+
+bool LineIndex::indexLines(std::size_t count) {
+  while (!finished_ && lines() < count)
+    if (!readBuffer()) return false;
+  return true;
+}
+
+bool LineIndex::readBuffer() {
+  buf_.resize(bufferBytes_);
+  std::size_t n = 0;
+  if (::lseek(fd_, static_cast<off_t>(base_), SEEK_SET) < 0 || !readFull(fd_, buf_, n)) return false;
+  if (n == 0) {
+    // A last line without a line end is a line too.
+    if (starts_.back() < base_) {
+      if (idOpen_) idEnds_->push_back(ids_->size());
+      starts_.push_back(base_);
+    }
+    finished_ = true;
+    buf_ = {};
+    return true;
+  }
+  const char* const b = buf_.data();
+  const char* p = b;
+  const char* const e = b + n;
+  if (base_ == 0 && n >= 3 && std::memcmp(b, "\xEF\xBB\xBF", 3) == 0) {
+    p += 3;
+    starts_[0] = 3;
+  }
+  if (pendingCr_) {
+    pendingCr_ = false;
+    if (*p == '\n') starts_.back() = base_ + static_cast<std::uint64_t>(++p - b);
+  }
+  // The next CR and LF, each found once and looked for again once passed.
+  const char* cr = findIn(p, e, '\r');
+  const char* lf = findIn(p, e, '\n');
   for (;;) {
-    std::size_t n = 0;
-    if (!readFull(fd, buf, n)) return false;
-    if (n == 0) break;
-    const char* const b = buf.data();
-    const char* p = b;
-    const char* const e = b + n;
-    if (base == 0 && n >= 3 && std::memcmp(b, "\xEF\xBB\xBF", 3) == 0) {
-      p += 3;
-      starts_[0] = 3;
-    }
-    if (pendingCr) {
-      pendingCr = false;
-      if (*p == '\n') starts_.back() = base + static_cast<std::uint64_t>(++p - b);
-    }
-    // The next CR and LF, each found once and looked for again once passed.
-    const char* cr = findIn(p, e, '\r');
-    const char* lf = findIn(p, e, '\n');
-    for (;;) {
-      const char* t = std::min(cr, lf);
-      if (idOpen) {
-        const char* tab = findIn(p, t, '\t');
-        const std::size_t take = std::min(static_cast<std::size_t>(tab - p), kMaxIdBytes - idBytes);
-        ids->append(p, take);
-        idBytes += take;
-        if (tab != t) {
-          idEnds->push_back(ids->size());
-          idOpen = false;
-        }
+    const char* t = std::min(cr, lf);
+    if (idOpen_) {
+      const char* tab = findIn(p, t, '\t');
+      const std::size_t take = std::min(static_cast<std::size_t>(tab - p), kMaxIdBytes - idBytes_);
+      ids_->append(p, take);
+      idBytes_ += take;
+      if (tab != t) {
+        idEnds_->push_back(ids_->size());
+        idOpen_ = false;
       }
-      if (t == e) break;
-      if (idOpen) idEnds->push_back(ids->size());
-      const char* next = t + 1;
-      if (*t == '\r') {
-        if (next == e)
-          pendingCr = true;
-        else if (*next == '\n')
-          ++next;
-      }
-      starts_.push_back(base + static_cast<std::uint64_t>(next - b));
-      idOpen = ids != nullptr;
-      idBytes = 0;
-      p = next;
-      if (cr < p) cr = findIn(p, e, '\r');
-      if (lf < p) lf = findIn(p, e, '\n');
     }
-    if (base == 0 && n == buf.size()) reserveFor(fd, n, ids, idEnds);
-    base += n;
+    if (t == e) break;
+    if (idOpen_) idEnds_->push_back(ids_->size());
+    const char* next = t + 1;
+    if (*t == '\r') {
+      if (next == e)
+        pendingCr_ = true;
+      else if (*next == '\n')
+        ++next;
+    }
+    starts_.push_back(base_ + static_cast<std::uint64_t>(next - b));
+    idOpen_ = ids_ != nullptr;
+    idBytes_ = 0;
+    p = next;
+    if (cr < p) cr = findIn(p, e, '\r');
+    if (lf < p) lf = findIn(p, e, '\n');
   }
-  // A last line without a line end is a line too.
-  if (starts_.back() < base) {
-    if (idOpen) idEnds->push_back(ids->size());
-    starts_.push_back(base);
-  }
+  if (base_ == 0 && n == buf_.size()) reserveFor(n);
+  base_ += n;
   return true;
 }
 

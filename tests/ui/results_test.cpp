@@ -172,6 +172,7 @@ class ResultsTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void lineIndex();
   void tableModel_data();
   void tableModel();
   void chartsAreTheRunsNumbers_data();
@@ -181,6 +182,35 @@ class ResultsTest : public QObject {
   void exports();
   void folderDialogShowsFilesGreyedOut();
 };
+
+// Line starts and identifiers with every line end, a byte-order mark and a
+// last line without its end, in buffers small enough that a CRLF, a tab and
+// an identifier fall across their edges, at once and a few lines at a time.
+void ResultsTest::lineIndex() {
+  QTemporaryDir dir;
+  writeFile(dir.filePath(u"t.txt"_s), "\xEF\xBB\xBFhead\ter\r\nab\tc\rdef\n\r\nlong identifier\tx\r\rlast\tline");
+  const QList<QByteArray> lines = {"head\ter", "ab\tc", "def", "", "long identifier\tx", "", "last\tline"};
+  ReadOnlyFile file;
+  QVERIFY(file.open(dir.filePath(u"t.txt"_s).toStdString()));
+  for (std::size_t buffer : {3, 5, 7, 11, 4096}) {  // 11: both CRLFs across an edge
+    for (bool steps : {false, true}) {
+      LineIndex index;
+      std::string ids, text;
+      std::vector<std::uint64_t> idEnds;
+      index.begin(file.fd(), &ids, &idEnds, buffer);
+      for (std::size_t n = steps ? 1 : SIZE_MAX; !index.finished(); ++n) {
+        QVERIFY(index.indexLines(n));
+        QVERIFY(index.lines() >= std::min<std::size_t>(n, 7));
+      }
+      QCOMPARE(index.lines(), std::size_t{7});
+      for (std::size_t i = 0; i < 7; ++i) {
+        QVERIFY(readAt(file.fd(), index.start(i), index.next(i) - index.start(i), text));
+        QCOMPARE(QByteArray::fromStdString(std::string(withoutLineEnd(text))), lines[qsizetype(i)]);
+        QCOMPARE(QByteArray::fromStdString(ids.substr(idEnds[i], idEnds[i + 1] - idEnds[i])), lines[qsizetype(i)].split('\t')[0]);
+      }
+    }
+  }
+}
 
 // A table with null rows, in each line ending, ended by a blank line: every
 // cell as written, the rows read in blocks, the reasons, the filter, sorting
