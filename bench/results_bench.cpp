@@ -149,6 +149,9 @@ int main(int argc, char** argv) {
       std::printf("charts_of_last_record ms=%.1f cpu_ms=%.1f longest_slice_ms=%.1f (%s)\n", ms(t), cpuMs() - cpu,
                   longest, i == 0 ? "first look" : "again, the record before it");
     }
+    // The record computed again has the table's numbers (else the title says the inputs changed).
+    std::printf("charts_agree_with_table=%s\n",
+                w.monthlyChart()->title().contains(QStringLiteral("changed")) ? "no" : "yes");
   }
   std::printf("rss_mb_end=%ld\n", rssMb());
   return 0;

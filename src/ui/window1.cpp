@@ -311,16 +311,21 @@ void Window1::setCounter(std::string_view text) {
 void Window1::takeFinishedRun() {
   if (!finishedRun_) return;
   lastRun_ = std::move(finishedRun_);
-  if (results_) results_->showRun(lastRun_);
+  // A hidden results window opens the new table when it is shown again.
+  if (results_ && results_->isVisible()) giveResultsTheLastRun();
+}
+
+void Window1::giveResultsTheLastRun() {
+  if (!lastRun_ || lastRun_ == resultsRun_) return;
+  results_->showRun(lastRun_);
+  resultsRun_ = lastRun_;
 }
 
 ResultsWindow* Window1::resultsWindow() const { return results_.data(); }
 
 void Window1::showResults() {
-  if (!results_) {
-    results_ = new ResultsWindow(this);
-    if (lastRun_) results_->showRun(lastRun_);
-  }
+  if (!results_) results_ = new ResultsWindow(this);
+  giveResultsTheLastRun();
   results_->show();
   results_->raise();
   results_->activateWindow();

@@ -73,8 +73,10 @@ class Window1 : public QMainWindow, public Host {
   /// (Named without a leading underscore, which C++ reserves before a
   /// capital letter.)
   void About_Action();
-  /// View > Results: shows the results window with the table of the last
-  /// run that wrote one (or an empty one), creating it the first time.
+  /// View > Results: shows the results window, created the first time, with
+  /// the table of the last run that wrote one. A run that ends while it is
+  /// open shows there at once; a table opened from a file stays until the
+  /// next run.
   void showResults();
 
  public:
@@ -135,8 +137,10 @@ class Window1 : public QMainWindow, public Host {
   // worker when its run ends, shown by the results window.
   std::shared_ptr<const RunRecord> finishedRun_;
   std::shared_ptr<const RunRecord> lastRun_;
+  std::shared_ptr<const RunRecord> resultsRun_;  // the run the results window was given last
   QPointer<ResultsWindow> results_;
   void takeFinishedRun();
+  void giveResultsTheLastRun();
 };
 
 }  // namespace vadoset
