@@ -7,10 +7,11 @@ class QMenu;
 
 namespace vadoset {
 
-/// The menu bar: File (Close, About Vadoset, Quit), Edit (Undo, Cut,
-/// Copy, Paste, Clear) and View (Results). The items are named as the program names them, so
-/// that findChild<QAction*>("About") finds the About item. The Edit items
-/// act on the focused text field and are enabled by what it allows.
+/// The menu bar: File (Close, About Vadoset, Quit), Edit (Undo, Cut, Copy,
+/// Paste, Clear) and View (Results). The items are named as the program
+/// names them, so that findChild<QAction*>("About") finds the About item.
+/// The Edit items act on the focused text field and are enabled by what it
+/// allows.
 class MenuBar1 : public QMenuBar {
   Q_OBJECT
 
