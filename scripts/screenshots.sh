@@ -6,7 +6,10 @@
 #   about-window.png   the About window
 #   folder-dialog.png  the data folder dialog of a run
 #   finished-run.png   the window after a run of the bundled sample data
-# It also checks that the run's table is the one vadoset-cli writes.
+#   results-window.png the results window (View > Results) on Moscow's row
+#   monthly-chart.png, daily-chart.png   its two charts, saved from the window
+# It also checks that the run's table is the one vadoset-cli writes, and
+# that a chart saved as SVG is one.
 #
 #   scripts/screenshots.sh            builds with the dev preset first
 #   BUILD_DIR=build/x scripts/...     uses an existing build folder
@@ -126,6 +129,53 @@ if cmp -s "$tmp/data/output.txt" "$tmp/cli.txt"; then
   echo "the window's table is the same as vadoset-cli's ($(tr '\r' '\n' <"$tmp/cli.txt" | grep -c .) lines)"
 else
   echo "the window's table differs from vadoset-cli's" >&2
+  exit 1
+fi
+
+# View > Results (Ctrl+R), filtered to one station: its row is selected and
+# its charts drawn.
+xdotool windowfocus --sync "$main"
+xdotool key ctrl+r
+results=$(xdotool search --sync --onlyvisible --name '^Vadoset results' | head -n 1)
+settle 1
+xdotool windowfocus --sync "$results"
+xdotool key alt+f
+xdotool type --delay 40 "Moscow"
+settle 1
+shot "$results" results-window.png
+
+# Each chart's Save button (Alt+M, Alt+D) opens a file dialog in the working
+# folder with a name ready; Return saves a PNG there. The daily chart is
+# saved once more under a name that ends in .svg.
+save_chart() {  # key file [name to type]
+  xdotool windowfocus --sync "$results"
+  xdotool key "$1"
+  local d
+  d=$(xdotool search --sync --onlyvisible --name '^Save the Chart' | head -n 1)
+  settle 0.5
+  xdotool windowfocus --sync "$d"
+  if [ -n "${3:-}" ]; then
+    xdotool key ctrl+a
+    xdotool type --delay 40 "$3"
+  fi
+  xdotool key Return
+  for _ in $(seq 50); do
+    [ -s "$tmp/data/$2" ] && return 0
+    sleep 0.2
+  done
+  echo "the chart $2 was not saved" >&2
+  return 1
+}
+save_chart alt+m Moscow-monthly.png
+save_chart alt+d Moscow-daily.png
+save_chart alt+d Moscow-daily.svg Moscow-daily.svg
+cp "$tmp/data/Moscow-monthly.png" "$out/monthly-chart.png"
+cp "$tmp/data/Moscow-daily.png" "$out/daily-chart.png"
+echo "saved $out/monthly-chart.png and $out/daily-chart.png from the results window"
+if head -c 200 "$tmp/data/Moscow-daily.svg" | grep -q '<svg'; then
+  echo "the daily chart saved as SVG is an SVG drawing"
+else
+  echo "the daily chart saved as SVG is not an SVG drawing" >&2
   exit 1
 fi
 

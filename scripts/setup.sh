@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # Qt Charts' CMake files need Qt OpenGL's, which Debian does not pull in.
+  qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   xvfb xauth
   python3 time
   clang libclang-rt-14-dev

@@ -32,6 +32,7 @@ std::unique_ptr<Window1> App::openMainWindow(Dialogs& dialogs) {
   window->setMenuBar(bar);
   Window1* w = window.get();
   connect(bar->About, &QAction::triggered, w, &Window1::About_Action);
+  connect(bar->ViewResults, &QAction::triggered, w, &Window1::showResults);
   w->setAboutAction([w, bar] { AquaAboutBox::showAbout(w, bar->FileClose); });
   window->show();
   return window;

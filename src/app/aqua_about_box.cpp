@@ -31,7 +31,9 @@ AboutContent AboutContent::standard() {
           "Vadoset %1.\n"
           "Potential evapotranspiration after Thornthwaite (1948); daily soil water and snowpack after Willmott, "
           "Rowe and Mintz (1985).\n"
-          "This program is provided as is, without warranty of any kind. Check its results before you rely on them.")
+          "This program is provided as is, without warranty of any kind. Check its results before you rely on them.\n"
+          "Vadoset is free software under the GNU General Public License, version 3 or any later version "
+          "(GPL-3.0-or-later). Its charts are drawn with Qt Charts, licensed under the GPL-3.0.")
           .arg(c.version);
   c.copyright = QStringLiteral("Copyright \u00a9 2026 the Vadoset developers");
   c.homePageCaption = QStringLiteral("Vadoset home page");

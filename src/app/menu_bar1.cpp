@@ -35,6 +35,10 @@ MenuBar1::MenuBar1(QWidget* parent) : QMenuBar(parent) {
   EditPaste = item(EditMenu, "EditPaste", "Paste", QKeySequence(Qt::CTRL | Qt::Key_V));
   EditClear = item(EditMenu, "EditClear", "Clear");
 
+  ViewMenu = addMenu(QStringLiteral("&View"));
+  ViewMenu->setObjectName(QStringLiteral("ViewMenu"));
+  ViewResults = item(ViewMenu, "ViewResults", "Results", QKeySequence(Qt::CTRL | Qt::Key_R));
+
   connect(EditMenu, &QMenu::aboutToShow, this, &MenuBar1::enableEditItems);
   connect(EditUndo, &QAction::triggered, this, [this] {
     edit([](QWidget* w) {

@@ -7,10 +7,11 @@ class QMenu;
 
 namespace vadoset {
 
-/// The menu bar: File (Close, About Vadoset, Quit) and Edit (Undo, Cut,
-/// Copy, Paste, Clear). The items are named as the program names them, so
-/// that findChild<QAction*>("About") finds the About item. The Edit items
-/// act on the focused text field and are enabled by what it allows.
+/// The menu bar: File (Close, About Vadoset, Quit), Edit (Undo, Cut, Copy,
+/// Paste, Clear) and View (Results). The items are named as the program
+/// names them, so that findChild<QAction*>("About") finds the About item.
+/// The Edit items act on the focused text field and are enabled by what it
+/// allows.
 class MenuBar1 : public QMenuBar {
   Q_OBJECT
 
@@ -28,6 +29,8 @@ class MenuBar1 : public QMenuBar {
   QAction* EditCopy = nullptr;
   QAction* EditPaste = nullptr;
   QAction* EditClear = nullptr;
+  QMenu* ViewMenu = nullptr;
+  QAction* ViewResults = nullptr;  // the results window, Ctrl+R
 
   /// Enables the Edit items by what the focused text field allows now.
   void enableEditItems();

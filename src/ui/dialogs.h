@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 namespace vadoset {
@@ -23,7 +24,12 @@ class Dialogs {
   virtual void showMessage(QWidget* parent, const QString& text) = 0;
 };
 
-/// The platform's folder dialog and message box.
+/// Makes `dialog` a folder chooser (Qt's own dialog, not the platform's)
+/// that lists the files of each folder too, greyed out: they show the user
+/// that this is the right folder, and only a folder can be chosen.
+void makeFolderChooser(QFileDialog& dialog);
+
+/// Qt's folder dialog (made by makeFolderChooser) and message box.
 class QtDialogs final : public Dialogs {
  public:
   std::optional<QString> selectFolder(QWidget* parent, const QString& prompt, const QString& actionButton) override;

@@ -19,6 +19,8 @@
 
 #include "input/formats.h"
 #include "ui/dialogs.h"
+#include "ui/results_window.h"
+#include "ui/run_record.h"
 
 namespace vadoset {
 
@@ -75,7 +77,7 @@ Window1::Window1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialo
   status_line->setTextInteractionFlags(Qt::TextBrowserInteraction);
   statusBar()->addWidget(status_line, 1);
   statusBar()->setSizeGripEnabled(false);
-  connect(status_line, &QLabel::linkActivated, this, [this] { emit showResultsRequested(); });
+  connect(status_line, &QLabel::linkActivated, this, [this] { showResults(); });
   // The content area has a fixed size; a menu bar inside the window (where
   // the platform puts it there) adds its own height on top.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -116,8 +118,10 @@ void Window1::createControls() {
   label(content, "StaticText1", 150, 255, 100, 20, "Rows completed", 12);
   label(content, "StaticText3", 13, 35, 159, 20, "Temperature data file", 12);
   label(content, "StaticText4", 13, 62, 159, 20, "Precipitation data file", 12);
+  // Wide enough for "Latitude (decimal degrees)" at 12 pixels: it ends where
+  // lat_field begins.
   QLabel* latitudeLabel =
-      label(content, "StaticText5", 13, 98, 159, 34, "Latitude (decimal degrees)\n(For HCN data only)", 12);
+      label(content, "StaticText5", 13, 98, 164, 34, "Latitude (decimal degrees)\n(For HCN data only)", 12);
   // Two lines, broken where the text says and nowhere else.
   latitudeLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   latitudeLabel->setWordWrap(false);
@@ -200,7 +204,9 @@ void Window1::runOnWorker(const ParallelOptions& parallel) {
   RunOutcome outcome = RunOutcome::NotStarted;
   std::string failure;
   try {
-    outcome = runParallel(state_, *this, parallel);
+    RecordingHost host(*this, state_);
+    outcome = runParallel(state_, host, parallel);
+    finishedRun_ = host.finish(state_, outcome);
   } catch (const std::exception& e) {
     failure = e.what();
   } catch (...) {
@@ -223,6 +229,7 @@ void Window1::finishRun(RunOutcome outcome, const std::string& failure) {
   counterTimer_.stop();
   syncCounter();  // the final count is always shown
   setRunning(false);
+  takeFinishedRun();
   showSummary(outcome);
   if (!failure.empty()) dialogs_.showMessage(this, fromStd(failure));
   emit runFinished(outcome);
@@ -341,6 +348,31 @@ void Window1::setCounter(std::string_view text) {
   std::lock_guard<std::mutex> lock(counterMutex_);
   counterText_.assign(text);
   ++counterVersion_;
+}
+
+// The results window.
+
+void Window1::takeFinishedRun() {
+  if (!finishedRun_) return;
+  lastRun_ = std::move(finishedRun_);
+  // A hidden results window opens the new table when it is shown again.
+  if (results_ && results_->isVisible()) giveResultsTheLastRun();
+}
+
+void Window1::giveResultsTheLastRun() {
+  if (!lastRun_ || lastRun_ == resultsRun_) return;
+  results_->showRun(lastRun_);
+  resultsRun_ = lastRun_;
+}
+
+ResultsWindow* Window1::resultsWindow() const { return results_.data(); }
+
+void Window1::showResults() {
+  if (!results_) results_ = new ResultsWindow(this);
+  giveResultsTheLastRun();
+  results_->show();
+  results_->raise();
+  results_->activateWindow();
 }
 
 }  // namespace vadoset

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,6 +26,8 @@ class QPushButton;
 namespace vadoset {
 
 class Dialogs;
+class ResultsWindow;
+struct RunRecord;
 
 /// The main window: its controls hold the settings of a run, Run starts one
 /// and `counter` shows its progress. It owns the run state, so the soil
@@ -79,13 +83,20 @@ class Window1 : public QMainWindow, public Host {
   /// (Named without a leading underscore, which C++ reserves before a
   /// capital letter.)
   void About_Action();
+  /// View > Results: shows the results window, created the first time, with
+  /// the table of the last run that wrote one. A run that ends while it is
+  /// open shows there at once; a table opened from a file stays until the
+  /// next run.
+  void showResults();
+
+ public:
+  /// The results window, once showResults has created it.
+  ResultsWindow* resultsWindow() const;
 
  signals:
   /// Emitted on the GUI thread once a run has ended and the controls are
   /// enabled again.
   void runFinished(vadoset::RunOutcome outcome);
-  /// The status line's "Show results" link was followed.
-  void showResultsRequested();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -137,6 +148,15 @@ class Window1 : public QMainWindow, public Host {
   std::uint64_t counterVersion_ = 0;
   std::uint64_t shownVersion_ = 0;
   QTimer counterTimer_;
+
+  // The results of the last run that wrote a table: handed over by the
+  // worker when its run ends, shown by the results window.
+  std::shared_ptr<const RunRecord> finishedRun_;
+  std::shared_ptr<const RunRecord> lastRun_;
+  std::shared_ptr<const RunRecord> resultsRun_;  // the run the results window was given last
+  QPointer<ResultsWindow> results_;
+  void takeFinishedRun();
+  void giveResultsTheLastRun();
 };
 
 }  // namespace vadoset
