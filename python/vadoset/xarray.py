@@ -74,7 +74,7 @@ def to_celsius(data, name="temperature"):
     if u in _CELSIUS:
         return data
     if u in _KELVIN:
-        return data - 273.15
+        return data.astype(np.float64) - 273.15
     raise ValueError(f"{name} has units {units!r}, which vadoset does not know: use degC (Celsius) or K (kelvin)")
 
 
@@ -113,7 +113,9 @@ def to_millimetres(data, name="precipitation", time="time"):
             raise ValueError(f"{name} is a rate ({units!r}): its {time} coordinate must hold dates to know each month's days")
         days = data[time].dt.days_in_month
         factor = factor * days * (86400.0 if per == "second" else 1.0)
-    return data * factor if not (np.isscalar(factor) and factor == 1.0) else data
+    if np.isscalar(factor) and factor == 1.0:
+        return data
+    return data.astype(np.float64) * factor
 
 
 def _check_array(name, value, time):
