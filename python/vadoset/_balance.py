@@ -2,9 +2,10 @@
 
 from __future__ import annotations
 
+import functools
 import math
 import numbers
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 import numpy as np
 
@@ -38,6 +39,8 @@ class WaterBalance:
             into ``vadoset.NULL_CODES`` ("precipitation_missing", ...).
         null_reason: the reason in words ("month 2 of the precipitation file
             is missing"), "" for a computed record.
+        null_month: the missing month (1 to 12) when the reason names one,
+            else 0.
     """
 
     pet: np.ndarray
@@ -52,7 +55,14 @@ class WaterBalance:
     deficit_total: np.ndarray
     null: np.ndarray
     null_code: np.ndarray
-    null_reason: np.ndarray
+    # The missing month (1 to 12) of a null record whose reason names one.
+    null_month: np.ndarray = field(repr=False)
+
+    @functools.cached_property
+    def null_reason(self):
+        """The reason in words ("" for a computed record), worked out when
+        first asked for: most callers never need it."""
+        return _reason_texts(self.null_code.ravel(), self.null_month.ravel()).reshape(self.null_code.shape)
 
     def to_frame(self, index=None):
         """The records as a pandas DataFrame, one row per record, in the
@@ -230,7 +240,7 @@ def water_balance(
         deficit_total=np.ascontiguousarray(totals[:, 3]).reshape(lead),
         null=(reason != 0).reshape(lead),
         null_code=reason.reshape(lead),
-        null_reason=_reason_texts(reason, month).reshape(lead),
+        null_month=month.reshape(lead),
     )
 
 
