@@ -8,10 +8,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -132,16 +135,25 @@ void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedS
   storeRecord(b, i, r);
 }
 
+// What the threads of one batch share.
+struct Shared {
+  std::atomic<std::size_t> next{0};  // the first record (or chain) not yet handed out
+  std::atomic<bool> stop{false};     // Ctrl+C: leave the rest
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::size_t running = 0;
+};
+
 // Work is handed out in blocks from a shared counter: records differ a lot
 // in the passes they take, so fixed shares would leave threads idle.
-void worker(const Batch& b, std::atomic<std::size_t>& next, std::size_t blockSize) {
+void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
   RecordEngine engine(b.params);
   if (!b.params.carryover) {
     for (;;) {
-      const std::size_t start = next.fetch_add(blockSize);
+      const std::size_t start = shared.next.fetch_add(blockSize);
       if (start >= b.records) return;
       const std::size_t end = std::min(b.records, start + blockSize);
-      for (std::size_t i = start; i < end; ++i) {
+      for (std::size_t i = start; i < end && !shared.stop.load(std::memory_order_relaxed); ++i) {
         CarriedState unused;
         computeRecord(b, engine, i, unused);
       }
@@ -150,35 +162,64 @@ void worker(const Batch& b, std::atomic<std::size_t>& next, std::size_t blockSiz
   const std::size_t years = b.chains == 0 ? 0 : b.records / b.chains;
   std::vector<CarriedState> carried;
   for (;;) {
-    const std::size_t start = next.fetch_add(blockSize);
+    const std::size_t start = shared.next.fetch_add(blockSize);
     if (start >= b.chains) return;
     const std::size_t end = std::min(b.chains, start + blockSize);
     // Every chain starts as a run does: no soil water, no snow, spun up.
     carried.assign(end - start, CarriedState{0.0, 0.0, true});
-    for (std::size_t y = 0; y < years; ++y)
+    for (std::size_t y = 0; y < years && !shared.stop.load(std::memory_order_relaxed); ++y)
       for (std::size_t c = start; c < end; ++c) computeRecord(b, engine, y * b.chains + c, carried[c - start]);
   }
 }
 
-void runBatch(const Batch& b, int threads) {
+// Computes the batch on `threads` threads (0: one per core) while the
+// calling thread, without the GIL, waits and asks `interrupted` every 100 ms
+// whether to stop. True when it stopped the work.
+template <typename Interrupted>
+bool runBatch(const Batch& b, int threads, Interrupted interrupted) {
   const std::size_t units = b.params.carryover ? b.chains : b.records;
-  if (units == 0) return;
+  if (units == 0) return false;
   // Small blocks for chains (each holds every year of its cells).
   const std::size_t blockSize = b.params.carryover ? 8 : 64;
   const std::size_t blocks = (units + blockSize - 1) / blockSize;
   std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
   n = std::clamp<std::size_t>(n, 1, blocks);
-  std::atomic<std::size_t> next{0};
+  Shared shared;
   std::vector<std::thread> pool;
-  for (std::size_t i = 1; i < n; ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     try {
-      pool.emplace_back(worker, std::cref(b), std::ref(next), blockSize);
+      {
+        std::lock_guard lock(shared.mutex);
+        ++shared.running;
+      }
+      pool.emplace_back([&] {
+        worker(b, shared, blockSize);
+        std::lock_guard lock(shared.mutex);
+        --shared.running;
+        shared.finished.notify_all();
+      });
     } catch (const std::system_error&) {
+      std::lock_guard lock(shared.mutex);
+      --shared.running;
       break;  // fewer threads: the ones running take the rest
     }
   }
-  worker(b, next, blockSize);
+  if (pool.empty()) {
+    worker(b, shared, blockSize);
+    return false;
+  }
+  bool stopped = false;
+  for (;;) {
+    std::unique_lock lock(shared.mutex);
+    if (shared.finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return shared.running == 0; })) break;
+    lock.unlock();
+    if (!stopped && interrupted()) {
+      stopped = true;
+      shared.stop = true;
+    }
+  }
   for (std::thread& t : pool) t.join();
+  return stopped;
 }
 
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -218,10 +259,17 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
   b.totals = totals.mutable_data();
   b.reason = reason.mutable_data();
   b.month = month.mutable_data();
+  bool stopped = false;
   {
     py::gil_scoped_release release;
-    runBatch(b, threads);
+    stopped = runBatch(b, threads, [] {
+      // Ctrl+C (and other signals) are seen on the main thread only.
+      py::gil_scoped_acquire acquire;
+      return PyErr_CheckSignals() != 0;
+    });
   }
+  // The signal's exception (KeyboardInterrupt) is pending: raise it.
+  if (stopped) throw py::error_already_set();
   return py::make_tuple(pet, aet, surplus, deficit, soil, snow, totals, reason, month);
 }
 

@@ -1,6 +1,11 @@
 """water_balance on numpy arrays: the same bits as vadoset-cli, and its
 documented handling of odd input."""
 
+import os
+import signal
+import threading
+import time
+
 import numpy as np
 import pytest
 from conftest import EXAMPLES, bits, read_tab, write_tab
@@ -127,3 +132,14 @@ def test_bad_arguments(change, message):
     with pytest.raises(ValueError) as e:
         vadoset.water_balance(args.pop("temperature"), args.pop("precipitation"), args.pop("latitude"), **args)
     assert message in str(e.value)
+
+
+def test_ctrl_c_stops_a_long_run():
+    # A huge soil store in a dry climate takes every pass of the limit: some
+    # 5 ms a record, 10 s for all.
+    t, p = np.full((2000, 12), 20.0), np.full((2000, 12), 10.0)
+    threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT)).start()
+    start = time.perf_counter()
+    with pytest.raises(KeyboardInterrupt):
+        vadoset.water_balance(t, p, 10.0, field_capacity=1e6, threads=2)
+    assert time.perf_counter() - start < 3.0

@@ -193,7 +193,8 @@ def water_balance(
     ``vadoset-cli`` for the same records, to the last bit.
 
     Raises ValueError, naming the argument, for a wrong shape, type or value.
-    The GIL is released while the records are computed.
+    The GIL is released while the records are computed; Ctrl+C stops the
+    computation within a tenth of a second (KeyboardInterrupt).
     """
     index = check_options(function, carryover, keep_precipitation_fraction, threads)
     t = _number_array("temperature", temperature)
