@@ -66,16 +66,22 @@ def records(args):
             print(f"water_balance carryover={carryover} threads={threads} median_s={t:.3f} "
                   f"records_per_s={n / t:.0f} cpu_s={c:.3f} records_per_cpu_s={n / c:.0f} null={int(wb.null.sum())}")
     if args.cli:
+        import resource
+
         for carryover in (False, True):
-            times = []
+            times, cpu = [], []
             for _ in range(args.repeat):
+                before = resource.getrusage(resource.RUSAGE_CHILDREN)
                 start = time.perf_counter()
                 subprocess.run([args.cli, "-t", args.prefix + "_temp.txt", "-p", args.prefix + "_prec.txt",
                                 "-o", args.prefix + "_out.txt", "--threads", "1", "--quiet"]
                                + (["--carryover"] if carryover else []), check=True)
                 times.append(time.perf_counter() - start)
-            t = statistics.median(times)
-            print(f"vadoset-cli carryover={carryover} threads=1 median_s={t:.3f} records_per_s={n / t:.0f}")
+                after = resource.getrusage(resource.RUSAGE_CHILDREN)
+                cpu.append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+            t, c = statistics.median(times), statistics.median(cpu)
+            print(f"vadoset-cli carryover={carryover} threads=1 median_s={t:.3f} records_per_s={n / t:.0f} "
+                  f"cpu_s={c:.3f} records_per_cpu_s={n / c:.0f}")
 
 
 def grid(args):

@@ -120,7 +120,7 @@ void storeRecord(const Batch& b, std::size_t i, const RecordResult& r) {
   totals[3] = deficitSum;
 }
 
-void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried) {
+void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
   RecordInput in;
   const double* t = b.tmean + i * kMonths;
   const double* p = b.ppt + i * kMonths;
@@ -130,7 +130,6 @@ void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedS
   }
   in.latitude = b.latitude[i];
   in.fieldCapacity = fieldCapacityValue(b.fieldCapacity[i]);
-  RecordResult r;
   engine.compute(in, carried, r);
   storeRecord(b, i, r);
 }
@@ -148,6 +147,7 @@ struct Shared {
 // in the passes they take, so fixed shares would leave threads idle.
 void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
   RecordEngine engine(b.params);
+  RecordResult result;  // one per thread: compute sets every field it reports
   if (!b.params.carryover) {
     for (;;) {
       const std::size_t start = shared.next.fetch_add(blockSize);
@@ -155,7 +155,7 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
       const std::size_t end = std::min(b.records, start + blockSize);
       for (std::size_t i = start; i < end && !shared.stop.load(std::memory_order_relaxed); ++i) {
         CarriedState unused;
-        computeRecord(b, engine, i, unused);
+        computeRecord(b, engine, i, unused, result);
       }
     }
   }
@@ -168,7 +168,7 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
     // Every chain starts as a run does: no soil water, no snow, spun up.
     carried.assign(end - start, CarriedState{0.0, 0.0, true});
     for (std::size_t y = 0; y < years && !shared.stop.load(std::memory_order_relaxed); ++y)
-      for (std::size_t c = start; c < end; ++c) computeRecord(b, engine, y * b.chains + c, carried[c - start]);
+      for (std::size_t c = start; c < end; ++c) computeRecord(b, engine, y * b.chains + c, carried[c - start], result);
   }
 }
 
