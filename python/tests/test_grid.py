@@ -99,3 +99,25 @@ def test_netcdf_tool(sample, tmp_path, capsys):
     assert vadoset.grid.main(["-t", str(tmp_path / "f.nc"), *args[2:], "-o", str(tmp_path / "x.nc")]) == 1
     assert "units 'degF', which vadoset does not know" in capsys.readouterr().err
     assert not (tmp_path / "x.nc").exists() and list(tmp_path.glob(".vadoset-*")) == []
+
+
+@pytest.mark.parametrize(
+    "time, expected",
+    [
+        (np.array(["2001-01-01", "2001-02-01"] + [f"2001-{m:02d}-15" for m in range(3, 13)], dtype="datetime64[ns]"), [2001]),
+        (np.array([f"2001-{m:02d}-01" for m in range(2, 13)] + ["2002-01-01"], dtype="datetime64[ns]"), "from January"),
+        (np.arange(12.0), [0]),  # numbers, not dates: the months are taken as they come
+        (None, [0]),
+    ],
+)
+def test_time_axis(time, expected):
+    coords = {"lat": [45.0]} if time is None else {"time": time, "lat": [45.0]}
+    t = xr.DataArray(np.linspace(-5, 20, 12)[:, None], dims=("time", "lat"), coords=coords)
+    if isinstance(expected, str):
+        with pytest.raises(ValueError, match=expected):
+            vx.water_balance(t, t * 0 + 50)
+        return
+    assert list(vx.water_balance(t, t * 0 + 50).year.values) == expected
+    if time is None or time.dtype.kind == "f":  # a rate needs the months' lengths
+        with pytest.raises(ValueError, match="must hold dates"):
+            vx.to_millimetres(t.assign_attrs(units="mm/day"))

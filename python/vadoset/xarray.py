@@ -59,6 +59,17 @@ _PER_DAY = ("/day", "day-1", "/d", "d-1", ".day-1", ".d-1")
 _PER_SECOND = ("/s", "s-1", "/sec", ".s-1")
 
 
+def _dates(data, time):
+    """The .dt accessor of the time coordinate, or None when it holds no
+    dates (numbers, or no coordinate at all)."""
+    if time not in data.coords:
+        return None
+    try:
+        return data[time].dt
+    except (AttributeError, TypeError):
+        return None
+
+
 def _plain_units(units):
     return re.sub(r"\s+", "", str(units).strip().lower().replace("**", "").replace("^", ""))
 
@@ -109,9 +120,10 @@ def to_millimetres(data, name="precipitation", time="time"):
         )
     factor = _AMOUNTS[u]
     if per in ("day", "second"):
-        if time not in data.coords or not hasattr(data[time], "dt"):
+        dates = _dates(data, time)
+        if dates is None:
             raise ValueError(f"{name} is a rate ({units!r}): its {time} coordinate must hold dates to know each month's days")
-        days = data[time].dt.days_in_month
+        days = dates.days_in_month
         factor = factor * days * (86400.0 if per == "second" else 1.0)
     if np.isscalar(factor) and factor == 1.0:
         return data
@@ -131,14 +143,11 @@ def _years(data, time):
     n = data.sizes[time]
     if n == 0 or n % MONTHS != 0:
         raise ValueError(f"temperature must hold whole years: its {time!r} dimension has {n} months, not a multiple of 12")
-    coord = data.coords.get(time)
-    if coord is None or not hasattr(coord, "dt"):
+    dates = _dates(data, time)
+    if dates is None:
         return np.arange(n // MONTHS)
-    try:
-        months = np.asarray(coord.dt.month.values)
-        years = np.asarray(coord.dt.year.values)
-    except (AttributeError, TypeError):
-        return np.arange(n // MONTHS)
+    months = np.asarray(dates.month.values)
+    years = np.asarray(dates.year.values)
     blocks = years.reshape(-1, MONTHS)
     if not (np.array_equal(months, np.tile(np.arange(1, MONTHS + 1), n // MONTHS)) and (blocks == blocks[:, :1]).all()):
         raise ValueError(f"temperature's {time!r} must be monthly, whole years from January to December, in order")
