@@ -142,11 +142,13 @@ def grid(args):
     with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
                       dashboard_address=":0") as cluster, Client(cluster) as client:
         client.run(lambda: __import__("vadoset.xarray"))  # loaded before the clock starts
+        cpu_before = client.run(lambda: sum(__import__("os").times()[:2]))
         start = time.perf_counter()
         values = client.compute(sums, sync=True)
         wall = time.perf_counter() - start
         peaks = client.run(lambda: __import__("resource").getrusage(__import__("resource").RUSAGE_SELF).ru_maxrss)
-        cpu = client.run(lambda: sum(__import__("os").times()[:2]))
+        cpu_after = client.run(lambda: sum(__import__("os").times()[:2]))
+        cpu = {w: cpu_after[w] - cpu_before[w] for w in cpu_after}
     print(f"workers={args.workers} wall_s={wall:.2f} records_per_s={ny * nx * args.years / wall:.0f} "
           f"worker_cpu_s={sum(cpu.values()):.1f} null_years={int(values[-1])} "
           f"peak_rss_mb_per_worker={[round(v / 1024) for v in peaks.values()]}")

@@ -190,7 +190,7 @@ def run(args):
 
 
 def _write(ds, out, client, quiet):
-    encoding = {name: {"zlib": True, "complevel": 4} for name in ds.data_vars}
+    encoding = {name: {"zlib": True, "complevel": 1, "shuffle": True} for name in ds.data_vars}
     folder = os.path.dirname(out) or "."
     fd, tmp = tempfile.mkstemp(prefix=".vadoset-", suffix=".nc", dir=folder)
     os.close(fd)
