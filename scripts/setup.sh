@@ -12,6 +12,8 @@ packages=(
   xvfb xauth
   python3 time
   clang libclang-rt-14-dev
+  python3-pybind11 python3-setuptools python3-numpy python3-pandas python3-xarray python3-netcdf4
+  python3-dask python3-distributed python3-pytest python3-venv python3-pip python3-dev
 )
 
 missing=()

@@ -1,0 +1,293 @@
+// The compiled part of the Python package: many records through the record
+// engine on several threads, from numpy arrays to numpy arrays. The
+// package's Python side checks and shapes the arguments; this file trusts
+// them (C-contiguous float64, consistent lengths).
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "model/engine.h"
+
+namespace py = pybind11;
+
+namespace vadoset {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// What the tab reader makes of a number: the same rules, applied to a
+// double rather than to its text.
+double precipitationValue(double v, bool keepFraction) {
+  if (std::isnan(v) || v == -9999.0) return kNaN;
+  // It must fit a 32-bit integer once its fraction is dropped, and 9999 is
+  // the files' own missing marker. The whole millimetres go through the
+  // integer, as the reader's do: -0.5 becomes +0.
+  const double t = std::trunc(v);
+  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return kNaN;
+  const auto whole = static_cast<std::int32_t>(t);
+  if (whole == 9999) return kNaN;
+  return keepFraction ? v : static_cast<double>(whole);
+}
+
+double temperatureValue(double v) {
+  // A text number that large is no number to the reader, so infinity is
+  // missing too.
+  if (!std::isfinite(v) || v == -9999.0 || v == 9999.0) return kNaN;
+  return v;
+}
+
+// A record's own field capacity: whole millimetres and at least one, as the
+// reader takes a field-capacity column; anything else makes its row null.
+double fieldCapacityValue(double v) {
+  const double t = std::trunc(v);
+  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return kNaN;
+  const auto whole = static_cast<std::int32_t>(t);
+  return whole >= 1 ? static_cast<double>(whole) : kNaN;
+}
+
+struct Batch {
+  // Inputs: n records of 12 months; latitude and field capacity per record.
+  const double* tmean;
+  const double* ppt;
+  const double* latitude;
+  const double* fieldCapacity;
+  std::size_t records;
+  // With carry-over record (y, c) is at y * chains + c and each chain is a
+  // run of its own; without it every record stands alone.
+  std::size_t chains;
+  bool keepFraction;
+  ModelParams params;
+  // Outputs, 12 per record for the monthly ones.
+  double *pet, *aet, *surplus, *deficit, *soil, *snow;
+  double* totals;  // pet, aet, surplus, deficit sums per record
+  std::uint8_t* reason;
+  std::int8_t* month;
+};
+
+void storeRecord(const Batch& b, std::size_t i, const RecordResult& r) {
+  double* pet = b.pet + i * kMonths;
+  double* aet = b.aet + i * kMonths;
+  double* surplus = b.surplus + i * kMonths;
+  double* deficit = b.deficit + i * kMonths;
+  double* soil = b.soil + i * kMonths;
+  double* snow = b.snow + i * kMonths;
+  double* totals = b.totals + i * 4;
+  b.reason[i] = static_cast<std::uint8_t>(r.reason);
+  b.month[i] = r.month;
+  if (r.isNull()) {
+    std::fill_n(pet, kMonths, kNaN);
+    std::fill_n(aet, kMonths, kNaN);
+    std::fill_n(surplus, kMonths, kNaN);
+    std::fill_n(deficit, kMonths, kNaN);
+    std::fill_n(soil, kMonths, kNaN);
+    std::fill_n(snow, kMonths, kNaN);
+    std::fill_n(totals, 4, kNaN);
+    return;
+  }
+  // The sums add the months in order, as the table's columns do.
+  double petSum = 0.0, aetSum = 0.0, surplusSum = 0.0, deficitSum = 0.0;
+  for (int m = 0; m < kMonths; ++m) {
+    pet[m] = r.pet[m];
+    aet[m] = r.aet[m];
+    surplus[m] = r.surplus[m];
+    deficit[m] = r.pet[m] - r.aet[m];
+    soil[m] = r.soil[m];
+    snow[m] = r.snow[m];
+    petSum += r.pet[m];
+    aetSum += r.aet[m];
+    surplusSum += r.surplus[m];
+    deficitSum += deficit[m];
+  }
+  totals[0] = petSum;
+  totals[1] = aetSum;
+  totals[2] = surplusSum;
+  totals[3] = deficitSum;
+}
+
+void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
+  RecordInput in;
+  const double* t = b.tmean + i * kMonths;
+  const double* p = b.ppt + i * kMonths;
+  for (int m = 0; m < kMonths; ++m) {
+    in.tmean[m] = temperatureValue(t[m]);
+    in.ppt[m] = precipitationValue(p[m], b.keepFraction);
+  }
+  in.latitude = b.latitude[i];
+  in.fieldCapacity = fieldCapacityValue(b.fieldCapacity[i]);
+  engine.compute(in, carried, r);
+  storeRecord(b, i, r);
+}
+
+// What the threads of one batch share.
+struct Shared {
+  std::atomic<std::size_t> next{0};  // the first record (or chain) not yet handed out
+  std::atomic<bool> stop{false};     // Ctrl+C: leave the rest
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::size_t running = 0;
+};
+
+// Work is handed out in blocks from a shared counter: records differ a lot
+// in the passes they take, so fixed shares would leave threads idle.
+void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
+  RecordEngine engine(b.params);
+  RecordResult result;  // one per thread: compute sets every field it reports
+  if (!b.params.carryover) {
+    for (;;) {
+      const std::size_t start = shared.next.fetch_add(blockSize);
+      if (start >= b.records) return;
+      const std::size_t end = std::min(b.records, start + blockSize);
+      for (std::size_t i = start; i < end && !shared.stop.load(std::memory_order_relaxed); ++i) {
+        CarriedState unused;
+        computeRecord(b, engine, i, unused, result);
+      }
+    }
+  }
+  const std::size_t years = b.chains == 0 ? 0 : b.records / b.chains;
+  std::vector<CarriedState> carried;
+  for (;;) {
+    const std::size_t start = shared.next.fetch_add(blockSize);
+    if (start >= b.chains) return;
+    const std::size_t end = std::min(b.chains, start + blockSize);
+    // Every chain starts as a run does: no soil water, no snow, spun up.
+    carried.assign(end - start, CarriedState{0.0, 0.0, true});
+    for (std::size_t y = 0; y < years && !shared.stop.load(std::memory_order_relaxed); ++y)
+      for (std::size_t c = start; c < end; ++c) computeRecord(b, engine, y * b.chains + c, carried[c - start], result);
+  }
+}
+
+// Computes the batch on `threads` threads (0: one per core) while the
+// calling thread, without the GIL, waits and asks `interrupted` every 100 ms
+// whether to stop. True when it stopped the work.
+template <typename Interrupted>
+bool runBatch(const Batch& b, int threads, Interrupted interrupted) {
+  const std::size_t units = b.params.carryover ? b.chains : b.records;
+  if (units == 0) return false;
+  // Small blocks for chains (each holds every year of its cells).
+  const std::size_t blockSize = b.params.carryover ? 8 : 64;
+  const std::size_t blocks = (units + blockSize - 1) / blockSize;
+  std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
+  n = std::clamp<std::size_t>(n, 1, blocks);
+  Shared shared;
+  std::vector<std::thread> pool;
+  for (std::size_t i = 0; i < n; ++i) {
+    try {
+      {
+        std::lock_guard lock(shared.mutex);
+        ++shared.running;
+      }
+      pool.emplace_back([&] {
+        worker(b, shared, blockSize);
+        std::lock_guard lock(shared.mutex);
+        --shared.running;
+        shared.finished.notify_all();
+      });
+    } catch (const std::system_error&) {
+      std::lock_guard lock(shared.mutex);
+      --shared.running;
+      break;  // fewer threads: the ones running take the rest
+    }
+  }
+  if (pool.empty()) {
+    worker(b, shared, blockSize);
+    return false;
+  }
+  bool stopped = false;
+  for (;;) {
+    std::unique_lock lock(shared.mutex);
+    if (shared.finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return shared.running == 0; })) break;
+    lock.unlock();
+    if (!stopped && interrupted()) {
+      stopped = true;
+      shared.stop = true;
+    }
+  }
+  for (std::thread& t : pool) t.join();
+  return stopped;
+}
+
+using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latitude, const InArray& fieldCapacity,
+                  int function, bool carryover, bool keepFraction, std::size_t chains, int threads) {
+  const auto records = static_cast<std::size_t>(latitude.size());
+  if (static_cast<std::size_t>(tmean.size()) != records * kMonths ||
+      static_cast<std::size_t>(ppt.size()) != records * kMonths ||
+      static_cast<std::size_t>(fieldCapacity.size()) != records)
+    throw std::invalid_argument("inconsistent array sizes");
+  if (carryover && (chains == 0 ? records != 0 : records % chains != 0))
+    throw std::invalid_argument("records are not a whole number of years per chain");
+  const auto n = static_cast<py::ssize_t>(records);
+  py::array_t<double> pet({n, py::ssize_t{kMonths}}), aet({n, py::ssize_t{kMonths}}),
+      surplus({n, py::ssize_t{kMonths}}), deficit({n, py::ssize_t{kMonths}}), soil({n, py::ssize_t{kMonths}}),
+      snow({n, py::ssize_t{kMonths}}), totals({n, py::ssize_t{4}});
+  py::array_t<std::uint8_t> reason(n);
+  py::array_t<std::int8_t> month(n);
+
+  Batch b{};
+  b.tmean = tmean.data();
+  b.ppt = ppt.data();
+  b.latitude = latitude.data();
+  b.fieldCapacity = fieldCapacity.data();
+  b.records = records;
+  b.chains = chains;
+  b.keepFraction = keepFraction;
+  b.params.function = function;
+  b.params.carryover = carryover;
+  b.pet = pet.mutable_data();
+  b.aet = aet.mutable_data();
+  b.surplus = surplus.mutable_data();
+  b.deficit = deficit.mutable_data();
+  b.soil = soil.mutable_data();
+  b.snow = snow.mutable_data();
+  b.totals = totals.mutable_data();
+  b.reason = reason.mutable_data();
+  b.month = month.mutable_data();
+  bool stopped = false;
+  {
+    py::gil_scoped_release release;
+    stopped = runBatch(b, threads, [] {
+      // Ctrl+C (and other signals) are seen on the main thread only.
+      py::gil_scoped_acquire acquire;
+      return PyErr_CheckSignals() != 0;
+    });
+  }
+  // The signal's exception (KeyboardInterrupt) is pending: raise it.
+  if (stopped) throw py::error_already_set();
+  return py::make_tuple(pet, aet, surplus, deficit, soil, snow, totals, reason, month);
+}
+
+}  // namespace
+
+}  // namespace vadoset
+
+PYBIND11_MODULE(_core, m) {
+  using namespace vadoset;
+  m.doc() = "The record engine, for vadoset's Python functions (use those, not this module).";
+  m.def("compute", &compute, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("field_capacity"),
+        py::arg("function"), py::arg("carryover"), py::arg("keep_fraction"), py::arg("chains"), py::arg("threads"));
+  m.def(
+      "null_reason_text", [](int reason, int month) { return nullReasonText(static_cast<NullReason>(reason), month); },
+      py::arg("reason"), py::arg("month"));
+  m.def(
+      "null_reason_code", [](int reason) { return std::string(nullReasonCode(static_cast<NullReason>(reason))); },
+      py::arg("reason"));
+  m.attr("NULL_REASON_COUNT") = static_cast<int>(NullReason::NeverSettles) + 1;
+  m.attr("PASS_LIMIT") = kPassLimit;
+}

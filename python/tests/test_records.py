@@ -1,0 +1,145 @@
+"""water_balance on numpy arrays: the same bits as vadoset-cli, and its
+documented handling of odd input."""
+
+import os
+import signal
+import threading
+import time
+
+import numpy as np
+import pytest
+from conftest import EXAMPLES, bits, read_tab, write_tab
+
+import vadoset
+
+
+def random_records(n=240, seed=7):
+    """Sites from the poles to the tropics, wet and dry, with the readers'
+    missing markers and values at the edges of their rules."""
+    rng = np.random.default_rng(seed)
+    lat = rng.uniform(-85, 85, n)
+    lat[:4] = [90.0, -90.0, 91.0, -90.5]  # the last two are not latitudes
+    season = np.cos((np.arange(12) - 6.5) / 12 * 2 * np.pi)
+    temp = rng.uniform(-15, 29, (n, 1)) + rng.uniform(0, 20, (n, 1)) * season + rng.normal(0, 2, (n, 12))
+    prec = rng.uniform(0, 220, (n, 12)) * rng.uniform(0, 1.5, (n, 1))
+    prec[rng.random((n, 12)) < 0.05] = 0.0
+    odd_prec = [np.nan, -9999.0, 9999.0, 9999.7, -9999.5, 3e9, -0.4, 12.99999]
+    odd_temp = [np.nan, -9999.0, 9999.0, -1.0, 26.5, 0.0]
+    for k, v in enumerate(odd_prec):
+        prec[10 + 3 * k, k % 12] = v
+    for k, v in enumerate(odd_temp):
+        temp[60 + 3 * k, k % 12] = v
+    return [f"r{i}" for i in range(n)], np.round(lat, 3), np.round(temp, 2), np.round(prec, 3)
+
+
+@pytest.fixture(scope="module")
+def inputs(tmp_path_factory):
+    d = tmp_path_factory.mktemp("records")
+    ids, lat, prec = read_tab(EXAMPLES / "allsites_prec.txt")
+    _, _, temp = read_tab(EXAMPLES / "allsites_temp.txt")
+    sets = {"allsites": (EXAMPLES / "allsites_temp.txt", EXAMPLES / "allsites_prec.txt", ids, lat, temp, prec)}
+    ids, lat, temp, prec = random_records()
+    write_tab(d / "t.txt", ids, lat, temp)
+    write_tab(d / "p.txt", ids, lat, prec)
+    sets["random"] = (d / "t.txt", d / "p.txt", ids, lat, temp, prec)
+    return d, sets
+
+
+@pytest.mark.parametrize("carryover", [False, True])
+@pytest.mark.parametrize("function", list("ABCDEFGH"))
+@pytest.mark.parametrize("records", ["allsites", "random"])
+def test_same_bits_as_cli(cli, inputs, records, function, carryover):
+    d, sets = inputs
+    temp_file, prec_file, ids, lat, temp, prec = sets[records]
+    options = ["--function", function] + (["--carryover"] if carryover else [])
+    if cli.supports("--columns"):
+        options += ["--columns", "classic,deficit,soil,snow"]
+    table = vadoset.read_table(cli(temp_file, prec_file, d / "out.txt", *options))
+
+    wb = vadoset.water_balance(temp, prec, lat, function=function, carryover=carryover)
+    mine = wb.to_frame(index=ids)
+    assert list(table.index) == ids
+    for column in table.columns:
+        assert np.array_equal(bits(table[column]), bits(mine[column])), column
+    if records == "random":  # the odd values made null rows of their own
+        codes = {vadoset.NULL_CODES[c] for c in wb.null_code}
+        assert {"none", "precipitation_missing", "temperature_missing", "latitude_invalid"} <= codes
+
+
+def test_keep_precipitation_fraction_as_cli(cli, inputs):
+    if not cli.supports("--keep-precipitation-fraction"):
+        pytest.skip("this vadoset-cli has no --keep-precipitation-fraction")
+    d, sets = inputs
+    temp_file, prec_file, ids, lat, temp, prec = sets["random"]
+    table = vadoset.read_table(cli(temp_file, prec_file, d / "out.txt", "--keep-precipitation-fraction"))
+    mine = vadoset.water_balance(temp, prec, lat, keep_precipitation_fraction=True).to_frame(index=ids)
+    assert all(np.array_equal(bits(table[c]), bits(mine[c])) for c in table.columns)
+
+
+def test_layouts_give_the_records_own_results(inputs):
+    """Chains side by side, threads and leading shapes change nothing."""
+    _, sets = inputs
+    _, _, _, lat, temp, prec = sets["random"]
+    years, chains = 8, 30  # 240 records: chain c is records c, c + 30, ...
+    t = temp.reshape(years, chains, 12)
+    p = prec.reshape(years, chains, 12)
+    la = lat.reshape(years, chains)
+    together = vadoset.water_balance(t, p, la, carryover=True, threads=3)
+    for c in (0, 7, 29):
+        alone = vadoset.water_balance(t[:, c], p[:, c], la[:, c], carryover=True, threads=1)
+        assert np.array_equal(bits(together.aet[:, c]), bits(alone.aet))
+        assert np.array_equal(together.null_reason[:, c], alone.null_reason)
+    flat = vadoset.water_balance(temp, prec, lat, threads=1)
+    grid = vadoset.water_balance(temp.reshape(4, 6, 10, 12), prec.reshape(4, 6, 10, 12), lat.reshape(4, 6, 10))
+    assert np.array_equal(bits(flat.snow), bits(grid.snow.reshape(-1, 12)))
+    assert np.array_equal(flat.null_code, grid.null_code.ravel())
+
+
+def test_what_makes_a_record_null():
+    t = np.tile(np.array([-5, -2, 3, 9, 14, 18, 21, 20, 15, 9, 3, -2.0]), (6, 1))
+    p = np.full((6, 12), 60.0)
+    t[1, 3] = np.inf  # no number to the reader either
+    p[2, 4] = np.nan
+    lat = np.array([45.0, 45.0, 45.0, np.nan, 45.0, 45.0])
+    fc = np.array([150.7, 150.0, 150.0, 150.0, 0.9, np.nan])  # a soil map: fraction dropped, below 1 mm null
+    wb = vadoset.water_balance(t, p, lat, field_capacity=fc)
+    assert [vadoset.NULL_CODES[c] for c in wb.null_code] == [
+        "none", "temperature_missing", "precipitation_missing", "latitude_invalid",
+        "field_capacity_invalid", "field_capacity_invalid"]
+    assert wb.null_reason[2] == "month 5 of the precipitation file is missing"
+    assert np.isnan(wb.pet[1:]).all() and np.isnan(wb.deficit_total[1:]).all()
+    assert np.array_equal(bits(wb.pet[0]), bits(vadoset.water_balance(t[0], p[0], 45.0, field_capacity=150).pet))
+
+
+@pytest.mark.parametrize(
+    "change, message",
+    [
+        ({"temperature": np.zeros((3, 11))}, "temperature must have the 12 months on its last axis, got shape (3, 11)"),
+        ({"precipitation": np.zeros((2, 12))}, "precipitation must have temperature's shape (3, 12), got shape (2, 12)"),
+        ({"temperature": np.array([["a"] * 12] * 3)}, "temperature must hold numbers"),
+        ({"latitude": np.zeros(2)}, "latitude must broadcast to the records' shape (3,), got shape (2,)"),
+        ({"field_capacity": 0.5}, "field_capacity must be a positive number of millimetres (at least 1), got 0.5"),
+        ({"field_capacity": "100"}, "field_capacity must be a number"),
+        ({"field_capacity": np.ones(4)}, "field_capacity must broadcast"),
+        ({"function": "I"}, "function must be one letter from A to H, got 'I'"),
+        ({"carryover": "yes"}, "carryover must be True or False"),
+        ({"threads": 0}, "threads must be None or a whole number of at least 1, got 0"),
+        ({"temperature": np.zeros(12), "precipitation": np.zeros(12), "carryover": True}, "carryover needs a years axis"),
+    ],
+)
+def test_bad_arguments(change, message):
+    args = {"temperature": np.zeros((3, 12)), "precipitation": np.zeros((3, 12)), "latitude": 40.0, **change}
+    with pytest.raises(ValueError) as e:
+        vadoset.water_balance(args.pop("temperature"), args.pop("precipitation"), args.pop("latitude"), **args)
+    assert message in str(e.value)
+
+
+def test_ctrl_c_stops_a_long_run():
+    # A huge soil store in a dry climate takes every pass of the limit: some
+    # 5 ms a record, 10 s for all.
+    t, p = np.full((2000, 12), 20.0), np.full((2000, 12), 10.0)
+    threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT)).start()
+    start = time.perf_counter()
+    with pytest.raises(KeyboardInterrupt):
+        vadoset.water_balance(t, p, 10.0, field_capacity=1e6, threads=2)
+    assert time.perf_counter() - start < 3.0
