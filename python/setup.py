@@ -16,8 +16,19 @@ from pybind11.setup_helpers import Pybind11Extension, build_ext
 from setuptools import setup
 
 HERE = Path(__file__).resolve().parent
-ENGINE_SOURCES = ["model/engine.cpp", "model/beta.cpp"]
-ENGINE_HEADERS = ["model/engine.h", "model/beta.h"]
+ENGINE_SOURCES = ["model/engine.cpp", "model/beta.cpp", "model/lane_engine.cpp"]
+# The lane kernels, each compiled for its own instruction set (never -mfma:
+# the model's arithmetic is never fused); the engine picks one at run time.
+LANE_SOURCES = {"model/lanes_avx2.cpp": ["-mavx2"], "model/lanes_avx512.cpp": ["-mavx512f"]}
+ENGINE_HEADERS = [
+    "model/engine.h",
+    "model/beta.h",
+    "model/engine_internal.h",
+    "model/lanes.h",
+    "model/lane_kernel.h",
+    "model/exp_table.inc",
+]
+FLAGS = ["-O2", "-ffp-contract=off", "-fno-fast-math", "-g0"]
 COPY = Path("build") / "engine-src"
 
 
@@ -34,7 +45,7 @@ def engine_dir():
 
 
 def copy_engine(src):
-    for name in ENGINE_SOURCES + ENGINE_HEADERS:
+    for name in ENGINE_SOURCES + list(LANE_SOURCES) + ENGINE_HEADERS:
         target = HERE / COPY / name
         # An unchanged file keeps its time, so nothing is compiled again.
         if not (target.is_file() and filecmp.cmp(src / name, target, shallow=False)):
@@ -50,7 +61,25 @@ core = Pybind11Extension(
     cxx_std=20,
     # The engine's results are defined to the last bit: no contraction into
     # fused multiply-adds, no fast-math.
-    extra_compile_args=["-O2", "-ffp-contract=off", "-fno-fast-math", "-g0"],
+    extra_compile_args=FLAGS,
 )
 
-setup(packages=["vadoset"], ext_modules=[core], cmdclass={"build_ext": build_ext})
+
+class BuildWithLanes(build_ext):
+    """Compiles each lane kernel with its own instruction-set flag, then the
+    module with them."""
+
+    def build_extension(self, ext):
+        objects = []
+        for source, flags in LANE_SOURCES.items():
+            objects += self.compiler.compile(
+                [(COPY / source).as_posix()],
+                output_dir=self.build_temp,
+                include_dirs=[str(HERE / COPY)],
+                extra_postargs=["-std=c++20", "-fPIC", *FLAGS, *flags],
+            )
+        ext.extra_objects = objects
+        super().build_extension(ext)
+
+
+setup(packages=["vadoset"], ext_modules=[core], cmdclass={"build_ext": BuildWithLanes})

@@ -9,6 +9,10 @@ cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
 
+# The Python package: built into a virtual environment, tested with pytest
+# against the vadoset-cli just built.
+VADOSET_CLI="$PWD/build/ci/bin/vadoset-cli" scripts/test-python.sh
+
 # The core tests again under the address and undefined-behaviour sanitizers
 # (a debug build without the window).
 cmake --preset asan

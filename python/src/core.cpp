@@ -120,8 +120,7 @@ void storeRecord(const Batch& b, std::size_t i, const RecordResult& r) {
   totals[3] = deficitSum;
 }
 
-void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
-  RecordInput in;
+void readInput(const Batch& b, std::size_t i, RecordInput& in) {
   const double* t = b.tmean + i * kMonths;
   const double* p = b.ppt + i * kMonths;
   for (int m = 0; m < kMonths; ++m) {
@@ -130,6 +129,11 @@ void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedS
   }
   in.latitude = b.latitude[i];
   in.fieldCapacity = fieldCapacityValue(b.fieldCapacity[i]);
+}
+
+void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
+  RecordInput in;
+  readInput(b, i, in);
   engine.compute(in, carried, r);
   storeRecord(b, i, r);
 }
@@ -149,14 +153,18 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
   RecordEngine engine(b.params);
   RecordResult result;  // one per thread: compute sets every field it reports
   if (!b.params.carryover) {
+    // Independent records go to the engine's batch form, which computes
+    // many side by side in vector lanes where the CPU has them.
+    std::vector<RecordInput> ins(blockSize);
+    std::vector<RecordResult> outs(blockSize);
     for (;;) {
       const std::size_t start = shared.next.fetch_add(blockSize);
-      if (start >= b.records) return;
-      const std::size_t end = std::min(b.records, start + blockSize);
-      for (std::size_t i = start; i < end && !shared.stop.load(std::memory_order_relaxed); ++i) {
-        CarriedState unused;
-        computeRecord(b, engine, i, unused, result);
-      }
+      if (start >= b.records || shared.stop.load(std::memory_order_relaxed)) return;
+      const std::size_t n = std::min(b.records, start + blockSize) - start;
+      for (std::size_t i = 0; i < n; ++i) readInput(b, start + i, ins[i]);
+      CarriedState unused;
+      engine.computeBatch({ins.data(), n}, {outs.data(), n}, unused);
+      for (std::size_t i = 0; i < n; ++i) storeRecord(b, start + i, outs[i]);
     }
   }
   const std::size_t years = b.chains == 0 ? 0 : b.records / b.chains;
