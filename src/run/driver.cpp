@@ -92,29 +92,22 @@ void reportRow(Host& host, std::int32_t count, std::uint64_t precipBytesRead, st
 
 namespace {
 
-// The calling thread computes each record as it is read, and the host's
-// background task runs once per pass of the year while a record spins up.
+// The calling thread computes the records a few dozen at a time, with the
+// engine's batch form, and the host's background task runs once per pass of
+// the year while records spin up.
 class SerialComputer final : public BatchComputer {
  public:
   explicit SerialComputer(Host& host) : host_(host) {}
   std::size_t batchesInFlight() const override { return 1; }
-  std::size_t batchRecords() const override { return 1; }
-  std::size_t batchLineBytes() const override { return 0; }
+  std::size_t batchRecords() const override { return 64; }
+  std::size_t batchLineBytes() const override { return std::size_t{1} << 20; }
   void begin(const RunPlan& plan, CarriedState carried) override {
     plan_ = &plan;
     engine_ = RecordEngine(plan.model);
     engine_.setPassCallback([](void* h) { static_cast<Host*>(h)->backgroundTask(); }, &host_);
     carried_ = carried;
   }
-  void submit(RecordBatch& b) override {
-    for (std::size_t i = 0; i < b.count; ++i) {
-      RecordSlot& r = b.slots[i];
-      parseSlot(*plan_, b, i);
-      engine_.compute(r.input, carried_, r.result);
-      r.carriedAfter = carried_;
-      formatSlot(*plan_, b, i);
-    }
-  }
+  void submit(RecordBatch& b) override { computeSlots(*plan_, engine_, b, 0, b.count, carried_, scratch_); }
   bool wait(RecordBatch&, Host&) override { return true; }
   void end() override {}
 
@@ -123,6 +116,7 @@ class SerialComputer final : public BatchComputer {
   const RunPlan* plan_ = nullptr;
   RecordEngine engine_;
   CarriedState carried_;
+  BatchScratch scratch_;
 };
 
 }  // namespace

@@ -15,9 +15,11 @@ namespace vadoset {
 
 namespace {
 
-// Records handed to a computing thread at a time: small enough to spread a
-// batch over the threads when a few records spin up for hundreds of passes.
-constexpr std::size_t kChunkRecords = 8;
+// Records handed to a computing thread at a time: enough for the engine's
+// vector lanes, few enough to spread a batch over the threads when some
+// records spin up for hundreds of passes. The soil water of a carried run is
+// one chain, so there the chunks only parse and format.
+constexpr std::size_t kChunkRecords = 64;
 
 enum class Phase {
   Free,     // not in use
@@ -127,7 +129,7 @@ class ThreadedComputer final : public BatchComputer {
   void workerLoop();
   bool claim(Task& t);
   void complete(const Task& t);
-  void computeRecords(const Task& t, RecordEngine& engine);
+  void computeRecords(const Task& t, RecordEngine& engine, BatchScratch& scratch);
   void chainRecords(const Task& t);
   void formatRecords(const Task& t);
 
@@ -150,6 +152,7 @@ class ThreadedComputer final : public BatchComputer {
 
 void ThreadedComputer::workerLoop() {
   RecordEngine engine;
+  BatchScratch scratch;
   bool configured = false;
   for (;;) {
     Task t;
@@ -165,7 +168,7 @@ void ThreadedComputer::workerLoop() {
     try {
       switch (t.phase) {
         case Phase::Compute:
-          computeRecords(t, engine);
+          computeRecords(t, engine, scratch);
           break;
         case Phase::Chain:
           chainRecords(t);
@@ -241,24 +244,20 @@ void ThreadedComputer::complete(const Task& t) {
   }
 }
 
-void ThreadedComputer::computeRecords(const Task& t, RecordEngine& engine) {
+void ThreadedComputer::computeRecords(const Task& t, RecordEngine& engine, BatchScratch& scratch) {
   RecordBatch& b = *t.work->batch;
+  if (!carry_) {
+    CarriedState independent;
+    computeSlots(*plan_, engine, b, t.begin, t.end, independent, scratch);
+    return;
+  }
   for (std::size_t i = t.begin; i < t.end; ++i) {
     RecordSlot& r = b.slots[i];
     parseSlot(*plan_, b, i);
     r.result.reason = checkRecord(r.input, r.result.month);
     r.result.passes = 0;
-    if (carry_) {
-      // The soil water waits for the record before it.
-      if (!r.result.isNull()) engine.computePet(r.input, r.result);
-      continue;
-    }
-    if (!r.result.isNull()) {
-      CarriedState independent;
-      engine.computePet(r.input, r.result);
-      engine.computeBalance(r.input, independent, r.result);
-    }
-    formatSlot(*plan_, b, i);
+    // The soil water waits for the record before it.
+    if (!r.result.isNull()) engine.computePet(r.input, r.result);
   }
 }
 

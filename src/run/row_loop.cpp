@@ -30,6 +30,27 @@ void formatSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
   r.rowLength = plan.table.formatRowValues(r.input, r.result, b.row(i));
 }
 
+void computeSlots(const RunPlan& plan, RecordEngine& engine, RecordBatch& b, std::size_t begin, std::size_t end,
+                  CarriedState& carried, BatchScratch& scratch) {
+  const std::size_t n = end - begin;
+  if (scratch.inputs.size() < n) {
+    scratch.inputs.resize(n);
+    scratch.results.resize(n);
+    scratch.carried.resize(n);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    parseSlot(plan, b, begin + i);
+    scratch.inputs[i] = b.slots[begin + i].input;
+  }
+  engine.computeBatch({scratch.inputs.data(), n}, {scratch.results.data(), n}, carried, {scratch.carried.data(), n});
+  for (std::size_t i = 0; i < n; ++i) {
+    RecordSlot& r = b.slots[begin + i];
+    r.result = scratch.results[i];
+    r.carriedAfter = scratch.carried[i];
+    formatSlot(plan, b, begin + i);
+  }
+}
+
 namespace {
 
 // "month 2 of the precipitation file is missing ('NA')": the reason, and

@@ -63,6 +63,19 @@ void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
 /// Formats record i's row.
 void formatSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
 
+/// Room for records side by side, as the engine's batch form takes them.
+struct BatchScratch {
+  std::vector<RecordInput> inputs;
+  std::vector<RecordResult> results;
+  std::vector<CarriedState> carried;
+};
+
+/// Parses records [begin, end) of the batch, computes them with the
+/// engine's batch form (from `carried`, which they leave as the last one
+/// leaves it) and formats their rows.
+void computeSlots(const RunPlan& plan, RecordEngine& engine, RecordBatch& b, std::size_t begin, std::size_t end,
+                  CarriedState& carried, BatchScratch& scratch);
+
 /// Who computes the records of a batch: the calling thread, or a pool.
 class BatchComputer {
  public:
