@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -45,7 +47,8 @@ constexpr std::string_view kUsage =
     "\n"
     "Exit status: 0 when the table was written, 1 when the run could not start or\n"
     "the table could not be written, 2 for a usage error, 130 when interrupted\n"
-    "(the rows completed so far are kept).\n";
+    "(the rows completed so far are kept). SIGTERM and SIGHUP end the run without\n"
+    "a new table: an earlier file at the output path is kept.\n";
 
 int defaultThreads() {
   unsigned n = std::thread::hardware_concurrency();
@@ -165,7 +168,7 @@ class CliHost final : public Host {
   std::optional<std::string> selectFolder(std::string_view, std::string_view) override { return std::string(); }
   void showMessage(std::string_view text) override {
     endProgressLine();
-    err_ << text << '\n';
+    err_ << escapeControl(text) << '\n';
   }
   void setCounter(std::string_view) override {}
   void progress(const Progress& p) override {
@@ -177,7 +180,11 @@ class CliHost final : public Host {
     lastDraw_ = now;
     draw(now);
   }
-  bool stopRequested() override { return env_.interrupted != nullptr && env_.interrupted->load(); }
+  bool stopRequested() override {
+    return (env_.interrupted != nullptr && env_.interrupted->load()) || terminatedBy() != 0;
+  }
+  bool keepRowsWhenStopped() override { return terminatedBy() == 0; }
+  int terminatedBy() const { return env_.terminated != nullptr ? env_.terminated->load() : 0; }
   std::ostream* standardOutput() override { return &out_; }
 
   void finish() {
@@ -215,12 +222,26 @@ class CliHost final : public Host {
   bool lineOpen_ = false;
 };
 
+// Lines past the longest kept were cut; the table has their first 16 MiB.
+void warnAboutCutLines(const RunState& state, const Options& options, std::ostream& err) {
+  if (options.quiet) return;
+  const std::pair<const TextInputStream*, const std::string*> inputs[] = {
+      {state.precip_data.get(), &options.settings.precipFile}, {state.tmean_data.get(), &options.settings.tmeanFile}};
+  for (const auto& [in, name] : inputs) {
+    if (in == nullptr || in->linesCut() == 0) continue;
+    err << escapeControl("Warning: " + std::to_string(in->linesCut()) + " line(s) of " +
+                         std::filesystem::path(*name).filename().string() + " were longer than " +
+                         std::to_string(TextInputStream::kMaxLineBytes >> 20) + " MiB and were cut.")
+        << '\n';
+  }
+}
+
 }  // namespace
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
   Options options;
   if (std::optional<UsageError> e = parseArgs(args, options)) {
-    err << "vadoset-cli: " << e->message << "\n"
+    err << "vadoset-cli: " << escapeControl(e->message) << "\n"
         << "Try 'vadoset-cli --help' for more information.\n";
     return kExitUsage;
   }
@@ -237,8 +258,16 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   RunState state;  // each invocation starts with no carried soil water
   ParallelOptions parallel;
   parallel.threads = options.threads;
-  RunOutcome outcome = runParallel(state, host, parallel);
+  RunOutcome outcome = RunOutcome::OutputFailed;
+  try {
+    outcome = runParallel(state, host, parallel);
+  } catch (const std::exception& e) {
+    // Unwinding drops the temporary table; a crash would leave it behind.
+    host.showMessage(std::string("vadoset-cli: the run stopped because of an error: ") + e.what());
+  }
   host.finish();
+  if (outcome == RunOutcome::Stopped && host.terminatedBy() != 0) return 128 + host.terminatedBy();
+  if (outcome == RunOutcome::Completed || outcome == RunOutcome::Stopped) warnAboutCutLines(state, options, err);
   switch (outcome) {
     case RunOutcome::Completed: return kExitOk;
     case RunOutcome::Stopped: return kExitInterrupted;
