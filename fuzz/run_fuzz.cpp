@@ -186,9 +186,9 @@ RunResult runOnce(const RunInput& input, const vadoset::ParallelOptions* paralle
   if (result.outcome == vadoset::RunOutcome::OutputFailed) {
     const std::string_view last = host.messages.back();
     const std::string_view head = "The output file ";
-    const std::string_view tail = " could not be written.";
+    const std::string_view tail = " could not be written";  // then "." or ": the cause."
     check(last.size() >= head.size() + tail.size() && last.substr(0, head.size()) == head &&
-              last.substr(last.size() - tail.size()) == tail,
+              last.find(tail) != std::string_view::npos && last.back() == '.',
           "an output failure without its message", last);
   }
 
