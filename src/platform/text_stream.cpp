@@ -305,8 +305,9 @@ std::unique_ptr<TextOutputStream> TextOutputStream::createFile(const std::filesy
   // have. Names are relative to the open folder, so the temporary file's
   // path never grows past PATH_MAX.
   constexpr std::size_t kNameMax = 255, kRandom = 6;
-  const std::string base =
-      "." + cutName(s->targetName_, kNameMax - 1 - kTempMarker.size() - kRandom) + std::string(kTempMarker);
+  std::string base = ".";
+  base += cutName(s->targetName_, kNameMax - 1 - kTempMarker.size() - kRandom);
+  base += kTempMarker;
   // mkostemp wants the whole path; the same with openat and O_EXCL.
   for (int attempt = 0; attempt < 100 && s->fd_ < 0; ++attempt) {
     s->tempName_ = base + randomSuffix();
@@ -374,6 +375,15 @@ bool TextOutputStream::flush() {
       }
       p += n;
       left -= static_cast<std::size_t>(n);
+      written_ += static_cast<std::uint64_t>(n);
+    }
+    // Start writing each 8 MiB to the disk now, while the run computes, so
+    // that the fsync of the commit waits for the last few only.
+    constexpr std::uint64_t kWriteBehind = 8u << 20;
+    if (written_ - startedTo_ >= kWriteBehind) {
+      ::sync_file_range(fd_, static_cast<off_t>(startedTo_), static_cast<off_t>(written_ - startedTo_),
+                        SYNC_FILE_RANGE_WRITE);
+      startedTo_ = written_;
     }
   } else {
     fail(0);

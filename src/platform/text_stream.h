@@ -188,6 +188,8 @@ class TextOutputStream {
   bool dirSyncable_ = false;
   std::string targetName_;
   std::string tempName_;
+  std::uint64_t written_ = 0;    // bytes written to the file
+  std::uint64_t startedTo_ = 0;  // bytes whose writing to the disk has been started
   int error_ = 0;
   std::vector<char> buf_ = std::vector<char>(1 << 16);
   std::size_t used_ = 0;
