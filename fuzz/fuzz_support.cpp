@@ -484,11 +484,11 @@ RunResult runOnce(const RunInput& input, const ParallelOptions* parallel) {
   if (result.outcome == RunOutcome::OutputFailed) {
     const std::string_view last = host.messages.back();
     const std::string_view head = "The output file ";
-    const std::string_view tail = " could not be written.";
+    const std::string_view tail = " could not be written";  // then "." or ": the cause."
     const std::string_view strict = "The table was not written: the input checks gave ";
     const bool refusedByChecks = st.strict && !host.warnings.empty() && last.substr(0, strict.size()) == strict;
     check(refusedByChecks || (last.size() >= head.size() + tail.size() && last.substr(0, head.size()) == head &&
-                              last.substr(last.size() - tail.size()) == tail),
+                              last.find(tail) != std::string_view::npos && last.back() == '.'),
           "an output failure without its message", last);
   }
 

@@ -5,6 +5,7 @@
 
 #include "app/aqua_about_box.h"
 #include "app/menu_bar1.h"
+#include "platform/text.h"
 #include "ui/dialogs.h"
 #include "ui/window1.h"
 
@@ -52,7 +53,7 @@ bool App::notify(QObject* receiver, QEvent* event) {
 void App::report(const QString& text) {
   // An error while its message box is up goes to the log, not to a second box.
   if (reporting_) {
-    qWarning("%s", qUtf8Printable(text));
+    qWarning("%s", escapeControl(text.toStdString()).c_str());
     return;
   }
   reporting_ = true;

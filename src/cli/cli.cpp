@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -62,7 +64,8 @@ constexpr std::string_view kUsage =
     "\n"
     "Exit status: 0 when the table was written, 1 when the run could not start or\n"
     "the table could not be written, 2 for a usage error, 130 when interrupted\n"
-    "(the rows completed so far are kept).\n";
+    "(the rows completed so far are kept). SIGTERM and SIGHUP end the run without\n"
+    "a new table: an earlier file at the output path is kept.\n";
 
 // The usage text with the format and column names of the tables.
 std::string usageText() {
@@ -75,34 +78,6 @@ std::string usageText() {
   text.replace(text.find("@FORMATS@"), 9, formats);
   text.replace(text.find("@COLUMNS@"), 9, columns);
   return text;
-}
-
-// Text for the terminal: control characters (ESC, line breaks, ...) are
-// shown escaped, so that a file name or identifier cannot redraw the screen
-// or forge a line.
-std::string printable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      static const char kHex[] = "0123456789abcdef";
-      if (c == '\n') {
-        out += "\\n";
-      } else if (c == '\t') {
-        out += "\\t";
-      } else if (c == '\r') {
-        out += "\\r";
-      } else {
-        out += "\\x";
-        out += kHex[u >> 4];
-        out += kHex[u & 15];
-      }
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 int defaultThreads() {
@@ -279,7 +254,7 @@ class CliHost final : public Host {
   std::optional<std::string> selectFolder(std::string_view, std::string_view) override { return std::string(); }
   void showMessage(std::string_view text) override {
     endProgressLine();
-    err_ << printable(text) << '\n';
+    err_ << escapeControl(text) << '\n';
   }
   void setCounter(std::string_view) override {}
   void progress(const Progress& p) override {
@@ -291,18 +266,22 @@ class CliHost final : public Host {
     lastDraw_ = now;
     draw(now);
   }
-  bool stopRequested() override { return env_.interrupted != nullptr && env_.interrupted->load(); }
+  bool stopRequested() override {
+    return (env_.interrupted != nullptr && env_.interrupted->load()) || terminatedBy() != 0;
+  }
+  bool keepRowsWhenStopped() override { return terminatedBy() == 0; }
+  int terminatedBy() const { return env_.terminated != nullptr ? env_.terminated->load() : 0; }
   std::ostream* standardOutput() override { return &out_; }
   void warning(std::string_view text) override {
     report_.warning(text);
     if (options_.quiet) return;
     endProgressLine();
-    err_ << "vadoset-cli: warning: " << printable(text) << '\n';
+    err_ << "vadoset-cli: warning: " << escapeControl(text) << '\n';
   }
   void nullRow(const NullRow& n) override {
     report_.nullRow(n);
     if (nullReport_ != nullptr)
-      *nullReport_ << n.line << '\t' << printable(n.id) << '\t' << n.reasonCode << '\t' << n.reasonText() << '\n';
+      *nullReport_ << n.line << '\t' << escapeControl(n.id) << '\t' << n.reasonCode << '\t' << n.reasonText() << '\n';
   }
 
   void finish() {
@@ -318,15 +297,15 @@ class CliHost final : public Host {
     if (options_.quiet) return;
     report_.progress(last_.rows);
     const std::string where =
-        options_.settings.outputFile == "-" ? "standard output" : printable(options_.settings.outputFile);
+        options_.settings.outputFile == "-" ? "standard output" : escapeControl(options_.settings.outputFile);
     const std::string text = report_.outcomeText(outcome, where);
     if (text.empty()) return;
     err_ << "vadoset-cli: " << text << ".\n";
     if (report_.nullRows() > 0) {
       err_ << "vadoset-cli: " << report_.nullsText() << "\n";
       for (const RunReport::NullCount& c : report_.nulls())
-        err_ << "  the first " << c.code << ": line " << c.firstLine << ", '" << printable(c.firstId)
-             << "': " << printable(c.firstText) << "\n";
+        err_ << "  the first " << c.code << ": line " << c.firstLine << ", '" << escapeControl(c.firstId)
+             << "': " << escapeControl(c.firstText) << "\n";
       if (options_.nullReport.empty()) err_ << "  (--null-report FILE lists every one)\n";
     }
   }
@@ -363,12 +342,13 @@ class CliHost final : public Host {
   bool lineOpen_ = false;
 };
 
+// Lines past the longest kept were cut; the table has their first 16 MiB.
 }  // namespace
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
   Options options;
   if (std::optional<UsageError> e = parseArgs(args, options)) {
-    err << "vadoset-cli: " << e->message << "\n"
+    err << "vadoset-cli: " << escapeControl(e->message) << "\n"
         << "Try 'vadoset-cli --help' for more information.\n";
     return kExitUsage;
   }
@@ -393,7 +373,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (!options.nullReport.empty()) {
     report.open(options.nullReport, std::ios::binary | std::ios::trunc);
     if (!report) {
-      err << "The null report " << printable(options.nullReport) << " could not be written.\n";
+      err << "The null report " << escapeControl(options.nullReport) << " could not be written.\n";
       return kExitFailed;
     }
     report << "line\tidentifier\tcode\treason\n";
@@ -402,15 +382,24 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   RunState state;  // each invocation starts with no carried soil water
   ParallelOptions parallel;
   parallel.threads = options.threads;
-  RunOutcome outcome = runParallel(state, host, parallel);
+  RunOutcome outcome = RunOutcome::OutputFailed;
+  try {
+    outcome = runParallel(state, host, parallel);
+  } catch (const std::exception& e) {
+    // Unwinding drops the temporary table; a crash would leave it behind.
+    host.showMessage(std::string("vadoset-cli: the run stopped because of an error: ") + e.what());
+  }
   host.finish();
   if (report.is_open()) {
     report.close();
     if (!report) {
-      err << "The null report " << printable(options.nullReport) << " could not be written.\n";
+      err << "The null report " << escapeControl(options.nullReport) << " could not be written.\n";
       return kExitFailed;
     }
   }
+  // SIGTERM and SIGHUP keep the earlier table: no summary of rows that are
+  // not there.
+  if (outcome == RunOutcome::Stopped && host.terminatedBy() != 0) return 128 + host.terminatedBy();
   host.summary(outcome);
   switch (outcome) {
     case RunOutcome::Completed:

@@ -11,6 +11,9 @@ namespace vadoset {
 struct CliEnvironment {
   /// Set (from a signal handler) to stop the run after the current record.
   const std::atomic<bool>* interrupted = nullptr;
+  /// Set to a signal number (SIGTERM, SIGHUP) to stop the run after the
+  /// current record without a table: the earlier file at the output path stays.
+  const std::atomic<int>* terminated = nullptr;
   /// Whether a progress line may be drawn on err (stderr is a terminal).
   bool progressLine = false;
 };
@@ -22,7 +25,9 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;
 
 /// Runs vadoset-cli with its arguments (program name excluded). The table
-/// goes to out when the output name is "-"; messages go to err, one per line.
+/// goes to out when the output name is "-"; messages go to err, one per line,
+/// with control characters escaped. Returns the exit status: one of the
+/// above, or 128 + the signal's number when env.terminated stopped the run.
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const CliEnvironment& env = {});
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace vadoset {
@@ -24,5 +25,9 @@ void Read_data(RunState& s);
 /// The path of a file named `name` inside `folder`; an empty folder leaves
 /// the name as it stands.
 std::filesystem::path pathInFolder(std::string_view folder, std::string_view name);
+
+/// The name messages give a file: the last part of its path, or the path as
+/// given when that ends with a slash ("newdir/").
+std::string shownName(const std::filesystem::path& path);
 
 }  // namespace vadoset

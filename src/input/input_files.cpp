@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <string>
 
 #include "input/formats.h"
@@ -13,14 +14,24 @@ std::filesystem::path pathInFolder(std::string_view folder, std::string_view nam
   return std::filesystem::path(folder) / std::filesystem::path(name);
 }
 
+std::string shownName(const std::filesystem::path& path) {
+  return path.filename().empty() ? path.string() : path.filename().string();
+}
+
 namespace {
 
-// Opens one input file. A name that is not a readable regular file (missing,
-// a folder, a FIFO) is reported as missing.
+// Opens one input file. A missing file "doesn't exist"; anything else that
+// is not a readable regular file (a folder, a FIFO, a link loop) "could not
+// be read", with the reason.
 std::unique_ptr<TextInputStream> openInput(Host& host, std::string_view folder, std::string_view name) {
   std::filesystem::path path = pathInFolder(folder, name);
-  std::unique_ptr<TextInputStream> stream = TextInputStream::open(path);
-  if (!stream) host.showMessage("The file " + path.filename().string() + " doesn't exist.");
+  int error = 0;
+  std::unique_ptr<TextInputStream> stream = TextInputStream::open(path, &error);
+  if (!stream) {
+    const std::string file = "The file " + shownName(path);
+    host.showMessage(error == ENOENT || error == ENOTDIR ? file + " doesn't exist."
+                                                         : withCause(file + " could not be read.", error));
+  }
   return stream;
 }
 

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <system_error>
 #include <vector>
 
@@ -33,16 +34,27 @@ OutputOpen write_out(RunState& s, Host& host) {
   }
 
   std::filesystem::path target = pathInFolder(*folder, s.settings.outputFile);
-  const std::string message = "The output file " + target.filename().string() + " could not be written.";
   // Never write over one of the run's own inputs, and never over a folder.
   std::error_code ec;
-  bool refused = std::filesystem::is_directory(target, ec) ||
-                 sameFile(target, pathInFolder(*folder, s.settings.precipFile)) ||
-                 sameFile(target, pathInFolder(*folder, s.settings.tmeanFile));
-  if (!refused) s.aet_out = TextOutputStream::createFile(target);
-  if (refused || !s.aet_out) {
-    s.aet_out.reset();
-    host.showMessage(message);
+  std::string cause;
+  int error = 0;
+  if (s.settings.outputFile.empty())
+    cause = "no file name was given";
+  else if (std::filesystem::is_directory(target, ec))
+    error = EISDIR;
+  else if (sameFile(target, pathInFolder(*folder, s.settings.precipFile)) ||
+           sameFile(target, pathInFolder(*folder, s.settings.tmeanFile)))
+    cause = "it is one of the input files";
+  else if (target.filename().empty())
+    cause = "a file name cannot end with a slash";
+  else
+    s.aet_out = TextOutputStream::createFile(target, &error);
+  if (!s.aet_out) {
+    if (cause.empty()) cause = fileErrorCause(error);
+    // Only the command line has a standard output to offer instead.
+    if (error == kNotRegularFile && host.standardOutput() != nullptr)
+      cause += " (to write the table to standard output, use -o -)";
+    host.showMessage(withCause("The output file " + shownName(target) + " could not be written.", cause));
     return OutputOpen::Failed;
   }
   s.aet_out->Write(TableLayout(s.settings.columns, s.settings.lineEnding).header());

@@ -42,4 +42,11 @@ std::string_view Left(std::string_view text, std::size_t count);
 /// True when text holds nothing but spaces and tabs.
 bool IsBlank(std::string_view text);
 
+/// Text for a terminal: control characters are written out, so that a file
+/// name or identifier cannot move the cursor or change the terminal's
+/// state. TAB, LF and CR become \t, \n and \r, other C0 controls and DEL
+/// \xHH, and the C1 controls in UTF-8 (U+0080 to U+009F) \u00HH. Every
+/// other byte is kept.
+std::string escapeControl(std::string_view text);
+
 }  // namespace vadoset

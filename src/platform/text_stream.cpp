@@ -1,11 +1,14 @@
 #include "platform/text_stream.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ostream>
 
@@ -17,19 +20,80 @@ namespace {
 constexpr std::size_t kReadBufferBytes = 1 << 16;
 }
 
-std::unique_ptr<TextInputStream> TextInputStream::open(const std::filesystem::path& path) {
+std::string fileErrorCause(int error) {
+  switch (error) {
+    case 0:
+      return {};
+    case kNotRegularFile:
+      return "it is not a regular file";
+    case ENOENT:
+      return "the folder does not exist";
+    case ENOTDIR:
+      return "a part of its path is not a folder";
+    case EISDIR:
+      return "it is a folder";
+    case ELOOP:
+      return "its path has a loop of symbolic links";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    case ENOSPC:
+      return "no space left on the device";
+    case EDQUOT:
+      return "the disk quota is used up";
+    case EFBIG:
+      return "the file size limit was reached";
+    case EROFS:
+      return "the file system is read-only";
+    case ENAMETOOLONG:
+      return "the name is too long";
+    case EIO:
+      return "an input/output error occurred";
+    case EMFILE:
+    case ENFILE:
+      return "too many files are open";
+    default: {
+      std::string text = std::strerror(error);
+      if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+      return text;
+    }
+  }
+}
+
+std::string withCause(std::string_view message, std::string_view cause) {
+  std::string text(message);
+  if (cause.empty()) return text;
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  text += ": ";
+  text += cause;
+  text += '.';
+  return text;
+}
+
+std::string withCause(std::string_view message, int error) {
+  return withCause(message, fileErrorCause(error));
+}
+
+std::unique_ptr<TextInputStream> TextInputStream::open(const std::filesystem::path& path, int* error) {
+  int ignored = 0;
+  int& why = error != nullptr ? *error : ignored;
+  why = 0;
   // O_NONBLOCK keeps open() from waiting on a FIFO with no writer; such a
   // file is refused just below anyway.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    why = errno;
+    return nullptr;
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
     ::close(fd);
     return nullptr;
   }
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  std::unique_ptr<TextInputStream> s(new TextInputStream(fd, static_cast<std::uint64_t>(st.st_size)));
+  std::unique_ptr<TextInputStream> s(new TextInputStream(fd, path, st));
   // A UTF-8 byte-order mark is not part of the first line.
   if (s->fill() && s->end_ - s->pos_ >= 3 && std::memcmp(&s->buf_[s->pos_], "\xEF\xBB\xBF", 3) == 0) {
     s->pos_ += 3;
@@ -38,9 +102,18 @@ std::unique_ptr<TextInputStream> TextInputStream::open(const std::filesystem::pa
   return s;
 }
 
-TextInputStream::TextInputStream(int fd, std::uint64_t size) : fd_(fd), size_(size), buf_(kReadBufferBytes) {}
+TextInputStream::TextInputStream(int fd, const std::filesystem::path& path, const struct stat& st)
+    : fd_(fd),
+      path_(path),
+      dev_(st.st_dev),
+      ino_(st.st_ino),
+      mtime_(st.st_mtim),
+      size_(static_cast<std::uint64_t>(st.st_size)),
+      buf_(kReadBufferBytes) {}
 
-TextInputStream::~TextInputStream() { Close(); }
+TextInputStream::~TextInputStream() {
+  Close();
+}
 
 void TextInputStream::Close() {
   if (fd_ >= 0) ::close(fd_);
@@ -58,13 +131,32 @@ bool TextInputStream::fill() {
     ssize_t n = ::read(fd_, buf_.data(), buf_.size());
     if (n > 0) {
       end_ = static_cast<std::size_t>(n);
+      offset_ += static_cast<std::uint64_t>(n);
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) readError_ = true;
     atEnd_ = true;
+    if (n < 0)
+      readError_ = true;
+    else
+      checkUnchanged();
     return false;
   }
+}
+
+// A file cut short (or cut and written again), or one replaced at its path,
+// would pass for a normal end.
+bool TextInputStream::checkUnchanged() {
+  if (fd_ < 0 || changed_) return changed_;
+  struct stat now {};
+  if (::fstat(fd_, &now) != 0) return changed_;
+  const auto length = static_cast<std::uint64_t>(now.st_size);
+  if (length < std::min(size_, offset_) || (atEnd_ && offset_ < size_) || now.st_mtim.tv_sec != mtime_.tv_sec ||
+      now.st_mtim.tv_nsec != mtime_.tv_nsec)
+    changed_ = true;
+  struct stat atPath {};
+  if (::stat(path_.c_str(), &atPath) == 0 && (atPath.st_dev != dev_ || atPath.st_ino != ino_)) changed_ = true;
+  return changed_;
 }
 
 bool TextInputStream::readRawLine(std::string& out) {
@@ -77,6 +169,7 @@ bool TextInputStream::readRawLine(std::string& out) {
 bool TextInputStream::appendRawLine(std::string& out) {
   const std::size_t first = out.size();
   if (!fill()) return false;
+  bool cut = false;
   for (;;) {
     const char* start = buf_.data() + pos_;
     const char* stop = buf_.data() + end_;
@@ -84,18 +177,25 @@ bool TextInputStream::appendRawLine(std::string& out) {
     while (eol != stop && *eol != '\n' && *eol != '\r') ++eol;
     std::size_t take = static_cast<std::size_t>(eol - start);
     const std::size_t have = out.size() - first;
-    if (have < kMaxLineBytes) {
-      const std::size_t n = std::min(take, kMaxLineBytes - have);
-      // Grow by doubling, but never past what the longest line can need
-      // (std::string's own reserve would double past it).
-      if (out.size() + n > out.capacity()) {
-        std::string grown;
-        grown.reserve(std::min(std::max(out.capacity() * 2, out.size() + n), first + kMaxLineBytes));
-        grown.append(out);
-        out.swap(grown);
+    const std::size_t room = kMaxLineBytes - have;
+    if (take > room && !cut) {
+      cut = true;
+      // A line read again after onlyBlankLinesLeft seeks back counts once.
+      if (consumed_ + room >= cutCountedTo_) {
+        ++linesCut_;
+        cutCountedTo_ = consumed_ + room + 1;
       }
-      out.append(start, n);
     }
+    const std::size_t n = std::min(take, room);
+    // Grow by doubling, but never past what the longest line can need
+    // (std::string's own reserve would double past it).
+    if (n > 0 && out.size() + n > out.capacity()) {
+      std::string grown;
+      grown.reserve(std::min(std::max(out.capacity() * 2, out.size() + n), first + kMaxLineBytes));
+      grown.append(out);
+      out.swap(grown);
+    }
+    out.append(start, n);
     pos_ += take;
     consumed_ += take;
     if (eol != stop) {
@@ -134,12 +234,15 @@ void TextInputStream::appendLine(std::string& out) {
   appendRawLine(out);
 }
 
-bool TextInputStream::Eof() { return !haveLookahead_ && !fill(); }
+bool TextInputStream::Eof() {
+  return !haveLookahead_ && !fill();
+}
 
 void TextInputStream::seekTo(std::uint64_t offset) {
   pos_ = end_ = 0;
   atEnd_ = false;
   consumed_ = offset;
+  offset_ = offset;
   if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
     readError_ = true;
     atEnd_ = true;
@@ -172,30 +275,101 @@ bool TextInputStream::onlyBlankLinesLeft() {
   return true;  // the end of the file, or a read error that fails the run
 }
 
-std::unique_ptr<TextOutputStream> TextOutputStream::createFile(const std::filesystem::path& target) {
-  if (target.filename().empty()) return nullptr;
-  // The temporary name is the target's with a dot before and a suffix after,
-  // cut short so that it stays within the 255 bytes a file name may have.
-  constexpr std::size_t kNameMax = 255;
-  constexpr std::string_view kSuffix = ".partXXXXXX";
-  std::string name = target.filename().string().substr(0, kNameMax - 1 - kSuffix.size());
-  std::string tmpl = (target.parent_path() / ("." + name + std::string(kSuffix))).string();
+namespace {
+
+constexpr decltype(statfs::f_type) kProcFileSystem = 0x9fa0;  // PROC_SUPER_MAGIC
+
+// Follows symbolic links from `path` to the file that a rename must replace.
+// Gives 0 (path is then a regular file or nothing yet), or why it may not be
+// replaced.
+int resolveTarget(std::filesystem::path& path) {
+  for (int hops = 0;; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+    if (S_ISREG(st.st_mode)) return 0;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISLNK(st.st_mode)) return kNotRegularFile;
+    if (hops == 40) return ELOOP;
+    const std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
+    // /dev/stdout leads to /proc/self/fd/1: a link in /proc names what a
+    // process has open, and the table must not be renamed over it.
+    struct statfs fs {};
+    if (::statfs(dir.c_str(), &fs) == 0 && fs.f_type == kProcFileSystem) return kNotRegularFile;
+    std::error_code ec;
+    const std::filesystem::path link = std::filesystem::read_symlink(path, ec);
+    if (ec) return ec.value();
+    path = link.is_absolute() ? link : dir / link;
+  }
+}
+
+// The first `max` bytes of a name, not ending inside a UTF-8 sequence.
+std::string cutName(const std::string& name, std::size_t max) {
+  if (name.size() <= max) return name;
+  std::size_t n = max;
+  while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  return name.substr(0, n);
+}
+
+// Six letters or digits for a temporary name.
+std::string randomSuffix() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    auto t = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    t ^= static_cast<std::uint64_t>(::getpid()) << 32;
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(t >>= 7);
+  }
+  std::string s;
+  for (unsigned char b : bytes) s += kChars[b % 62];
+  return s;
+}
+
+}  // namespace
+
+std::unique_ptr<TextOutputStream> TextOutputStream::createFile(const std::filesystem::path& target, int* error) {
+  int ignored = 0;
+  int& why = error != nullptr ? *error : ignored;
+  why = 0;
+  std::filesystem::path path = target;
+  if (path.filename().empty()) {
+    why = EISDIR;
+    return nullptr;
+  }
   // The finished table replaces its target by a rename, which would put a
-  // regular file in the place of a FIFO or a device (for root, even in the
-  // place of /dev/null). Only a regular file, or nothing, may be replaced.
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
-  int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  // mkostemp makes the file private; give it the mode a newly created file
-  // would have.
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+  // regular file in the place of a FIFO, a device (for root, even of
+  // /dev/null) or a link. Only a regular file, or nothing, may be replaced.
+  if ((why = resolveTarget(path)) != 0) return nullptr;
+
   std::unique_ptr<TextOutputStream> s(new TextOutputStream());
-  s->fd_ = fd;
-  s->target_ = target;
-  s->temp_ = tmpl;
+  const std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
+  s->dirFd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  s->dirSyncable_ = s->dirFd_ >= 0;
+  // A folder that may be written but not listed can still take the table.
+  if (s->dirFd_ < 0 && errno == EACCES) s->dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (s->dirFd_ < 0) {
+    why = errno;
+    s->done_ = true;
+    return nullptr;
+  }
+  s->targetName_ = path.filename().string();
+  // ".NAME.vadoset-partial-XXXXXX", within the 255 bytes a file name may
+  // have. Names are relative to the open folder, so the temporary file's
+  // path never grows past PATH_MAX.
+  constexpr std::size_t kNameMax = 255, kRandom = 6;
+  std::string base = ".";
+  base += cutName(s->targetName_, kNameMax - 1 - kTempMarker.size() - kRandom);
+  base += kTempMarker;
+  // mkostemp wants the whole path; the same with openat and O_EXCL.
+  for (int attempt = 0; attempt < 100 && s->fd_ < 0; ++attempt) {
+    s->tempName_ = base + randomSuffix();
+    s->fd_ = ::openat(s->dirFd_, s->tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (s->fd_ < 0 && errno != EEXIST) break;
+  }
+  if (s->fd_ < 0) {
+    why = errno;
+    s->done_ = true;
+    return nullptr;
+  }
   return s;
 }
 
@@ -207,6 +381,17 @@ std::unique_ptr<TextOutputStream> TextOutputStream::toStream(std::ostream& out) 
 
 TextOutputStream::~TextOutputStream() {
   if (!done_) abandon();
+  closeFolder();
+}
+
+void TextOutputStream::fail(int error) {
+  if (!failed_) error_ = error;
+  failed_ = true;
+}
+
+void TextOutputStream::closeFolder() {
+  if (dirFd_ >= 0) ::close(dirFd_);
+  dirFd_ = -1;
 }
 
 void TextOutputStream::writeSlow(std::string_view text) {
@@ -226,8 +411,9 @@ bool TextOutputStream::flush() {
     return !failed_;
   }
   if (out_ != nullptr) {
+    errno = 0;  // a failed stream keeps the write's errno, when it has one
     out_->write(buf_.data(), static_cast<std::streamsize>(used_));
-    if (!*out_) failed_ = true;
+    if (!*out_) fail(errno);
   } else if (fd_ >= 0) {
     const char* p = buf_.data();
     std::size_t left = used_;
@@ -235,14 +421,23 @@ bool TextOutputStream::flush() {
       ssize_t n = ::write(fd_, p, left);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        failed_ = true;
+        fail(n < 0 ? errno : 0);
         break;
       }
       p += n;
       left -= static_cast<std::size_t>(n);
+      written_ += static_cast<std::uint64_t>(n);
+    }
+    // Start writing each 8 MiB to the disk now, while the run computes, so
+    // that the fsync of the commit waits for the last few only.
+    constexpr std::uint64_t kWriteBehind = 8u << 20;
+    if (written_ - startedTo_ >= kWriteBehind) {
+      ::sync_file_range(fd_, static_cast<off_t>(startedTo_), static_cast<off_t>(written_ - startedTo_),
+                        SYNC_FILE_RANGE_WRITE);
+      startedTo_ = written_;
     }
   } else {
-    failed_ = true;
+    fail(0);
   }
   used_ = 0;
   return !failed_;
@@ -252,17 +447,27 @@ bool TextOutputStream::commit() {
   if (done_) return !failed_;
   flush();
   if (out_ != nullptr) {
+    errno = 0;
     out_->flush();
-    if (!*out_) failed_ = true;
+    if (!*out_) fail(errno);
     done_ = true;
     return !failed_;
   }
+  // The data reach the disk before the name does: after a power loss the
+  // target holds the earlier file or the whole new one, never a short one.
   if (fd_ >= 0) {
-    if (::close(fd_) != 0) failed_ = true;
+    if (!failed_ && ::fsync(fd_) != 0) fail(errno);
+    if (::close(fd_) != 0) fail(errno);
     fd_ = -1;
   }
-  if (!failed_ && ::rename(temp_.c_str(), target_.c_str()) != 0) failed_ = true;
-  if (failed_) ::unlink(temp_.c_str());
+  if (!failed_ && ::renameat(dirFd_, tempName_.c_str(), dirFd_, targetName_.c_str()) != 0) fail(errno);
+  if (failed_) {
+    ::unlinkat(dirFd_, tempName_.c_str(), 0);
+  } else if (dirSyncable_ && ::fsync(dirFd_) != 0 && errno != EINVAL) {
+    // The table is in place, but the rename may not survive a power loss.
+    fail(errno);
+  }
+  closeFolder();
   done_ = true;
   return !failed_;
 }
@@ -272,8 +477,9 @@ void TextOutputStream::abandon() {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
-    ::unlink(temp_.c_str());
+    ::unlinkat(dirFd_, tempName_.c_str(), 0);
   }
+  closeFolder();
   used_ = 0;
   done_ = true;
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
@@ -9,6 +13,21 @@
 #include <vector>
 
 namespace vadoset {
+
+/// Why a file could not be opened, read or written: an errno value, or this
+/// for a path that exists but is no regular file (a FIFO, a device, a socket,
+/// a process's open file under /proc).
+inline constexpr int kNotRegularFile = -1;
+
+/// The cause of a file error in words, to follow a message ("permission
+/// denied", "no space left on the device"); empty for 0.
+std::string fileErrorCause(int error);
+
+/// `message` (which ends with a period) with the cause of `error` put before
+/// its period: "The file x could not be read: it is a folder." Unchanged
+/// when the error is 0.
+std::string withCause(std::string_view message, int error);
+std::string withCause(std::string_view message, std::string_view cause);
 
 /// A buffered text file read line by line. A line ends with CR, LF or CRLF,
 /// in any mix; a UTF-8 byte-order mark at the start of the file is skipped.
@@ -20,8 +39,10 @@ class TextInputStream {
 
   /// Opens a regular file. Gives nothing when the path is not a regular file
   /// or cannot be opened; directories, FIFOs and devices are refused so that
-  /// a run never blocks or reads without end.
-  static std::unique_ptr<TextInputStream> open(const std::filesystem::path& path);
+  /// a run never blocks or reads without end. `error`, when given, gets the
+  /// reason: an errno value (ENOENT, EISDIR, ELOOP, EACCES...) or
+  /// kNotRegularFile.
+  static std::unique_ptr<TextInputStream> open(const std::filesystem::path& path, int* error = nullptr);
 
   ~TextInputStream();
   TextInputStream(const TextInputStream&) = delete;
@@ -53,8 +74,22 @@ class TextInputStream {
   std::uint64_t size() const { return size_; }
   bool readFailed() const { return readError_; }
 
+  /// True when the file was found changed since it was opened: it is shorter
+  /// than what was read, its end came before the size it had, it was written
+  /// to, or another file now stands at its path. What was read may then be
+  /// neither the old contents nor the new. Checked at the end of the file
+  /// and by checkUnchanged().
+  bool changedWhileRead() const { return changed_; }
+
+  /// Checks for a change now, as the end of the file does (for a file whose
+  /// end is never read), while the file is open. Gives changedWhileRead().
+  bool checkUnchanged();
+
+  /// Lines longer than kMaxLineBytes met so far (each was cut to that length).
+  std::uint64_t linesCut() const { return linesCut_; }
+
  private:
-  explicit TextInputStream(int fd, std::uint64_t size);
+  TextInputStream(int fd, const std::filesystem::path& path, const struct stat& st);
   bool fill();
   bool readRawLine(std::string& out);
   bool appendRawLine(std::string& out);
@@ -62,6 +97,14 @@ class TextInputStream {
   static constexpr std::size_t kKeptLineBytes = std::size_t{1} << 20;
 
   int fd_ = -1;
+  std::filesystem::path path_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  timespec mtime_{};
+  std::uint64_t offset_ = 0;  // of the next read() in the file
+  bool changed_ = false;
+  std::uint64_t linesCut_ = 0;
+  std::uint64_t cutCountedTo_ = 0;  // lines read again after a seek are not counted twice
   std::uint64_t size_ = 0;
   std::uint64_t consumed_ = 0;
   std::vector<char> buf_;
@@ -79,16 +122,23 @@ class TextInputStream {
   std::string lookahead_;
 };
 
-/// A buffered text output that remembers whether any write failed.
+/// A buffered text output that remembers whether any write failed, and why.
 /// It writes either to a file that replaces its target only on commit, or to
 /// a caller's std::ostream.
 class TextOutputStream {
  public:
+  /// Start of the name of every temporary table after the target's own name:
+  /// ".NAME.vadoset-partial-XXXXXX" (the name cut short when it is long).
+  static constexpr std::string_view kTempMarker = ".vadoset-partial-";
+
   /// Creates a temporary file beside `target`; nothing is visible at the
-  /// target until commit(). Gives nothing when the file cannot be created,
-  /// or when the target exists and is not a regular file (a folder, a FIFO,
-  /// a device), which the commit would replace.
-  static std::unique_ptr<TextOutputStream> createFile(const std::filesystem::path& target);
+  /// target until commit(). A symbolic link is followed: its final file is
+  /// replaced and the link stays. Gives nothing when the file cannot be
+  /// created, or when the target exists and is not a regular file (a folder,
+  /// a FIFO, a device, a process's file under /proc such as /dev/stdout),
+  /// which a rename would replace. `error`, when given, gets the reason: an
+  /// errno value or kNotRegularFile.
+  static std::unique_ptr<TextOutputStream> createFile(const std::filesystem::path& target, int* error = nullptr);
 
   /// Writes to `out`, which must outlive the stream.
   static std::unique_ptr<TextOutputStream> toStream(std::ostream& out);
@@ -118,9 +168,15 @@ class TextOutputStream {
   /// Sends buffered bytes on; false once any write has failed.
   bool flush();
   bool failed() const { return failed_; }
+  /// The errno value of the first failure; 0 when there was none or it is
+  /// not known.
+  int error() const { return error_; }
 
-  /// Flushes and moves the file into place (or flushes the stream).
-  /// False, with the target untouched, when anything failed.
+  /// Flushes and moves the file into place (or flushes the stream). The
+  /// file's data reach the disk before the rename, and the rename before
+  /// commit returns, so that after a power loss the target holds either the
+  /// earlier file or the whole new one. False, with the target untouched,
+  /// when anything failed before the rename.
   bool commit();
 
   /// Drops the temporary file; the target is untouched.
@@ -132,11 +188,20 @@ class TextOutputStream {
  private:
   TextOutputStream() = default;
   void writeSlow(std::string_view text);
+  void fail(int error);
+  void closeFolder();
 
   int fd_ = -1;
   std::ostream* out_ = nullptr;
-  std::filesystem::path target_;
-  std::filesystem::path temp_;
+  // The table's folder, open, so that paths near PATH_MAX still work and
+  // the folder can be synced after the rename.
+  int dirFd_ = -1;
+  bool dirSyncable_ = false;
+  std::string targetName_;
+  std::string tempName_;
+  std::uint64_t written_ = 0;    // bytes written to the file
+  std::uint64_t startedTo_ = 0;  // bytes whose writing to the disk has been started
+  int error_ = 0;
   std::vector<char> buf_ = std::vector<char>(1 << 16);
   std::size_t used_ = 0;
   bool failed_ = false;

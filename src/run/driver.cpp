@@ -18,7 +18,11 @@ void fillDaysPerMonth(RunState& s) {
 }
 
 bool inputReadFailed(const RunState& s) {
-  return (s.precip_data && s.precip_data->readFailed()) || (s.tmean_data && s.tmean_data->readFailed());
+  // The temperature file's end may never be read: both are checked here.
+  auto failed = [](const std::unique_ptr<TextInputStream>& in) {
+    return in && (in->readFailed() || in->checkUnchanged());
+  };
+  return failed(s.precip_data) || failed(s.tmean_data);
 }
 
 bool Close_files(RunState& s) {
@@ -46,7 +50,9 @@ void abandonRun(RunState& s) {
 }
 
 std::string outputFailedMessage(const RunState& s) {
-  return "The output file " + pathInFolder("", s.settings.outputFile).filename().string() + " could not be written.";
+  return withCause(
+      "The output file " + pathInFolder("", s.settings.outputFile).filename().string() + " could not be written.",
+      s.aet_out ? s.aet_out->error() : 0);
 }
 
 std::optional<RunOutcome> openRun(RunState& s, Host& host) {
@@ -67,10 +73,19 @@ RunOutcome finishRun(RunState& s, Host& host, bool stopped) {
   // A read error ended an input early: the table would lack the records
   // after it.
   if (inputReadFailed(s)) {
-    const std::string& name = s.precip_data->readFailed() ? s.settings.precipFile : s.settings.tmeanFile;
+    const bool precip = s.precip_data->readFailed() || s.precip_data->changedWhileRead();
+    const TextInputStream& in = precip ? *s.precip_data : *s.tmean_data;
+    const std::string& name = precip ? s.settings.precipFile : s.settings.tmeanFile;
     abandonRun(s);
-    host.showMessage("The file " + pathInFolder("", name).filename().string() + " could not be read.");
+    host.showMessage("The file " + pathInFolder("", name).filename().string() +
+                     (in.readFailed() ? " could not be read." : " changed while it was read."));
     return RunOutcome::OutputFailed;
+  }
+  // A stop that should leave no table (the command line on SIGTERM) keeps
+  // the earlier file at the output path.
+  if (stopped && !host.keepRowsWhenStopped()) {
+    abandonRun(s);
+    return RunOutcome::Stopped;
   }
   if (!Close_files(s)) {
     host.showMessage(outputFailedMessage(s));

@@ -32,8 +32,10 @@ RunOutcome Main_loop(RunState& s, Host& host);
 std::optional<RunOutcome> openRun(RunState& s, Host& host);
 
 /// The end of every run once its rows are written: an input that met a read
-/// error ("The file NAME could not be read.") or a table that cannot be
-/// committed fails the run and leaves nothing behind.
+/// error ("The file NAME could not be read.") or changed while it was read
+/// ("The file NAME changed while it was read."), or a table that cannot be
+/// committed, fails the run and leaves nothing behind. A stopped run keeps
+/// its complete rows unless the host's keepRowsWhenStopped() says no.
 RunOutcome finishRun(RunState& s, Host& host, bool stopped);
 
 /// After row `count` (from 1) is written: the counter shows the count, the
@@ -46,7 +48,8 @@ void fillDaysPerMonth(RunState& s);
 /// Drops a failed run's table and closes its inputs.
 void abandonRun(RunState& s);
 
-/// "The output file NAME could not be written." for the run's table.
+/// "The output file NAME could not be written." for the run's table, with
+/// the cause when the stream knows it.
 std::string outputFailedMessage(const RunState& s);
 
 /// Closes both inputs and commits the table. False when the table could not
@@ -55,8 +58,8 @@ std::string outputFailedMessage(const RunState& s);
 bool Close_files(RunState& s);
 
 /// True when either open input met a read error, which ends it early as if
-/// the file ended there. Main_loop then drops the table and shows "The file
-/// NAME could not be read."
+/// the file ended there, or changed while it was read. The run then drops
+/// the table and says which.
 bool inputReadFailed(const RunState& s);
 
 }  // namespace vadoset

@@ -151,10 +151,15 @@ void InputChecks::record(const RecordBatch& b, const RecordSlot& r) {
 }
 
 void InputChecks::end(RunState& s, bool stopped) {
-  if (stopped) return;
-  if (s.tmean_data && !s.tmean_data->onlyBlankLinesLeft())
+  if (!stopped && s.tmean_data && !s.tmean_data->onlyBlankLinesLeft())
     note(kMoreTemperatures, tmeanName_ + " after line " + std::to_string(records_ + 1));
-  if (records_ > 0 && nulls_ == records_) note(kAllNull, {});
+  if (!stopped && records_ > 0 && nulls_ == records_) note(kAllNull, {});
+  for (const auto& [in, name] :
+       {std::pair{s.precip_data.get(), &precipName_}, std::pair{s.tmean_data.get(), &tmeanName_}})
+    if (in != nullptr && in->linesCut() > 0) {
+      if (count(kLinesCut)) found_[kLinesCut].first = *name;
+      found_[kLinesCut].count += static_cast<std::int64_t>(in->linesCut()) - 1;
+    }
 }
 
 std::vector<std::string> InputChecks::warnings() const {
@@ -226,6 +231,11 @@ std::vector<std::string> InputChecks::warnings() const {
       case kLatitude:
         text = n + (f.count == 1 ? " record has" : " records have") + " no latitude from -90 to 90 decimal degrees" +
                first + "; their rows are null.";
+        break;
+      case kLinesCut:
+        text = n + (f.count == 1 ? " line is" : " lines are") + " longer than " +
+               std::to_string(TextInputStream::kMaxLineBytes >> 20) + " MiB and " + (f.count == 1 ? "was" : "were") +
+               " cut there" + first + ".";
         break;
       case kAllNull:
         text = "every record is a null row: check the format and the files (--null-report FILE says why).";

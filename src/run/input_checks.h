@@ -50,6 +50,7 @@ class InputChecks {
     kHugePrecipitation,
     kLatitude,
     kAllNull,
+    kLinesCut,
     kKinds
   };
   // Counts one finding of a kind; true for the first, whose place is kept.

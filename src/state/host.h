@@ -73,6 +73,10 @@ class Host {
   /// True when the user asked the run to stop. Checked between records.
   virtual bool stopRequested() { return false; }
 
+  /// After a stop: true puts the complete rows in place (Stop, Ctrl+C);
+  /// false drops the table and keeps any earlier file at its path.
+  virtual bool keepRowsWhenStopped() { return true; }
+
   /// Where the table goes when the output name is "-", or nullptr when the
   /// front end has no standard output (the window).
   virtual std::ostream* standardOutput() { return nullptr; }

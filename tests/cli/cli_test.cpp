@@ -92,7 +92,13 @@ TEST(Cli, RefusedRunsSayWhyAndCreateNothing) {
 
   CliResult self = cli({"-t", in.temp, "-p", in.prec, "-o", in.prec});
   EXPECT_EQ(self.status, kExitFailed);
-  EXPECT_EQ(self.err, "The output file p.txt could not be written.\n");
+  EXPECT_EQ(self.err, "The output file p.txt could not be written: it is one of the input files.\n");
+
+  // Control characters in names and arguments reach the terminal written out.
+  CliResult esc = cli({"-t", (in.dir / "a\x1b[2Jb\nc.txt").string(), "-p", in.prec, "-o", outPath});
+  EXPECT_EQ(esc.err, "The file a\\x1b[2Jb\\nc.txt doesn't exist.\n");
+  CliResult arg = cli({"--\x1b]0;title\a"});
+  EXPECT_EQ(arg.err.substr(0, arg.err.find('\n')), "vadoset-cli: unknown argument '--\\x1b]0;title\\x07'");
 
   EXPECT_FALSE(std::filesystem::exists(outPath));
 }

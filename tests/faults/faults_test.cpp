@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
 #include <streambuf>
 #include <thread>
+#include <utility>
 
 #include "output/columns.h"
 #include "cli/cli.h"
@@ -87,8 +89,8 @@ CliResult cli(const std::vector<std::string>& args) {  // in this process
   return {status, out.str(), err.str()};
 }
 
-/// The real binary, stdout to `outPath`. Past a file size limit write() fails
-/// with EFBIG (SIGXFSZ is ignored). `meanwhile` gets the child's pid. After
+/// The real binary, stdout to `outPath`, signals at their defaults (SIGXFSZ
+/// too: the binary must ignore it to see EFBIG). `meanwhile` gets the child's pid. After
 /// 120 s the child is killed (1009), so that a hang fails instead of blocking.
 Result runProcess(std::vector<std::string> args, const fs::path& scratch, const std::string& outPath = "/dev/null",
                   rlim_t sizeLimit = RLIM_INFINITY, const std::function<void(pid_t)>& meanwhile = {}) {
@@ -104,7 +106,10 @@ Result runProcess(std::vector<std::string> args, const fs::path& scratch, const 
     if (out < 0 || err < 0 || in < 0) ::_exit(127);
     ::dup2(in, 0), ::dup2(out, 1), ::dup2(err, 2);
     const rlimit lim{sizeLimit, sizeLimit};
-    if (sizeLimit != RLIM_INFINITY) ::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &lim);
+    // Signals the test's own parent may have ignored (nohup, a shell without
+    // job control) are at their defaults, as in a terminal.
+    for (int sig : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
+    ::setrlimit(RLIMIT_FSIZE, &lim);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -119,11 +124,13 @@ Result runProcess(std::vector<std::string> args, const fs::path& scratch, const 
 }
 
 // The data rows of a run over the given file contents; the header is checked.
-std::vector<std::string> rowsOf(const std::string& p, const std::string& t, const std::string& fc = "100") {
+std::vector<std::string> rowsOf(const std::string& p, const std::string& t, const std::string& fc = "100",
+                                std::string* err = nullptr) {
   test::TempDir d;
   CliResult r =
       cli({"-t", d.write("t", t).string(), "-p", d.write("p", p).string(), "-o", "-", "--field-capacity", fc});
   EXPECT_EQ(r.status, kExitOk) << r.err;
+  if (err != nullptr) *err = r.err;
   std::vector<std::string> lines = test::tableLines(r.out);
   EXPECT_TRUE(!lines.empty() && lines[0] + "\r" == TableLayout().header());
   if (!lines.empty()) lines.erase(lines.begin());
@@ -143,9 +150,11 @@ TEST(InputFaults, NumbersBeyondTheDoubleRange) {
   for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << text.substr(0, 30);
 }
 
-// Folders, links to them, dangling links, devices and FIFOs are refused as
-// inputs (a FIFO without a writer must not block: the real binary runs with a
-// timeout); they, missing folders and the inputs by any road are refused as the output.
+// Folders, links to them, dangling links, link loops, devices and FIFOs are
+// refused as inputs, with the cause (a FIFO without a writer must not block:
+// the real binary runs with a timeout); they, missing folders, the inputs by
+// any road and links to a process's open files (/dev/stdout) are refused as
+// the output. Nothing in the folder changes.
 TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   RunFolder f;
   fs::create_directory(f.dir / "sub");
@@ -153,28 +162,63 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   ASSERT_EQ(::mkfifo((f.dir / "fifo").c_str(), 0644), 0);
   fs::create_symlink(f.dir / "sub", f.dir / "sub-link");
   fs::create_symlink(f.dir / "nowhere", f.dir / "dangling");
+  fs::create_symlink("loop-b", f.dir / "loop-a");
+  fs::create_symlink("loop-a", f.dir / "loop-b");
   fs::create_symlink(f.prec, f.dir / "link.txt");
+  fs::create_symlink("/proc/self/fd/1", f.dir / "fd1");
+  fs::create_symlink("/dev/stdout", f.dir / "stdout");
   fs::create_hard_link(f.prec, f.dir / "hard.txt");
   // A device node like /dev/null (only root may make one): a rename would replace it.
   const bool haveDevice = ::mknod((f.dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
   const auto before = snapshot(f.dir.path());
-  for (const fs::path& bad :
-       {f.dir / "sub", f.dir / "sub-link", f.dir / "dangling", fs::path("/dev/zero"), f.dir.path(), f.dir / "fifo"}) {
+  const std::string folder = " could not be read: it is a folder.\n",
+                    special = " could not be read: it is not a regular file.\n";
+  for (const auto& [bad, says] : {std::pair{f.dir / "sub", folder},
+                                  {f.dir / "sub-link", folder},
+                                  {f.dir / "dangling", " doesn't exist.\n"s},
+                                  {f.dir / "loop-a", " could not be read: its path has a loop of symbolic links.\n"s},
+                                  {fs::path("/dev/zero"), special},
+                                  {f.dir.path(), folder},
+                                  {f.dir / "fifo", special}}) {
     for (std::size_t which : {1, 3}) {  // as temperature, as precipitation
       std::vector<std::string> args = f.args(f.table.string());
       args[which] = bad.string();
-      EXPECT_EQ(runProcess(args, f.scratch.path()),
-                Result(kExitFailed, "The file " + bad.filename().string() + " doesn't exist.\n"));
+      EXPECT_EQ(runProcess(args, f.scratch.path()), Result(kExitFailed, "The file " + bad.filename().string() + says));
     }
   }
-  for (const std::string name : {"missing/out.txt", "afile.txt/out.txt", "sub", "fifo", "prec.txt", "temp.txt",
-                                 "link.txt", "hard.txt", "./prec.txt", "", haveDevice ? "null" : "sub"}) {
-    CliResult r = cli(f.args(name.empty() ? "" : (f.dir / name).string()));
-    EXPECT_EQ(r.status, kExitFailed) << name;
-    EXPECT_EQ(r.err, "The output file " + fs::path(name).filename().string() + " could not be written.\n");
+  const std::string input = ": it is one of the input files.",
+                    special2 = ": it is not a regular file (to write the table to standard output, use -o -).";
+  const std::pair<std::string, std::string> outputs[] = {
+      {"missing/out.txt", "out.txt could not be written: the folder does not exist."},
+      {"afile.txt/out.txt", "out.txt could not be written: a part of its path is not a folder."},
+      {"sub", "sub could not be written: it is a folder."},
+      {"sub/", (f.dir / "sub/").string() + " could not be written: it is a folder."},
+      {"newdir/", (f.dir / "newdir/").string() + " could not be written: a file name cannot end with a slash."},
+      {"loop-a", "loop-a could not be written: its path has a loop of symbolic links."},
+      {"fifo", "fifo could not be written" + special2},
+      {haveDevice ? "null" : "fifo", (haveDevice ? "null" : "fifo") + " could not be written"s + special2},
+      {"fd1", "fd1 could not be written" + special2},
+      {"stdout", "stdout could not be written" + special2},
+      {"prec.txt", "prec.txt could not be written" + input},
+      {"temp.txt", "temp.txt could not be written" + input},
+      {"link.txt", "link.txt could not be written" + input},
+      {"hard.txt", "hard.txt could not be written" + input},
+      {"./prec.txt", "prec.txt could not be written" + input},
+      {"", " could not be written: no file name was given."}};
+  for (const auto& [name, says] : outputs) {
+    // A process of its own, with standard output a regular file, which a
+    // link through /proc leads to.
+    EXPECT_EQ(runProcess(f.args(name.empty() ? "" : (f.dir / name).string()), f.scratch.path(),
+                         (f.scratch / "stdout.txt").string()),
+              Result(kExitFailed, "The output file " + says + "\n"));
   }
-  // The snapshot holds inodes and modes, so the FIFO and device are still themselves.
+  // The snapshot holds inodes and modes, so the links, FIFO and device are still themselves.
   EXPECT_TRUE(snapshot(f.dir.path()) == before) << "a file was touched, added or removed";
+  // A link to a regular file stays a link; the file it leads to gets the table.
+  fs::create_symlink("out.txt", f.dir / "table-link");
+  EXPECT_EQ(cli(f.args((f.dir / "table-link").string())).status, kExitOk);
+  EXPECT_TRUE(fs::is_symlink(f.dir / "table-link"));
+  EXPECT_EQ(test::readFile(f.table).substr(0, TableLayout().header().size()), TableLayout().header());
 }
 
 TEST(InputFaults, EmptyFilesStrayBytesAndLinesOfSeveralMegabytes) {
@@ -200,7 +244,8 @@ TEST(InputFaults, EmptyFilesStrayBytesAndLinesOfSeveralMegabytes) {
       precip("tiny", with(kPrecip, 0, "0." + std::string(3u << 20, '0') + "1")) + precip(hugeId) + precip("after");
   const std::string t = kHeader + temps(3) + temps(1, with(kTemp, 0, "\0"s)) + temps(5) +
                         test::tabLine(std::string(6u << 20, 'z'), "0", kTemp);
-  const std::vector<std::string> rows = rowsOf(p, t);
+  std::string err;
+  const std::vector<std::string> rows = rowsOf(p, t, "100", &err);
   ASSERT_EQ(rows.size(), 10u);
   EXPECT_EQ(rows[0], oddId + madrid);  // the identifier is copied byte for byte
   for (auto [i, id] :
@@ -210,6 +255,10 @@ TEST(InputFaults, EmptyFilesStrayBytesAndLinesOfSeveralMegabytes) {
   EXPECT_EQ(test::splitTabs(rows[7]).size(), 40u);  // January read as 0 mm: computed, not null
   EXPECT_TRUE(rows[8] == hugeId.substr(0, 16u << 20) + "\t*") << "cut line";
   EXPECT_EQ(rows[9], "after" + madrid);  // the lines stay paired; a long temperature line is read
+  // The cut is told after the run, unless --quiet.
+  EXPECT_NE(err.find("warning: 1 line is longer than 16 MiB and was cut there (p)."), std::string::npos) << err;
+  const std::string cut = d.write("cut.txt", kHeader + precip(std::string((16u << 20) + 1, 'c'))).string();
+  EXPECT_EQ(cli({"-t", cut, "-p", cut, "-o", "-", "--quiet"}).err, "");
 }
 
 // A standard output that takes 10 kB and then fails, as a full disk does.
@@ -228,7 +277,8 @@ struct StdoutHost : test::ScriptedHost {
 };
 
 // Write errors partway through the table (of about 380 kB), after several
-// buffers: the file system refuses to grow a file past 100 kB, standard output
+// buffers: the file system refuses to grow a file past 100 kB (ulimit -f, with
+// SIGXFSZ at its default), standard output
 // is /dev/full, or a stream fills up in the window's one-thread run or the
 // parallel run. Read errors (/proc/self/mem: a regular file whose first page
 // gives EIO) must not pass for the end of the file.
@@ -236,9 +286,9 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
   RunFolder f(1000);
   const auto before = snapshot(f.dir.path());
   EXPECT_EQ(runProcess(f.args(f.table.string()), f.scratch.path(), "/dev/null", 100'000),
-            Result(kExitFailed, "The output file out.txt could not be written.\n"));
+            Result(kExitFailed, "The output file out.txt could not be written: the file size limit was reached.\n"));
   EXPECT_EQ(runProcess(f.args("-"), f.scratch.path(), "/dev/full"),
-            Result(kExitFailed, "The output file - could not be written.\n"));
+            Result(kExitFailed, "The output file - could not be written: no space left on the device.\n"));
   const std::string mem = "/proc/self/mem";
   for (int threads : {0, 2}) {    // 0: Main_loop
     for (int what : {0, 1, 2}) {  // failing output, unreadable precipitation, unreadable temperature
@@ -267,8 +317,55 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
   EXPECT_GT(fs::file_size(f.table), 100'000u);
 }
 
-// Exit status 130; the table in place holds the header and whole rows in order.
-TEST(Interrupt, SigintKeepsTheCompleteRowsAndExitsWith130) {
+// An input cut short, replaced at its path or written to while the run reads
+// it fails the run; the earlier table stays and nothing is left behind.
+struct ChangingHost : StdoutHost {
+  std::function<void()> change;
+  void progress(const Progress& p) override {
+    StdoutHost::progress(p);
+    if (p.rows == 1 && change) std::exchange(change, nullptr)();
+  }
+};
+TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
+  RunFolder f(2000);  // inputs of some 150 kB: more than one read
+  const std::string precText = test::readFile(f.prec), tempText = test::readFile(f.temp);
+  const std::pair<const char*, std::function<void(const fs::path&)>> changes[] = {
+      {"cut short", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) / 2); }},
+      {"replaced", [&](const fs::path& p) { fs::rename(f.dir.write("new.txt", test::readFile(p)), p); }},
+      {"written to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }}};
+  for (int threads : {0, 2}) {
+    for (const auto& [what, change] : changes) {
+      for (const fs::path& input : {f.prec, f.temp}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads, " + input.filename().string() + " " + what);
+        f.dir.write("prec.txt", precText), f.dir.write("temp.txt", tempText);
+        for (const fs::path& in : {f.prec, f.temp})  // a write below must change the time
+          fs::last_write_time(in, fs::file_time_type::clock::now() - std::chrono::hours(1));
+        const auto before = snapshot(f.dir.path());
+        ChangingHost host;
+        host.settingsValue.precipFile = f.prec.string();
+        host.settingsValue.tmeanFile = f.temp.string();
+        host.settingsValue.outputFile = f.table.string();
+        host.folders = {std::string(), std::string()};
+        host.change = [&, change = change] { change(input); };
+        RunState state;
+        EXPECT_EQ(threads == 0 ? Main_loop(state, host) : runParallel(state, host, {threads, 16}),
+                  RunOutcome::OutputFailed);
+        EXPECT_EQ(host.messages,
+                  std::vector<std::string>{"The file " + input.filename().string() + " changed while it was read."});
+        auto after = snapshot(f.dir.path());
+        after.erase(input.filename().string()), after.erase("new.txt");
+        EXPECT_EQ(after.size(), before.size() - 1) << "a file was added or removed";
+        EXPECT_TRUE(after["out.txt"] == before.at("out.txt")) << "the earlier table was touched";
+      }
+    }
+  }
+}
+
+// SIGINT: exit status 130, and the table in place holds the header and whole
+// rows in order. SIGTERM and SIGHUP: the process ends by the signal, the
+// earlier table stays and no temporary file is left. SIGKILL: the earlier
+// table stays. Two trials each, early and later in the run.
+TEST(Interrupt, EachSignalLeavesAWholeTable) {
   // With a field capacity of 1e9 mm a dry record takes all 1002 passes and
   // becomes a null row; a wet one fills the soil at once. They alternate.
   auto line = [](const std::string& id, const char* v) {
@@ -281,30 +378,64 @@ TEST(Interrupt, SigintKeepsTheCompleteRowsAndExitsWith130) {
   const std::string wetValues =
       rowsOf(kHeader + line("R0", "200"), kHeader + line("x", "5"), "1000000000").at(0).substr(2);
   test::TempDir dir, scratch;
-  const fs::path p = dir.write("p.txt", prec), t = dir.write("t.txt", temp), out = dir.write("out.txt", "earlier\r");
-  auto before = snapshot(dir.path());
-  // The temporary table appears once the handler is in place; then let some rows be written.
-  auto interrupt = [&](pid_t pid) {
-    auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
-    for (int i = 0; i < 15000 && entries() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(entries(), 4) << "the run never created its table";
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ::kill(pid, SIGINT);
-  };
-  EXPECT_EQ(runProcess({"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000",
-                        "--quiet"},
-                       scratch.path(), "/dev/null", RLIM_INFINITY, interrupt),
-            Result(kExitInterrupted, ""));
-  const std::string table = test::readFile(out);
-  ASSERT_EQ(table.substr(0, TableLayout().header().size()), TableLayout().header());
-  ASSERT_EQ(table.back(), '\r');
-  const std::vector<std::string> rows = test::tableLines(table.substr(TableLayout().header().size()));
-  EXPECT_LT(rows.size(), static_cast<std::size_t>(kRecords));
-  for (std::size_t i = 0; i < rows.size(); ++i)
-    ASSERT_EQ(rows[i], "R" + std::to_string(i) + (i % 2 == 0 ? wetValues : "\t*")) << "row " << i;
-  auto after = snapshot(dir.path());
-  before.erase("out.txt"), after.erase("out.txt");
-  EXPECT_TRUE(after == before) << "an input was touched, or a temporary file is left";
+  const fs::path p = dir.write("p.txt", prec), t = dir.write("t.txt", temp);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    for (int waitMs : {20, 300}) {
+      SCOPED_TRACE(std::to_string(sig) + " after " + std::to_string(waitMs) + " ms");
+      const fs::path out = dir.write("out.txt", "earlier\r");
+      auto before = snapshot(dir.path());
+      // The temporary table appears once the handlers are in place; then let some rows be written.
+      auto signal = [&](pid_t pid) {
+        auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
+        for (int i = 0; i < 15000 && entries() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        EXPECT_EQ(entries(), 4) << "the run never created its table";
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        ::kill(pid, sig);
+      };
+      const Result r =
+          runProcess({"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000", "--quiet"},
+                     scratch.path(), "/dev/null", RLIM_INFINITY, signal);
+      auto after = snapshot(dir.path());
+      if (sig == SIGKILL)  // the temporary file stays, named for what it is
+        std::erase_if(after, [&](const auto& entry) {
+          return entry.first.rfind(".out.txt.vadoset-partial-", 0) == 0 && fs::remove(dir / entry.first);
+        });
+      if (sig != SIGINT) {
+        EXPECT_EQ(r, Result(1000 + sig, ""));
+        EXPECT_TRUE(after == before) << "the earlier table was touched, or a temporary file is left";
+        continue;
+      }
+      EXPECT_EQ(r, Result(kExitInterrupted, ""));
+      const std::string table = test::readFile(out);
+      ASSERT_EQ(table.substr(0, TableLayout().header().size()), TableLayout().header());
+      ASSERT_EQ(table.back(), '\r');
+      const std::vector<std::string> rows = test::tableLines(table.substr(TableLayout().header().size()));
+      EXPECT_LT(rows.size(), static_cast<std::size_t>(kRecords));
+      for (std::size_t i = 0; i < rows.size(); ++i)
+        ASSERT_EQ(rows[i], "R" + std::to_string(i) + (i % 2 == 0 ? wetValues : "\t*")) << "row " << i;
+      before.erase("out.txt"), after.erase("out.txt");
+      EXPECT_TRUE(after == before) << "an input was touched, or a temporary file is left";
+    }
+  }
+}
+
+// The table reaches the disk before its name, and its name before the run
+// ends: fsync of the file, the rename, fsync of the folder, in that order
+// (seen by a preloaded library that logs the calls).
+TEST(Durability, TheTableIsSyncedBeforeAndAfterItsRename) {
+  RunFolder f(3);
+  const fs::path log = f.scratch / "sync.log";
+  ::setenv("VADOSET_SYNC_LOG", log.c_str(), 1);
+  ::setenv("LD_PRELOAD", VADOSET_SYNC_LOG_LIB, 1);
+  // An AddressSanitizer build would refuse a library loaded before its own.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string asanBefore = asan != nullptr ? asan : "";
+  ::setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
+  const Result r = runProcess(f.args(f.table.string()), f.scratch.path());
+  ::unsetenv("LD_PRELOAD");
+  asan != nullptr ? ::setenv("ASAN_OPTIONS", asanBefore.c_str(), 1) : ::unsetenv("ASAN_OPTIONS");
+  EXPECT_EQ(r, Result(kExitOk, ""));
+  EXPECT_EQ(test::readFile(log), "fsync file\nrename\nfsync folder\n");
 }
 
 // Twice in this process to standard output, to a file, and as a separate process.

@@ -1,7 +1,11 @@
 #include "platform/text_stream.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
 
+#include <algorithm>
+#include <fstream>
+#include <functional>
 
 #include "test_support.h"
 
@@ -73,13 +77,45 @@ TEST(TextInputStream, ManyBlankLinesBeforeARecord) {
   EXPECT_TRUE(in->Eof());
 }
 
-TEST(TextInputStream, VeryLongLinesAreCappedNotFatal) {
+TEST(TextInputStream, VeryLongLinesAreCappedAndCountedOnce) {
   test::TempDir dir;
-  std::string big(TextInputStream::kMaxLineBytes + 1000, 'y');
-  auto in = TextInputStream::open(dir.write("f", big + "\nshort\n"));
+  const std::string big(TextInputStream::kMaxLineBytes + 1000, 'y'), exact(TextInputStream::kMaxLineBytes, 'x');
+  const std::string blanks(TextInputStream::kMaxLineBytes + 1, ' ');
+  auto in = TextInputStream::open(dir.write("f", big + "\n" + exact + "\n" + blanks + "\nlast\n"));
   ASSERT_TRUE(in);
-  EXPECT_EQ(in->ReadLine().size(), TextInputStream::kMaxLineBytes);
-  EXPECT_EQ(in->ReadLine(), "short");
+  std::vector<std::size_t> sizes;
+  // The blank line is read ahead, then read again before "last".
+  while (!in->onlyBlankLinesLeft()) sizes.push_back(in->ReadLine().size());
+  const std::size_t kMax = TextInputStream::kMaxLineBytes;
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{kMax, kMax, kMax, 4}));
+  EXPECT_EQ(in->linesCut(), 2u);
+}
+
+// Read the first line, change the file, read on to the end.
+TEST(TextInputStream, AFileChangedWhileReadIsNoticedAtItsEnd) {
+  namespace fs = std::filesystem;
+  const std::pair<const char*, std::function<void(const fs::path&)>> cases[] = {
+      {"untouched", [](const fs::path&) {}},
+      {"cut short", [](const fs::path& p) { fs::resize_file(p, 1000); }},
+      {"cut and written again", [](const fs::path& p) { std::ofstream(p) << std::string(300'000, 'b'); }},
+      {"appended to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }},
+      {"replaced", [](const fs::path& p) { fs::rename(fs::path(p) += ".new", p); }},
+  };
+  for (const auto& [what, change] : cases) {
+    test::TempDir dir;
+    std::string text;
+    for (int i = 0; i < 20'000; ++i) text += "line " + std::to_string(i) + "\n";  // beyond one read
+    const fs::path p = dir.write("f", text);
+    dir.write("f.new", text);
+    fs::last_write_time(p, fs::last_write_time(p) - std::chrono::hours(1));
+    auto in = TextInputStream::open(p);
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->ReadLine(), "line 0");
+    change(p);
+    while (!in->Eof()) in->ReadLine();
+    EXPECT_EQ(in->changedWhileRead(), what != std::string("untouched")) << what;
+    EXPECT_FALSE(in->readFailed()) << what;
+  }
 }
 
 TEST(TextOutputStream, NothingAppearsUntilCommit) {
@@ -90,20 +126,42 @@ TEST(TextOutputStream, NothingAppearsUntilCommit) {
   out->Write("new");
   out->WriteLine(" table");
   EXPECT_EQ(test::readFile(dir / "out.txt"), "earlier table");
+  // The temporary file says what it is: .out.txt.vadoset-partial-XXXXXX
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[0].substr(0, 25), ".out.txt.vadoset-partial-");
+  EXPECT_EQ(names[0].size(), 31u);
   EXPECT_TRUE(out->commit());
   EXPECT_EQ(test::readFile(dir / "out.txt"), "new table\r");
   // No temporary file is left beside it.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-TEST(TextOutputStream, TheLongestFileNameCanStillBeWritten) {
-  test::TempDir dir;
-  const std::string name(255, 'n');
-  auto out = TextOutputStream::createFile(dir / name);
-  ASSERT_TRUE(out);
-  out->Write("x");
-  EXPECT_TRUE(out->commit());
-  EXPECT_EQ(test::readFile(dir / name), "x");
+// Names up to 255 bytes, in folders whose path brings the target within a
+// byte of PATH_MAX: the temporary file must fit wherever the target does.
+TEST(TextOutputStream, TheLongestNamesAndPathsCanStillBeWritten) {
+  const std::pair<std::size_t, std::size_t> cases[] = {{255, 0}, {1, PATH_MAX - 1}, {255, PATH_MAX - 1},
+                                                       {254, PATH_MAX - 3}, {20, PATH_MAX - 2}};
+  for (const auto& [nameBytes, pathBytes] : cases) {
+    test::TempDir dir;
+    std::filesystem::path folder = dir.path();
+    // Folders of up to 201 bytes until the name just fits.
+    std::size_t left = pathBytes == 0 ? 0 : pathBytes - nameBytes - 1 - folder.string().size();
+    for (std::size_t part; left > 0; left -= part + 1) {
+      part = left > 202 ? 200 : left - 1;
+      std::filesystem::create_directory(folder /= std::string(part, 'd'));
+    }
+    const std::filesystem::path target = folder / std::string(nameBytes, 'n');
+    EXPECT_TRUE(pathBytes == 0 || target.string().size() == pathBytes);
+    auto out = TextOutputStream::createFile(target);
+    ASSERT_TRUE(out) << nameBytes << " " << pathBytes;
+    out->Write("x");
+    EXPECT_TRUE(out->commit());
+    EXPECT_EQ(test::readFile(target), "x");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+  }
 }
 
 }  // namespace

@@ -64,5 +64,16 @@ TEST(Fields, NthFieldMidLeft) {
   EXPECT_FALSE(IsBlank(" x "));
 }
 
+TEST(EscapeControl, WritesOutWhatATerminalWouldObey) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain name.txt", "plain name.txt"},
+      {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
+      {"\x1b[2J\x07\x7f" + std::string(1, '\0'), "\\x1b[2J\\x07\\x7f\\x00"},
+      {"\xc2\x9b" "31m \xc2\x80", "\\u009b31m \\u0080"},             // C1 controls in UTF-8
+      {"S\xc3\xa3o Paulo \xe2\x82\xac \xc2\xa0 \xff \xc2", "S\xc3\xa3o Paulo \xe2\x82\xac \xc2\xa0 \xff \xc2"},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(escapeControl(text), shown);
+}
+
 }  // namespace
 }  // namespace vadoset

@@ -233,11 +233,11 @@ void WindowTest::refusedRuns_data() {
   QTest::newRow("tab files read as HCN") << QString() << QString()
                                          << u"Precip file not an HCN format file|Temp file not an HCN format file"_s
                                          << loaded << 1 << no;
-  QTest::newRow("HCN latitude not a number")
-      << u"lat_field"_s << u"north"_s << u"Latitude must be a number of decimal degrees from -90 to 90."_s << QString()
-      << 1 << no;
-  QTest::newRow("output is a folder") << u"output_field"_s << u"sub"_s << u"The output file sub could not be written."_s
-                                      << loaded << 0 << failed;
+  QTest::newRow("HCN latitude not a number") << u"lat_field"_s << u"north"_s
+                                             << u"Latitude must be a number of decimal degrees from -90 to 90."_s
+                                             << QString() << 1 << no;
+  QTest::newRow("output is a folder") << u"output_field"_s << u"sub"_s
+                                      << u"The output file sub could not be written: it is a folder."_s << loaded << 0 << failed;
   QTest::newRow("output dialog throws") << u"throw"_s << QString()
                                         << u"The run stopped because of an error: no folder today"_s << loaded << 0
                                         << failed;
