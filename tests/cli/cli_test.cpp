@@ -49,6 +49,12 @@ TEST(Cli, UsageErrorsExitWithTwo) {
            {"-t", in.temp, "-p", in.prec, "-o", "x", "--bogus"},
            {"-t", in.temp, "-p", in.prec, "-o"},
            {"-t", in.temp, "-p", in.prec, "-o", "x", "--carryover=yes"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--threads", "0"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--threads", "1.5"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--threads", "257"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--columns", "classic,rain"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--line-ending", "cr-lf"},
+           {"-t", in.temp, "-p", in.prec, "-o", "x", "--field-capacity-field", "3"},
        }) {
     CliResult r = cli(args);
     EXPECT_EQ(r.status, kExitUsage);

@@ -143,31 +143,6 @@ TEST(ParallelRun, SameAsMainLoopForEveryThreadCount) {
   }
 }
 
-// Through the command line: --threads N gives the one-thread table's bytes, to
-// a file and to standard output; bad counts are refused.
-TEST(ParallelRun, CliTableIsTheSameForEveryThreadCount) {
-  TempDir dir;
-  const auto [precip, temp] = makeInputs(9, 500, false, true);
-  const std::string t = dir.write("t.txt", temp).string(), p = dir.write("p.txt", precip).string();
-  auto cli = [&](std::vector<std::string> args, const std::string& output) {
-    args.insert(args.end(), {"-t", t, "-p", p, "-o", output == "-" ? output : (dir / output).string(), "--quiet"});
-    std::ostringstream out, err;
-    const int status = runCli(args, out, err);
-    return std::make_pair(status, output == "-" ? out.str() : test::readFile(dir / output));
-  };
-  for (const char* mode : {"--quiet", "--carryover"}) {
-    const auto one = cli({mode, "--threads", "1"}, "one.txt");
-    ASSERT_EQ(one.first, kExitOk);
-    for (const char* n : {"2", "3", "8"}) {
-      EXPECT_TRUE(cli({mode, "--threads", n}, "n.txt") == one) << n << " threads " << mode;
-      EXPECT_TRUE(cli({mode, "--threads", n}, "-") == one) << n << " threads to standard output " << mode;
-    }
-  }
-  for (const char* bad : {"0", "-1", "1.5", "x", "257"})
-    EXPECT_EQ(cli({"--threads", bad}, "bad.txt").first, kExitUsage);
-  EXPECT_FALSE(std::filesystem::exists(dir / "bad.txt"));
-}
-
 struct QuietHost : ScriptedHost {  // keeps no counter texts, which grow with the records
   void setCounter(std::string_view) override {}
 };

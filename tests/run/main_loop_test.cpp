@@ -85,16 +85,6 @@ TEST(MainLoop, HeaderOnlyAndTrailingBlankLines) {
   EXPECT_EQ(rows[1], "\t*");
 }
 
-TEST(MainLoop, AShortTemperatureFileGivesNullRows) {
-  ScriptedRun r;
-  r.files(kHeader + precipLine("A") + precipLine("B") + precipLine("C"), kHeader + tempLine());
-  EXPECT_EQ(r.go(), RunOutcome::Completed);
-  std::vector<std::string> rows = r.rows();
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[1], "B\t*");
-  EXPECT_EQ(rows[2], "C\t*");
-}
-
 TEST(MainLoop, MissingFilesAreReportedInOrderAndNothingIsCreated) {
   ScriptedRun r;
   r.host.settingsValue.fcText = "abc";
@@ -122,30 +112,6 @@ TEST(MainLoop, FieldCapacityMustBeAtLeastOneMillimetre) {
   ok.host.settingsValue.fcText = " 150.9 ";
   EXPECT_EQ(ok.go(), RunOutcome::Completed);
   EXPECT_EQ(ok.state.fc, 150);
-}
-
-TEST(MainLoop, HcnHeadersAndLatitudeAreChecked) {
-  ScriptedRun r;
-  r.files("HCX precipitation\n", "\n");
-  r.host.settingsValue.format = InputFormat::Hcn;
-  EXPECT_EQ(r.go(), RunOutcome::NotStarted);
-  EXPECT_EQ(r.host.messages,
-            (std::vector<std::string>{"Precip file not an HCN format file", "Temp file not an HCN format file"}));
-  EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded"}));
-
-  ScriptedRun lat;
-  lat.files("HCN\n", "HCN\n");
-  lat.host.settingsValue.format = InputFormat::Hcn;
-  lat.host.settingsValue.latText = "95";
-  EXPECT_EQ(lat.go(), RunOutcome::NotStarted);
-  EXPECT_EQ(lat.host.messages,
-            (std::vector<std::string>{"Latitude must be a number of decimal degrees from -90 to 90."}));
-
-  // In the tab format the header line is never looked at.
-  ScriptedRun tab;
-  tab.files("HCN\n" + precipLine("A"), "\n" + tempLine());
-  tab.host.settingsValue.latText = "not used";
-  EXPECT_EQ(tab.go(), RunOutcome::Completed);
 }
 
 TEST(MainLoop, CancelledDialogsEndTheRunQuietly) {
