@@ -37,6 +37,27 @@ constexpr int floorLog2Pow10(int e) { return static_cast<int>((std::int64_t{e} *
 
 // For each k, 10^-k = b 2^r with 2^125 <= b < 2^126; g = floor(b) + 1, split
 // into its high and low 63 bits. Worked out once with exact integers.
+// Big numbers as little-endian 32-bit words, for building the tables once:
+// multiplied or divided (rounding down) by a small factor in place.
+void mulSmall(std::vector<std::uint32_t>& x, std::uint32_t f) {
+  U64 carry = 0;
+  for (std::uint32_t& w : x) {
+    U64 v = U64{w} * f + carry;
+    w = static_cast<std::uint32_t>(v);
+    carry = v >> 32;
+  }
+  if (carry != 0) x.push_back(static_cast<std::uint32_t>(carry));
+}
+
+void divSmall(std::vector<std::uint32_t>& x, std::uint32_t dv) {
+  U64 rem = 0;
+  for (std::size_t i = x.size(); i-- > 0;) {
+    U64 cur = (rem << 32) | x[i];
+    x[i] = static_cast<std::uint32_t>(cur / dv);
+    rem = cur % dv;
+  }
+}
+
 class PowerTable {
  public:
   PowerTable() {
@@ -65,23 +86,6 @@ class PowerTable {
     U128 g = floorB + 1;
     g_[static_cast<std::size_t>(k - kKMin)][0] = static_cast<U64>(g >> 63);
     g_[static_cast<std::size_t>(k - kKMin)][1] = static_cast<U64>(g) & kMask63;
-  }
-  static void mulSmall(std::vector<std::uint32_t>& x, std::uint32_t f) {
-    U64 carry = 0;
-    for (std::uint32_t& w : x) {
-      U64 v = U64{w} * f + carry;
-      w = static_cast<std::uint32_t>(v);
-      carry = v >> 32;
-    }
-    if (carry != 0) x.push_back(static_cast<std::uint32_t>(carry));
-  }
-  static void divSmall(std::vector<std::uint32_t>& x, std::uint32_t dv) {
-    U64 rem = 0;
-    for (std::size_t i = x.size(); i-- > 0;) {
-      U64 cur = (rem << 32) | x[i];
-      x[i] = static_cast<std::uint32_t>(cur / dv);
-      rem = cur % dv;
-    }
   }
   // floor(x / 2^shift) for shift >= 0, x * 2^-shift otherwise; the result
   // has at most 126 bits.
@@ -221,23 +225,6 @@ class DragonTable {
         v = (v << (lowBit + 32 - shift)) | (x[i] >> (shift - lowBit));
     }
     return v;
-  }
-  static void mulSmall(std::vector<std::uint32_t>& x, std::uint32_t f) {
-    U64 carry = 0;
-    for (std::uint32_t& w : x) {
-      U64 v = U64{w} * f + carry;
-      w = static_cast<std::uint32_t>(v);
-      carry = v >> 32;
-    }
-    if (carry != 0) x.push_back(static_cast<std::uint32_t>(carry));
-  }
-  static void divSmall(std::vector<std::uint32_t>& x, std::uint32_t dv) {
-    U64 rem = 0;
-    for (std::size_t i = x.size(); i-- > 0;) {
-      U64 cur = (rem << 32) | x[i];
-      x[i] = static_cast<std::uint32_t>(cur / dv);
-      rem = cur % dv;
-    }
   }
 
   U64 c_[kDragonMaxK - kDragonMinK + 1][2];
