@@ -77,6 +77,8 @@ Window1::Window1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialo
   status_line->setTextInteractionFlags(Qt::TextBrowserInteraction);
   statusBar()->addWidget(status_line, 1);
   statusBar()->setSizeGripEnabled(false);
+  // Shown once there is a run to tell of: the window opens as it always has.
+  statusBar()->hide();
   connect(status_line, &QLabel::linkActivated, this, [this] { showResults(); });
   // The content area has a fixed size; a menu bar inside the window (where
   // the platform puts it there) adds its own height on top.
@@ -245,8 +247,10 @@ void Window1::showSummary(RunOutcome outcome) {
   if (outcome != RunOutcome::Completed && outcome != RunOutcome::Stopped) {
     status_line->clear();
     status_line->setToolTip({});
+    statusBar()->hide();
     return;
   }
+  statusBar()->show();
   lastOutputPath_ = outputFolder_.empty() ? runSettings_.outputFile
                                           : (std::filesystem::path(outputFolder_) / runSettings_.outputFile).string();
   std::string text = report_.outcomeText(outcome, lastOutputPath_);
