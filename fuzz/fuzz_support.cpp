@@ -130,14 +130,13 @@ ReadFiles readFiles(const InputFormatDescription& format, std::string_view preci
                     std::size_t maxRecords) {
   MemoryFile pf(precipBytes), tf(tmeanBytes);
   std::unique_ptr<TextInputStream> p = pf.open(), t = tf.open();
-  std::string ps, ts;
   ReadFiles r;
-  r.precipHeader = format.nextRecord(*p, ps);
-  r.tmeanHeader = format.nextRecord(*t, ts);
+  format.nextRecord(*p, r.precipHeader);
+  format.nextRecord(*t, r.tmeanHeader);
   if (format.headerOk != nullptr) r.headersOk = format.headerOk(r.precipHeader) && format.headerOk(r.tmeanHeader);
   while (r.precip.size() < maxRecords && !p->onlyBlankLinesLeft()) {
-    r.precip.push_back(format.nextRecord(*p, ps));
-    r.tmean.push_back(format.nextRecord(*t, ts));
+    format.nextRecord(*p, r.precip.emplace_back());
+    format.nextRecord(*t, r.tmean.emplace_back());
   }
   return r;
 }
