@@ -67,16 +67,22 @@ constexpr std::string_view kUsage =
     "(the rows completed so far are kept). SIGTERM and SIGHUP end the run without\n"
     "a new table: an earlier file at the output path is kept.\n";
 
+// The column groups' names, from their list.
+std::string columnNames(std::string_view separator) {
+  std::string names;
+  for (const ColumnGroupDescription& g : columnGroups())
+    names += (names.empty() ? "" : std::string(separator)) + std::string(g.cliName);
+  return names;
+}
+
 // The usage text with the format and column names of the tables.
 std::string usageText() {
   std::string text(kUsage);
-  std::string formats, columns;
+  std::string formats;
   for (const InputFormatDescription& d : inputFormats())
     formats += (formats.empty() ? "" : "|") + std::string(d.cliName);
-  for (const ColumnGroupDescription& g : columnGroups())
-    columns += (columns.empty() ? "" : ",") + std::string(g.cliName);
   text.replace(text.find("@FORMATS@"), 9, formats);
-  text.replace(text.find("@COLUMNS@"), 9, columns);
+  text.replace(text.find("@COLUMNS@"), 9, columnNames(","));
   return text;
 }
 
@@ -178,8 +184,7 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
           if (const ColumnGroupDescription* g = findColumnGroup(name))
             o.settings.columns.push_back(g->group);
           else
-            err = UsageError{"--columns takes groups from " + std::string("classic, deficit, soil, snow, precip") +
-                             ", not '" + name + "'"};
+            err = UsageError{"--columns takes groups from " + columnNames(", ") + ", not '" + name + "'"};
           start = comma + 1;
         }
       }
