@@ -144,10 +144,14 @@ int main(int argc, char** argv) {
       o.batch = static_cast<std::size_t>(std::max(1, std::atoi(next().c_str())));
     } else if (a == "--simd") {
       const std::string l = next();
-      if (l == "scalar") o.level = lanes::SimdLevel::Scalar;
-      else if (l == "avx2") o.level = lanes::SimdLevel::Avx2;
-      else if (l == "avx512") o.level = lanes::SimdLevel::Avx512;
-      else return usage();
+      if (l == "scalar")
+        o.level = lanes::SimdLevel::Scalar;
+      else if (l == "avx2")
+        o.level = lanes::SimdLevel::Avx2;
+      else if (l == "avx512")
+        o.level = lanes::SimdLevel::Avx512;
+      else
+        return usage();
       if (!lanes::simdLevelSupported(o.level)) {
         std::fprintf(stderr, "this CPU has no %s\n", l.c_str());
         return 1;
@@ -187,8 +191,7 @@ int main(int argc, char** argv) {
 
   std::printf("records=%zu\ncomputed=%lld\nnull_rows=%lld\npass_limit=%lld\nsimulated_days=%lld\nthreads=%d\n",
               in->records.size(), static_cast<long long>(t.computed), static_cast<long long>(t.nullRows),
-              static_cast<long long>(t.passLimit), static_cast<long long>(t.days),
-              in->model.carryover ? 1 : o.threads);
+              static_cast<long long>(t.passLimit), static_cast<long long>(t.days), in->model.carryover ? 1 : o.threads);
   std::printf("simd=%s\nexp=%s\n", in->model.carryover ? "scalar (carry-over chain)" : lanes::simdLevelName(o.level),
               lanes::activeExpMode(o.level) == lanes::ExpMode::Vector ? "vector" : "per_lane");
   std::printf("seconds=");

@@ -50,7 +50,9 @@ const Stations& stations() {
   return st;
 }
 
-std::string functionLabel(std::int64_t function) { return std::string(1, static_cast<char>('A' + function)); }
+std::string functionLabel(std::int64_t function) {
+  return std::string(1, static_cast<char>('A' + function));
+}
 
 void BM_Beta_function(benchmark::State& state) {
   const auto variant = static_cast<std::int32_t>(state.range(0));
@@ -194,16 +196,20 @@ void formatBench(benchmark::State& state, bool library) {
   char buf[64];
   for (auto _ : state) {
     for (double v : values) {
-      const std::size_t n =
-          library ? static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf) : shortestDoubleText(v, buf);
+      const std::size_t n = library ? static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf)
+                                    : shortestDoubleText(v, buf);
       benchmark::DoNotOptimize(n);
       benchmark::ClobberMemory();
     }
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
 }
-void BM_ShortestDoubleText(benchmark::State& state) { formatBench(state, false); }
-void BM_ToChars(benchmark::State& state) { formatBench(state, true); }
+void BM_ShortestDoubleText(benchmark::State& state) {
+  formatBench(state, false);
+}
+void BM_ToChars(benchmark::State& state) {
+  formatBench(state, true);
+}
 BENCHMARK(BM_ShortestDoubleText);
 BENCHMARK(BM_ToChars);
 

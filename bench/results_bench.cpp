@@ -14,8 +14,8 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <string>
@@ -41,10 +41,14 @@ long rssMb() {
   return kb / 1024;
 }
 
-double ms(QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e6; }
+double ms(QElapsedTimer& t) {
+  return static_cast<double>(t.nsecsElapsed()) / 1e6;
+}
 
 // CPU time of the process, which the machine's other load does not inflate.
-double cpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+double cpuMs() {
+  return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
 
 }  // namespace
 
@@ -103,9 +107,9 @@ int main(int argc, char** argv) {
   std::printf("filter_ms=%.1f cpu_ms=%.1f shown=%d\n", ms(t), cpuMs() - cpu, w.model().rowCount());
   w.model().setFilter({});
 
-  const int pet = static_cast<int>(std::find(w.model().table().columns().begin(), w.model().table().columns().end(),
-                                             std::string("PET")) -
-                                   w.model().table().columns().begin());
+  const int pet = static_cast<int>(
+      std::find(w.model().table().columns().begin(), w.model().table().columns().end(), std::string("PET")) -
+      w.model().table().columns().begin());
   const struct {
     const char* what;
     int column;

@@ -40,7 +40,9 @@ class FolderDialogs final : public Dialogs {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc < 4) {
-    std::fprintf(stderr, "usage: vadoset-window-bench FOLDER TEMP PREC [--function X] [--carryover] [--threads N] [--repeat K]\n");
+    std::fprintf(
+        stderr,
+        "usage: vadoset-window-bench FOLDER TEMP PREC [--function X] [--carryover] [--threads N] [--repeat K]\n");
     return 2;
   }
   const QString folder = QString::fromLocal8Bit(argv[1]);
@@ -50,10 +52,14 @@ int main(int argc, char** argv) {
   bool carryover = false;
   for (int i = 4; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--function" && i + 1 < argc) function = argv[++i][0] - 'A';
-    else if (a == "--carryover") carryover = true;
-    else if (a == "--threads" && i + 1 < argc) threads = std::atoi(argv[++i]);
-    else if (a == "--repeat" && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
+    if (a == "--function" && i + 1 < argc)
+      function = argv[++i][0] - 'A';
+    else if (a == "--carryover")
+      carryover = true;
+    else if (a == "--threads" && i + 1 < argc)
+      threads = std::atoi(argv[++i]);
+    else if (a == "--repeat" && i + 1 < argc)
+      repeat = std::max(1, std::atoi(argv[++i]));
   }
 
   FolderDialogs dialogs(folder);

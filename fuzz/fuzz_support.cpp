@@ -141,7 +141,9 @@ ReadFiles readFiles(const InputFormatDescription& format, std::string_view preci
   return r;
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 bool inside(std::string_view part, std::string_view whole) {
   return part.empty() || (part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
@@ -160,8 +162,7 @@ bool sameResult(const RecordResult& a, const RecordResult& b) {
 }
 
 bool sameInput(const RecordInput& a, const RecordInput& b) {
-  return a.id == b.id && sameBits(a.latitude, b.latitude) && sameMonths(a.ppt, b.ppt) &&
-         sameMonths(a.tmean, b.tmean);
+  return a.id == b.id && sameBits(a.latitude, b.latitude) && sameMonths(a.ppt, b.ppt) && sameMonths(a.tmean, b.tmean);
 }
 
 // A CSV field as a careful writer quotes it.
@@ -258,8 +259,7 @@ void fuzzRecords(const std::uint8_t* data, std::size_t size, InputFormat formatI
   std::vector<std::string> texts(n);  // not resized below: the identifiers may point into them
   for (std::size_t i = 0; i < n; ++i) {
     readRecord(format, files.precip[i], files.tmean[i], options, inputs[i], texts[i]);
-    check(inputs[i].id.find_first_of("\r\n") == std::string_view::npos, "a line break in an identifier",
-          inputs[i].id);
+    check(inputs[i].id.find_first_of("\r\n") == std::string_view::npos, "a line break in an identifier", inputs[i].id);
   }
   if (formatId == InputFormat::Csv) checkCsvRoundTrip(inputs, options);
 
@@ -309,8 +309,10 @@ void fuzzRecords(const std::uint8_t* data, std::size_t size, InputFormat formatI
     checkRow(row, inputs[i].id, layout.valueCount(), layout.lineEnd());
     // The fields that null rows quote point into their lines.
     for (int m = 1; m <= kMonths; ++m) {
-      check(inside(format.monthField(files.precip[i], m, options), files.precip[i]), "a month's field is not in its line");
-      check(inside(format.monthField(files.tmean[i], m, options), files.tmean[i]), "a month's field is not in its line");
+      check(inside(format.monthField(files.precip[i], m, options), files.precip[i]),
+            "a month's field is not in its line");
+      check(inside(format.monthField(files.tmean[i], m, options), files.tmean[i]),
+            "a month's field is not in its line");
     }
     check(inside(format.latitudeField(files.precip[i], options), files.precip[i]), "the latitude is not in its line");
   }

@@ -64,7 +64,9 @@ double value(ByteReader& r) {
   return edges[form % (sizeof edges / sizeof edges[0])];
 }
 
-bool same(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+bool same(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 bool same(const RecordResult& a, const RecordResult& b) {
   for (std::size_t m = 0; m < 12; ++m)
@@ -124,7 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::vector<RecordResult> got(in.size());
       CarriedState carried = start;
       lanes::computeIndependent(engine, level, exp, in, got, carried);
-      compare(got, carried, std::string(lanes::simdLevelName(level)) + (exp == lanes::ExpMode::Vector ? " vector exp" : " exp per lane"));
+      compare(
+          got, carried,
+          std::string(lanes::simdLevelName(level)) + (exp == lanes::ExpMode::Vector ? " vector exp" : " exp per lane"));
     }
   }
   return 0;

@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
+scripts/check-format.sh
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci

@@ -28,7 +28,6 @@ inline constexpr int kExitInterrupted = 130;
 /// goes to out when the output name is "-"; messages go to err, one per line,
 /// with control characters escaped. Returns the exit status: one of the
 /// above, or 128 + the signal's number when env.terminated stopped the run.
-int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           const CliEnvironment& env = {});
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env = {});
 
 }  // namespace vadoset

@@ -9,8 +9,12 @@
 namespace {
 std::atomic<bool> gInterrupted{false};
 std::atomic<int> gTerminated{0};
-extern "C" void onInterrupt(int) { gInterrupted.store(true); }
-extern "C" void onTerminate(int sig) { gTerminated.store(sig); }
+extern "C" void onInterrupt(int) {
+  gInterrupted.store(true);
+}
+extern "C" void onTerminate(int sig) {
+  gTerminated.store(sig);
+}
 
 // A signal ignored when the program starts (nohup, a background job) stays
 // ignored.

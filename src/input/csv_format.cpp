@@ -168,7 +168,9 @@ std::string_view numberText(std::string_view field, const ReadOptions& options, 
   return buf;
 }
 
-bool isBreak(char c) { return c == '\t' || c == '\r' || c == '\n'; }
+bool isBreak(char c) {
+  return c == '\t' || c == '\r' || c == '\n';
+}
 
 // The identifier is the value of field 1. A tab or a line break in it
 // would break the table's rows, so each becomes a space.
@@ -203,8 +205,7 @@ void parseCsv(std::string_view precipLine, std::string_view tmeanLine, const Rea
   if (fcColumn > 0) {
     // The record's own field capacity: whole millimetres, at least one; an
     // empty cell takes the run's.
-    const std::string_view value =
-        numberText(CsvFields::nth(precipLine, options.separator, fcColumn), options, text);
+    const std::string_view value = numberText(CsvFields::nth(precipLine, options.separator, fcColumn), options, text);
     if (!IsBlank(value)) {
       std::optional<double> v = ParseNumber(value);
       std::optional<std::int32_t> fc = v ? ToInt32(*v) : std::nullopt;

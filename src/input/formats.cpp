@@ -52,7 +52,9 @@ double temperatureValue(std::string_view field) {
   return *v;
 }
 
-void nextLine(TextInputStream& in, std::string& out) { in.appendLine(out); }
+void nextLine(TextInputStream& in, std::string& out) {
+  in.appendLine(out);
+}
 
 }  // namespace detail
 

@@ -13,9 +13,9 @@ class TextInputStream;
 
 /// What a run fixes for reading its records.
 struct ReadOptions {
-  double latitude = 0.0;        // every record's latitude, for formats without a latitude field
-  double fieldCapacity = 100.0; // the run's field capacity, whole millimetres
-  int fieldCapacityField = 0;   // tab-delimited: field with the record's own field capacity (from 1)
+  double latitude = 0.0;         // every record's latitude, for formats without a latitude field
+  double fieldCapacity = 100.0;  // the run's field capacity, whole millimetres
+  int fieldCapacityField = 0;    // tab-delimited: field with the record's own field capacity (from 1)
   bool keepPrecipitationFraction = false;
   // Filled from the header lines by formats that read them (CSV): both
   // files take the separator of the precipitation file's header.
@@ -55,8 +55,8 @@ struct InputFormatDescription {
   /// in it); `text` is the caller's storage for that and for any number's
   /// text that needs rewriting, so it must outlive the use of `id`. Keeping
   /// one `text` per record slot keeps its capacity from record to record.
-  void (*parse)(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options,
-                RecordInput& out, std::string& text);
+  void (*parse)(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out,
+                std::string& text);
 
   /// Converts a parsed record to the model's units (HCN: tenths), or nullptr.
   void (*toModelUnits)(RecordInput& record, const ReadOptions& options);

@@ -43,7 +43,9 @@ const DeclinationTrig& declinationTrig() {
 
 // Beyond the polar circles tan(lat)·tan(decl) leaves [-1, 1]: clamping gives
 // 24 hours of polar day and 0 hours of polar night.
-double clampedAcos(double x) { return std::acos(std::clamp(x, -1.0, 1.0)); }
+double clampedAcos(double x) {
+  return std::acos(std::clamp(x, -1.0, 1.0));
+}
 
 // One pass over the 365-day year from soil water w0 and snowpack ws0; fills
 // the result's monthly values and returns the year's totals. `Variant` is the
@@ -157,7 +159,8 @@ void balance(const RecordInput& in, const ModelParams& params, CarriedState& car
       return;
     }
     switch (detail::judgePass(Variant == 0, params, pass, year, w0, w365, ws0, ws365)) {
-      case PassVerdict::Again: break;
+      case PassVerdict::Again:
+        break;
       case PassVerdict::Settled:
         carried.yearOne = false;
         if (params.carryover) {
@@ -189,15 +192,33 @@ void balanceFor(std::int32_t function, const RecordInput& in, const ModelParams&
                 RecordResult& out, DayTrace* trace, void (*cb)(void*), void* ctx, std::int32_t firstPass, double w0,
                 double ws0) {
   switch (function) {
-    case 0: balance<0, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
-    case 1: balance<1, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
-    case 2: balance<2, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
-    case 3: balance<3, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
-    case 4: balance<4, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
-    case 5: balance<5, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
-    case 6: balance<6, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
-    case 7: balance<7, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
-    default: balance<-1, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0); break;
+    case 0:
+      balance<0, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
+    case 1:
+      balance<1, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
+    case 2:
+      balance<2, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
+    case 3:
+      balance<3, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
+    case 4:
+      balance<4, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
+    case 5:
+      balance<5, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
+    case 6:
+      balance<6, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
+    case 7:
+      balance<7, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
+    default:
+      balance<-1, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
+      break;
   }
 }
 
@@ -260,31 +281,44 @@ NullReason checkRecord(const RecordInput& in, std::int8_t& month) {
 
 std::string nullReasonText(NullReason reason, int month) {
   switch (reason) {
-    case NullReason::None: return {};
-    case NullReason::LatitudeInvalid: return "the latitude is not a number from -90 to 90";
+    case NullReason::None:
+      return {};
+    case NullReason::LatitudeInvalid:
+      return "the latitude is not a number from -90 to 90";
     case NullReason::PrecipitationMissing:
       return "month " + std::to_string(month) + " of the precipitation file is missing";
     case NullReason::TemperatureMissing:
       return "month " + std::to_string(month) + " of the temperature file is missing";
-    case NullReason::FieldCapacityInvalid: return "the field capacity is not a positive number";
-    case NullReason::PerennialSnow: return "the snowpack grows every year (perennial snow)";
+    case NullReason::FieldCapacityInvalid:
+      return "the field capacity is not a positive number";
+    case NullReason::PerennialSnow:
+      return "the snowpack grows every year (perennial snow)";
     case NullReason::NoSteadyState:
       return "no steady state within " + std::to_string(kPassLimit) + " passes";
-    case NullReason::NeverSettles: return "the soil water falls in every pass and never settles (no steady state)";
+    case NullReason::NeverSettles:
+      return "the soil water falls in every pass and never settles (no steady state)";
   }
   return {};
 }
 
 std::string_view nullReasonCode(NullReason reason) {
   switch (reason) {
-    case NullReason::None: return "none";
-    case NullReason::LatitudeInvalid: return "latitude_invalid";
-    case NullReason::PrecipitationMissing: return "precipitation_missing";
-    case NullReason::TemperatureMissing: return "temperature_missing";
-    case NullReason::FieldCapacityInvalid: return "field_capacity_invalid";
-    case NullReason::PerennialSnow: return "perennial_snow";
-    case NullReason::NoSteadyState: return "no_steady_state";
-    case NullReason::NeverSettles: return "never_settles";
+    case NullReason::None:
+      return "none";
+    case NullReason::LatitudeInvalid:
+      return "latitude_invalid";
+    case NullReason::PrecipitationMissing:
+      return "precipitation_missing";
+    case NullReason::TemperatureMissing:
+      return "temperature_missing";
+    case NullReason::FieldCapacityInvalid:
+      return "field_capacity_invalid";
+    case NullReason::PerennialSnow:
+      return "perennial_snow";
+    case NullReason::NoSteadyState:
+      return "no_steady_state";
+    case NullReason::NeverSettles:
+      return "never_settles";
   }
   return "none";
 }

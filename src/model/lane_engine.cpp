@@ -61,10 +61,14 @@ double expProbe(int i) {
     }
     volatile double vx = x;  // the same operations as the curves, at run time
     switch (i % 4) {
-      case 0: return -6.68 * vx;
-      case 1: return -5.0 * (1.0 - vx / 0.7);
-      case 2: return -4.0 * (1.0 - vx / 0.5);
-      default: return -3.0 * (1.0 - vx / 0.3);
+      case 0:
+        return -6.68 * vx;
+      case 1:
+        return -5.0 * (1.0 - vx / 0.7);
+      case 2:
+        return -4.0 * (1.0 - vx / 0.5);
+      default:
+        return -3.0 * (1.0 - vx / 0.3);
     }
   }
   i -= kCurveProbes;
@@ -111,18 +115,24 @@ struct LaneTask {
 
 const char* simdLevelName(SimdLevel level) {
   switch (level) {
-    case SimdLevel::Scalar: return "scalar";
-    case SimdLevel::Avx2: return "avx2";
-    case SimdLevel::Avx512: return "avx512";
+    case SimdLevel::Scalar:
+      return "scalar";
+    case SimdLevel::Avx2:
+      return "avx2";
+    case SimdLevel::Avx512:
+      return "avx512";
   }
   return "scalar";
 }
 
 bool simdLevelSupported(SimdLevel level) {
   switch (level) {
-    case SimdLevel::Scalar: return true;
-    case SimdLevel::Avx2: return __builtin_cpu_supports("avx2");
-    case SimdLevel::Avx512: return __builtin_cpu_supports("avx512f");
+    case SimdLevel::Scalar:
+      return true;
+    case SimdLevel::Avx2:
+      return __builtin_cpu_supports("avx2");
+    case SimdLevel::Avx512:
+      return __builtin_cpu_supports("avx512f");
   }
   return false;
 }
@@ -157,7 +167,8 @@ ExpMode activeExpMode(SimdLevel level) {
       static const ExpMode mode = chooseExpMode(SimdLevel::Avx512);
       return mode;
     }
-    default: return ExpMode::PerLane;
+    default:
+      return ExpMode::PerLane;
   }
 }
 
@@ -165,8 +176,8 @@ bool vectorExpMatchesStd(SimdLevel level) {
   if (level == SimdLevel::Scalar || !simdLevelSupported(level)) return false;
   // The copy's fused steps need FMA; so does the library's variant it copies.
   if (!__builtin_cpu_supports("fma")) return false;
-  // The copy is of the exp of glibc 2.28 and later. Probes cannot see every
-  // bit of its table, so another library is never trusted on them alone.
+    // The copy is of the exp of glibc 2.28 and later. Probes cannot see every
+    // bit of its table, so another library is never trusted on them alone.
 #if defined(__GLIBC__)
   int major = 0, minor = 0;
   if (std::sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) != 2 || major != 2 || minor < 28) return false;
@@ -301,10 +312,17 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std:
         o.snow[mm] = block.snow[m][l];
       }
       switch (verdict) {
-        case detail::PassVerdict::PerennialSnow: o.reason = NullReason::PerennialSnow; break;
-        case detail::PassVerdict::NoSteadyState: o.reason = NullReason::NoSteadyState; break;
-        case detail::PassVerdict::NeverSettles: o.reason = NullReason::NeverSettles; break;
-        default: break;
+        case detail::PassVerdict::PerennialSnow:
+          o.reason = NullReason::PerennialSnow;
+          break;
+        case detail::PassVerdict::NoSteadyState:
+          o.reason = NullReason::NoSteadyState;
+          break;
+        case detail::PassVerdict::NeverSettles:
+          o.reason = NullReason::NeverSettles;
+          break;
+        default:
+          break;
       }
       // The lane's values stay until the next record overwrites them, or
       // are cleared when no record is left for it.

@@ -148,8 +148,7 @@ struct V256 {
   static R select(M m, R ifTrue, R ifFalse) { return _mm256_blendv_pd(ifFalse, ifTrue, m); }
   static R zeroUnless(M m, R v) { return _mm256_and_pd(m, v); }
   static R abs(R v) {
-    return _mm256_castsi256_pd(
-        _mm256_and_si256(_mm256_castpd_si256(v), _mm256_set1_epi64x(0x7fffffffffffffffLL)));
+    return _mm256_castsi256_pd(_mm256_and_si256(_mm256_castpd_si256(v), _mm256_set1_epi64x(0x7fffffffffffffffLL)));
   }
   static M none() { return _mm256_setzero_pd(); }
   static bool any(M m) { return _mm256_movemask_pd(m) != 0; }
@@ -293,7 +292,8 @@ void yearPass(LaneBlock& b, const CurveConstants& kc) {
           // The exponential is dear: skipped while no lane has a deficit.
           const M deficit = V::lt(balance, zero);
           R availability = one;
-          if (V::any(deficit)) availability = V::select(deficit, curve<V, Variant, VectorExp>(V::div(w[k], fc[k]), kc), one);
+          if (V::any(deficit))
+            availability = V::select(deficit, curve<V, Variant, VectorExp>(V::div(w[k], fc[k]), kc), one);
           wk = V::add(w[k], V::mul(availability, balance));
         } else {
           const R beta = curve<V, Variant, VectorExp>(V::div(w[k], fc[k]), kc);

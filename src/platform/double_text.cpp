@@ -29,11 +29,15 @@ constexpr U64 kMask63 = (U64{1} << 63) - 1;
 
 // floor(q log10 2), floor(q log10 (3/4 * 2)) and floor(e log2 10), exact
 // over the exponents a double needs.
-constexpr int floorLog10Pow2(int q) { return static_cast<int>((std::int64_t{q} * 661971961083LL) >> 41); }
+constexpr int floorLog10Pow2(int q) {
+  return static_cast<int>((std::int64_t{q} * 661971961083LL) >> 41);
+}
 constexpr int floorLog10ThreeQuartersPow2(int q) {
   return static_cast<int>((std::int64_t{q} * 661971961083LL - 274743187321LL) >> 41);
 }
-constexpr int floorLog2Pow10(int e) { return static_cast<int>((std::int64_t{e} * 913124641741LL) >> 38); }
+constexpr int floorLog2Pow10(int e) {
+  return static_cast<int>((std::int64_t{e} * 913124641741LL) >> 38);
+}
 
 // For each k, 10^-k = b 2^r with 2^125 <= b < 2^126; g = floor(b) + 1, split
 // into its high and low 63 bits. Worked out once with exact integers.
@@ -110,7 +114,9 @@ const PowerTable& powers() {
   return table;
 }
 
-U64 multiplyHigh(U64 a, U64 b) { return static_cast<U64>((U128{a} * b) >> 64); }
+U64 multiplyHigh(U64 a, U64 b) {
+  return static_cast<U64>((U128{a} * b) >> 64);
+}
 
 // Rounds g * cp / 2^127 to odd.
 U64 roundToOdd(U64 g1, U64 g0, U64 cp) {
@@ -331,7 +337,6 @@ int digitCount(U64 v) {
   const int approx = ((64 - std::countl_zero(v)) * 1233) >> 12;  // floor(bits * log10 2)
   return approx + (v >= kPow10[approx] ? 1 : 0);
 }
-
 
 // Writes the eight digits of r < 10^8, leading zeros included, at dst. All
 // eight at once: two lanes of four digits, then four of two, then eight of

@@ -19,8 +19,12 @@ std::string Str(double value) {
 
 namespace {
 
-bool isBlankChar(char c) { return c == ' ' || c == '\t'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlankChar(char c) {
+  return c == ' ' || c == '\t';
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 std::string_view trimBlanks(std::string_view t) {
   while (!t.empty() && isBlankChar(t.front())) t.remove_prefix(1);
@@ -171,7 +175,9 @@ std::string_view Mid(std::string_view text, std::size_t start, std::size_t lengt
   return text.substr(start - 1, length);
 }
 
-std::string_view Left(std::string_view text, std::size_t count) { return text.substr(0, count); }
+std::string_view Left(std::string_view text, std::size_t count) {
+  return text.substr(0, count);
+}
 
 bool IsBlank(std::string_view text) {
   for (char c : text)

@@ -20,14 +20,14 @@ struct Progress {
 /// A null row as it is written, with why it is null. Nothing is built for
 /// it unless asked: reasonText() allocates, the rest points into the run.
 struct NullRow {
-  std::int64_t row = 0;          // from 1
-  std::uint64_t line = 0;        // the record's line in the precipitation file
-  std::string_view id;           // the identifier
-  std::string_view reasonCode;   // a stable name: "precipitation_missing"
-  int reason = 0;                // the run's own number for the reason
-  int month = 0;                 // the missing month (1 to 12), when the reason names one
-  std::string_view field;        // the text that made the record unusable, if any
-  bool showField = false;        // the field is worth quoting
+  std::int64_t row = 0;         // from 1
+  std::uint64_t line = 0;       // the record's line in the precipitation file
+  std::string_view id;          // the identifier
+  std::string_view reasonCode;  // a stable name: "precipitation_missing"
+  int reason = 0;               // the run's own number for the reason
+  int month = 0;                // the missing month (1 to 12), when the reason names one
+  std::string_view field;       // the text that made the record unusable, if any
+  bool showField = false;       // the field is worth quoting
   std::string (*describe)(const NullRow&) = nullptr;
 
   /// In words: "month 2 of the precipitation file is missing ('NA')".
@@ -46,8 +46,7 @@ class Host {
 
   /// A modal folder chooser; the folder's path, or nothing when cancelled.
   /// An empty path means file names are used as they stand.
-  virtual std::optional<std::string> selectFolder(std::string_view prompt,
-                                                  std::string_view actionButton) = 0;
+  virtual std::optional<std::string> selectFolder(std::string_view prompt, std::string_view actionButton) = 0;
 
   /// A modal message box; returns when the user has dismissed it.
   virtual void showMessage(std::string_view text) = 0;

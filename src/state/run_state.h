@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "state/host.h"
 #include "platform/text_stream.h"
+#include "state/host.h"
 
 namespace vadoset {
 
@@ -27,7 +27,7 @@ struct RunState {
   MonthArray<std::int32_t> dm{};
   std::unique_ptr<TextInputStream> precip_data;
   std::unique_ptr<TextInputStream> tmean_data;
-  std::int32_t nullcell = 0;  // 1: the record is written as a null row
+  std::int32_t nullcell = 0;       // 1: the record is written as a null row
   MonthArray<std::int32_t> ppt{};  // mm (HCN: tenths until Run_model converts); 9999 = missing
   std::unique_ptr<TextOutputStream> aet_out;
   MonthArray<double> PET{};

@@ -31,7 +31,7 @@ struct Settings {
   std::vector<ColumnGroup> columns{ColumnGroup::Classic};  // the table's columns after the identifier
   LineEnding lineEnding = LineEnding::Cr;                  // the table's line ends
   bool keepPrecipitationFraction = false;                  // use precipitation with its decimals
-  bool strict = false;  // any input warning fails the run, and no table is put in place
+  bool strict = false;         // any input warning fails the run, and no table is put in place
   int fieldCapacityField = 0;  // tab-delimited: field of the precipitation line with the record's own
                                // field capacity (from 1; 0 for none)
 };

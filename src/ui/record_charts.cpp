@@ -176,7 +176,8 @@ void drawDailyChart(QChart& chart, const QString& title, const QString& subtitle
     soil->append(d, trace->soil[d]);
     snow->append(d, trace->snow[d]);
   }
-  QLineSeries* fc = lineSeries("fieldCapacity", QStringLiteral("Field capacity"), QColor(90, 90, 90), Qt::DashLine, 1.5);
+  QLineSeries* fc =
+      lineSeries("fieldCapacity", QStringLiteral("Field capacity"), QColor(90, 90, 90), Qt::DashLine, 1.5);
   fc->append(0, fieldCapacity);
   fc->append(kDaysInYear, fieldCapacity);
   for (QLineSeries* s : {fc, soil, snow}) attach(chart, s, x, y);

@@ -15,7 +15,9 @@ namespace vadoset {
 
 namespace {
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool holds(std::string_view id, const QByteArray& lowerNeedle) {
   const auto it = std::search(id.begin(), id.end(), lowerNeedle.begin(), lowerNeedle.end(),
@@ -23,7 +25,9 @@ bool holds(std::string_view id, const QByteArray& lowerNeedle) {
   return it != id.end() || lowerNeedle.isEmpty();
 }
 
-QString fromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString fromUtf8(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // RFC 4180: a field with a comma, a double quote or a line break is quoted,
 // its double quotes doubled.
@@ -116,7 +120,8 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
       return {};
     case Qt::ForegroundRole:
       return table_.isNull(r) ? QVariant(QColor(112, 112, 112)) : QVariant();
-    default: return {};
+    default:
+      return {};
   }
 }
 

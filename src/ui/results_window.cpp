@@ -32,8 +32,12 @@ constexpr int kFilterDelayMs = 150;
 // loop (some 60 ms).
 constexpr std::size_t kChainSlice = 16 * RecordSource::kCheckpointEvery;
 
-QString fromStd(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-QString fromPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString fromStd(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+QString fromPath(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
 
 // The wait cursor while something that may take a while runs.
 struct Busy {
@@ -58,7 +62,9 @@ QString functionName(std::int32_t function) {
   return function >= 0 && function < 8 ? QString(QLatin1Char(static_cast<char>('A' + function))) : u"?"_s;
 }
 
-QString number(double v) { return fromStd(Str(v)); }
+QString number(double v) {
+  return fromStd(Str(v));
+}
 
 // "PET_03" and the like.
 std::string monthColumn(const char* prefix, int month) {
@@ -105,7 +111,8 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   // Wide enough for a number with all its digits.
-  table_->horizontalHeader()->setDefaultSectionSize(table_->fontMetrics().horizontalAdvance(u"-0000.00000000000000"_s) + 12);
+  table_->horizontalHeader()->setDefaultSectionSize(table_->fontMetrics().horizontalAdvance(u"-0000.00000000000000"_s) +
+                                                    12);
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   table_->setSortingEnabled(true);
 
@@ -162,10 +169,9 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     if (selected_) drawCharts(*selected_);
   });
   connect(&model_, &QAbstractItemModel::modelReset, this, &ResultsWindow::restoreSelection);
-  connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this](const QModelIndex& current) {
-            if (current.isValid()) drawCharts(model_.tableRow(current.row()));
-          });
+  connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+    if (current.isValid()) drawCharts(model_.tableRow(current.row()));
+  });
   connect(openButton, &QPushButton::clicked, this, &ResultsWindow::askOpenTable);
   connect(csvButton, &QPushButton::clicked, this, &ResultsWindow::askExportCsv);
   openTable({}, nullptr);
@@ -173,8 +179,12 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 ResultsWindow::~ResultsWindow() = default;
 
-QChart* ResultsWindow::monthlyChart() const { return monthlyView_->chart(); }
-QChart* ResultsWindow::dailyChart() const { return dailyView_->chart(); }
+QChart* ResultsWindow::monthlyChart() const {
+  return monthlyView_->chart();
+}
+QChart* ResultsWindow::dailyChart() const {
+  return dailyView_->chart();
+}
 
 QString ResultsWindow::showRun(std::shared_ptr<const RunRecord> run) {
   run_ = std::move(run);
@@ -229,9 +239,8 @@ QString ResultsWindow::openTable(const QString& path, std::shared_ptr<const Null
 
 void ResultsWindow::showSource() {
   const std::size_t rows = model_.tableRows();
-  count_->setText(model_.rowCount() == static_cast<int>(rows)
-                      ? u"%1 rows"_s.arg(rows)
-                      : u"%1 of %2 rows"_s.arg(model_.rowCount()).arg(rows));
+  count_->setText(model_.rowCount() == static_cast<int>(rows) ? u"%1 rows"_s.arg(rows)
+                                                              : u"%1 of %2 rows"_s.arg(model_.rowCount()).arg(rows));
   if (model_.columnCount() == 0) {
     about_->setText(u"No table yet: press Run in the main window, or open a table."_s);
     return;
@@ -242,9 +251,8 @@ void ResultsWindow::showSource() {
   }
   QString text = u"Table %1 of the run of %2 and %3: function %4, field capacity %5 mm, carry-over %6, %7 null rows."_s
                      .arg(fromPath(run_->tablePath), QFileInfo(fromPath(run_->tmeanPath)).fileName(),
-                          QFileInfo(fromPath(run_->precipPath)).fileName(),
-                          functionName(run_->model.function), number(run_->read.fieldCapacity),
-                          run_->model.carryover ? u"on"_s : u"off"_s)
+                          QFileInfo(fromPath(run_->precipPath)).fileName(), functionName(run_->model.function),
+                          number(run_->read.fieldCapacity), run_->model.carryover ? u"on"_s : u"off"_s)
                      .arg(run_->nullRows.size());
   if (run_->stopped) text += u" The run was stopped: the table holds its first rows only."_s;
   if (!sourceError_.isEmpty()) text += u" "_s + sourceError_;
@@ -296,7 +304,8 @@ void ResultsWindow::drawCharts(std::size_t r) {
     return;
   }
   if (c.result.isNull()) {
-    const QString why = model_.table().isNull(r) ? model_.reason(r) : fromStd(nullReasonText(c.result.reason, c.result.month));
+    const QString why =
+        model_.table().isNull(r) ? model_.reason(r) : fromStd(nullReasonText(c.result.reason, c.result.month));
     drawMonthlyChart(*monthlyChart(), monthlyTitle, u"Null row: "_s + why, nullptr);
     drawDailyChart(*dailyChart(), dailyTitle, u"Null row: "_s + why, nullptr, 0.0);
     return;
@@ -313,8 +322,9 @@ void ResultsWindow::drawCharts(std::size_t r) {
     daily = u"Carry-over: the run's first record, spun up from the soil water the run started with (%1 passes)"_s.arg(
         c.result.passes);
   else
-    daily = u"Carry-over: starts from the soil water and snow left by the %1 records before it, computed again in order"_s
-                .arg(r);
+    daily =
+        u"Carry-over: starts from the soil water and snow left by the %1 records before it, computed again in order"_s
+            .arg(r);
   drawMonthlyChart(*monthlyChart(), monthlyTitle, monthly, &balance);
   drawDailyChart(*dailyChart(), dailyTitle, daily, &c.trace, c.input.fieldCapacity);
 }
@@ -362,10 +372,10 @@ void ResultsWindow::drawFromTable(std::size_t r, const QString& id, const QStrin
   }
   if (!hasDeficit)
     for (int m = 0; m < kMonths; ++m) b.deficit[m] = b.pet[m] - b.aet[m];
-  drawMonthlyChart(*monthlyChart(), monthlyTitle,
-                   b.hasPrecipitation ? u"From the table's columns"_s
-                                      : u"From the table's columns (it has no PRECIP columns)"_s,
-                   &b);
+  drawMonthlyChart(
+      *monthlyChart(), monthlyTitle,
+      b.hasPrecipitation ? u"From the table's columns"_s : u"From the table's columns (it has no PRECIP columns)"_s,
+      &b);
 }
 
 // The record computed again against its row: inputs edited since the run
@@ -387,12 +397,16 @@ bool ResultsWindow::tableAgrees(std::size_t r, const RecordResult& result) {
   return true;
 }
 
-QString ResultsWindow::saveMonthlyChart(const QString& path) { return saveChart(*monthlyView_, path); }
-QString ResultsWindow::saveDailyChart(const QString& path) { return saveChart(*dailyView_, path); }
+QString ResultsWindow::saveMonthlyChart(const QString& path) {
+  return saveChart(*monthlyView_, path);
+}
+QString ResultsWindow::saveDailyChart(const QString& path) {
+  return saveChart(*dailyView_, path);
+}
 
 void ResultsWindow::askOpenTable() {
-  const QString path = QFileDialog::getOpenFileName(this, u"Open a Table"_s, QString(),
-                                                    u"Tables (*.txt *.tsv);;All files (*)"_s);
+  const QString path =
+      QFileDialog::getOpenFileName(this, u"Open a Table"_s, QString(), u"Tables (*.txt *.tsv);;All files (*)"_s);
   if (path.isEmpty()) return;
   const QString error = showTable(path);
   if (!error.isEmpty()) QMessageBox::warning(this, windowTitle(), error);
@@ -405,8 +419,8 @@ void ResultsWindow::askExportCsv() {
     const QFileInfo table(tablePath_);
     suggested = table.dir().filePath(table.completeBaseName() + u".csv"_s);
   }
-  const QString path = QFileDialog::getSaveFileName(this, u"Export the Table as CSV"_s, suggested,
-                                                    u"CSV files (*.csv)"_s);
+  const QString path =
+      QFileDialog::getSaveFileName(this, u"Export the Table as CSV"_s, suggested, u"CSV files (*.csv)"_s);
   if (path.isEmpty()) return;
   QString error;
   {

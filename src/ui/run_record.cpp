@@ -93,13 +93,13 @@ std::string RecordSource::open(std::shared_ptr<const RunRecord> run) {
   run_ = std::move(run);
   checkpoints_.clear();
   if (!run_ || run_->format == nullptr) return "The table was not written by a run in this window.";
-  if (run_->format->nextRecord != detail::nextLine)
-    return "The records of this input format are not computed again.";
+  if (run_->format->nextRecord != detail::nextLine) return "The records of this input format are not computed again.";
   for (auto [lines, path] : {std::pair{&precip_, &run_->precipPath}, std::pair{&tmean_, &run_->tmeanPath}}) {
     lines->buffer.clear();
     lines->bufferStart = 0;
     lines->failed = false;
-    const std::string failed = "The input file " + std::filesystem::path(*path).filename().string() + " could not be read.";
+    const std::string failed =
+        "The input file " + std::filesystem::path(*path).filename().string() + " could not be read.";
     if (!lines->file.open(*path)) return failed;
     lines->index.begin(lines->file.fd());
     if (!lines->has(0) || lines->failed) return failed;

@@ -108,7 +108,7 @@ class RecordSource {
     std::string id;
     RecordInput input;  // input.id is left empty: the identifier is `id`
     RecordResult result;
-    DayTrace trace;          // the daily values of its last pass
+    DayTrace trace;            // the daily values of its last pass
     std::size_t computed = 0;  // records computed to get it
   };
   /// Gives an empty string, or what went wrong.
@@ -121,7 +121,7 @@ class RecordSource {
     LineIndex index;
     std::string buffer;
     std::uint64_t bufferStart = 0;
-    bool failed = false;  // a read error
+    bool failed = false;                   // a read error
     bool has(std::size_t i);               // whether line i exists, indexing on to it
     std::string_view line(std::size_t i);  // empty past the end of the file
   };

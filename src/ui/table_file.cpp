@@ -177,7 +177,9 @@ void ReadOnlyFile::close() {
   fd_ = -1;
 }
 
-TableFile::~TableFile() { close(); }
+TableFile::~TableFile() {
+  close();
+}
 
 void TableFile::close() {
   file_.close();
@@ -297,8 +299,8 @@ std::vector<double> TableFile::columnValues(std::size_t c) const {
     while (end < rows_ && lines_.next(end + 1) - from <= kColumnChunk) ++end;
     if (!readAt(file_.fd(), from, lines_.next(end) - from, buf)) break;
     for (std::size_t k = r; k < end; ++k) {
-      const std::string_view line = withoutLineEnd(std::string_view(buf).substr(
-          lines_.start(k + 1) - from, lines_.next(k + 1) - lines_.start(k + 1)));
+      const std::string_view line = withoutLineEnd(
+          std::string_view(buf).substr(lines_.start(k + 1) - from, lines_.next(k + 1) - lines_.start(k + 1)));
       if (std::optional<double> v = ParseNumber(nthTabField(line, c))) values[k] = *v;
     }
     r = end;

@@ -107,9 +107,7 @@ class TableFile {
   std::size_t rows() const { return rows_; }
 
   /// Row r's identifier as indexed (cut at kMaxIdBytes).
-  std::string_view id(std::size_t r) const {
-    return {ids_.data() + idEnds_[r + 1], idEnds_[r + 2] - idEnds_[r + 1]};
-  }
+  std::string_view id(std::size_t r) const { return {ids_.data() + idEnds_[r + 1], idEnds_[r + 2] - idEnds_[r + 1]}; }
 
   /// Field c (0 is the identifier) of row r, read from the file when it is
   /// not in the cache; empty when the row has fewer fields or cannot be

@@ -369,7 +369,9 @@ void Window1::giveResultsTheLastRun() {
   resultsRun_ = lastRun_;
 }
 
-ResultsWindow* Window1::resultsWindow() const { return results_.data(); }
+ResultsWindow* Window1::resultsWindow() const {
+  return results_.data();
+}
 
 void Window1::showResults() {
   if (!results_) results_ = new ResultsWindow(this);

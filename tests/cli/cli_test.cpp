@@ -1,10 +1,10 @@
 #include "cli/cli.h"
-#include "output/columns.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "output/columns.h"
 #include "output/output.h"
 #include "test_support.h"
 
@@ -29,12 +29,13 @@ struct Inputs {
   test::TempDir dir;
   std::string temp, prec;
   Inputs() {
-    temp = dir.write("t.txt", kHeader + test::tabLine("Quito", "-0.18", {"13.9", "13.9", "13.9", "14", "14.1", "14.1",
-                                                                          "14.1", "14.4", "14.4", "14.1", "13.9",
-                                                                          "13.9"}))
+    temp = dir.write("t.txt", kHeader + test::tabLine("Quito", "-0.18",
+                                                      {"13.9", "13.9", "13.9", "14", "14.1", "14.1", "14.1", "14.4",
+                                                       "14.4", "14.1", "13.9", "13.9"}))
                .string();
-    prec = dir.write("p.txt", kHeader + test::tabLine("Quito", "-0.18", {"96", "112", "144", "168", "111", "41", "19",
-                                                                          "24", "77", "117", "99", "94"}))
+    prec = dir.write("p.txt", kHeader + test::tabLine("Quito", "-0.18",
+                                                      {"96", "112", "144", "168", "111", "41", "19", "24", "77", "117",
+                                                       "99", "94"}))
                .string();
   }
 };

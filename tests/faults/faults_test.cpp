@@ -19,8 +19,8 @@
 #include <thread>
 #include <utility>
 
-#include "output/columns.h"
 #include "cli/cli.h"
+#include "output/columns.h"
 #include "output/output.h"
 #include "platform/text.h"
 #include "run/driver.h"
@@ -392,9 +392,9 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         ::kill(pid, sig);
       };
-      const Result r =
-          runProcess({"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000", "--quiet"},
-                     scratch.path(), "/dev/null", RLIM_INFINITY, signal);
+      const Result r = runProcess(
+          {"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000", "--quiet"},
+          scratch.path(), "/dev/null", RLIM_INFINITY, signal);
       auto after = snapshot(dir.path());
       if (sig == SIGKILL)  // the temporary file stays, named for what it is
         std::erase_if(after, [&](const auto& entry) {

@@ -28,8 +28,8 @@ std::string table(const std::vector<std::string>& args) {
 
 TEST(CsvFormat, SamplesGiveTheTabDelimitedTable) {
   for (const char* carry : {"--function=G", "--carryover"}) {
-    const std::string expected = table({"-t", kExamples + "allsites_temp.txt", "-p", kExamples + "allsites_prec.txt",
-                                        carry});
+    const std::string expected =
+        table({"-t", kExamples + "allsites_temp.txt", "-p", kExamples + "allsites_prec.txt", carry});
     ASSERT_NE(expected.find("Reykjav\xC3\xADk\t*\r"), std::string::npos);
     for (const char* suffix : {".csv", "_semicolon.csv"}) {
       EXPECT_EQ(table({"--format", "csv", "-t", kExamples + "allsites_temp" + suffix, "-p",
@@ -40,7 +40,9 @@ TEST(CsvFormat, SamplesGiveTheTabDelimitedTable) {
   }
 }
 
-bool same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
+bool same(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || a == b;
+}
 
 TEST(CsvFormat, Fields) {
   const std::string months = ",1,2,3,4,5,6,7,8,9,10,11,12";
@@ -53,25 +55,60 @@ TEST(CsvFormat, Fields) {
     double fieldCapacity = 100;
   };
   const std::vector<Case> cases = {
-      {"quoted separators and quotes", "Site,Lat", "\"Oslo, \"\"Blindern\"\"\",59.94" + months, "Oslo, \"Blindern\"",
-       59.94, {1, 2}},
-      {"quoted numbers, blanks after the closing quote", "Site,Lat", "a,\"10\" ,\"12.7\",\"1\"5" + months, "a", 10,
+      {"quoted separators and quotes",
+       "Site,Lat",
+       "\"Oslo, \"\"Blindern\"\"\",59.94" + months,
+       "Oslo, \"Blindern\"",
+       59.94,
+       {1, 2}},
+      {"quoted numbers, blanks after the closing quote",
+       "Site,Lat",
+       "a,\"10\" ,\"12.7\",\"1\"5" + months,
+       "a",
+       10,
        {12, 15, 1}},
-      {"missing: empty, NA, NaN, -9999, a decimal comma", "Site,Lat", "a,10,,NA,NaN,-9999,\"12,5\",9999,5", "a", 10,
+      {"missing: empty, NA, NaN, -9999, a decimal comma",
+       "Site,Lat",
+       "a,10,,NA,NaN,-9999,\"12,5\",9999,5",
+       "a",
+       10,
        {M, M, M, M, M, M, 5}},
-      {"a line break and a tab in the identifier", "Site,Lat", "\"two\nline\tsite\",10" + months, "two line site", 10,
+      {"a line break and a tab in the identifier",
+       "Site,Lat",
+       "\"two\nline\tsite\",10" + months,
+       "two line site",
+       10,
        {1}},
       {"an unclosed quote runs to the end", "Site,Lat", "\"open,10,1,2", "open,10,1,2", M, {M}},
       {"quote inside an unquoted field", "Site,Lat", "a\"b,10,1", "a\"b", 10, {1}},
-      {"semicolons and decimal commas", "\"Site\";Lat;Jan", "\"S\xC3\xA3o; Paulo\";-23,5;12,7;\"3,5\";4.5;1,2,3",
-       "S\xC3\xA3o; Paulo", -23.5, {12, 3, 4, M}},
+      {"semicolons and decimal commas",
+       "\"Site\";Lat;Jan",
+       "\"S\xC3\xA3o; Paulo\";-23,5;12,7;\"3,5\";4.5;1,2,3",
+       "S\xC3\xA3o; Paulo",
+       -23.5,
+       {12, 3, 4, M}},
       {"a semicolon header with a comma stays comma-separated", "Site;Lat,Jan", "a;b,10,1", "a;b", 10, {1}},
-      {"field_capacity column, truncated", "Site,Lat,J,F,M,A,M,J,J,A,S,O,N,D,\" Field_Capacity \"",
-       "a,10" + months + ",250.9", "a", 10, {1}, 250},
-      {"field_capacity empty: the run's", "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity", "a,10" + months + ",",
-       "a", 10, {1}, 100},
-      {"field_capacity cell that is no capacity", "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
-       "a,10" + months + ",0.5", "a", 10, {1}, M},
+      {"field_capacity column, truncated",
+       "Site,Lat,J,F,M,A,M,J,J,A,S,O,N,D,\" Field_Capacity \"",
+       "a,10" + months + ",250.9",
+       "a",
+       10,
+       {1},
+       250},
+      {"field_capacity empty: the run's",
+       "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
+       "a,10" + months + ",",
+       "a",
+       10,
+       {1},
+       100},
+      {"field_capacity cell that is no capacity",
+       "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
+       "a,10" + months + ",0.5",
+       "a",
+       10,
+       {1},
+       M},
       {"field_capacity with a decimal comma", "Site;Lat;Jan;field_capacity", "a;10;1;80,5", "a", 10, {1}, 80},
   };
   for (const Case& c : cases) {

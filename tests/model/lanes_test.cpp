@@ -1,16 +1,17 @@
+#include "model/lanes.h"
+
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdlib>
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "model/engine.h"
-#include "model/lanes.h"
 
 namespace vadoset {
 namespace {
@@ -45,11 +46,16 @@ std::vector<RecordInput> randomRecords(int n, std::uint64_t seed) {
     const double pick = u(g);
     const auto month = static_cast<std::size_t>(12.0 * u(g));
     const double odd = wild[static_cast<std::size_t>(8.0 * u(g))];
-    if (pick < 0.003) r.ppt[month] = std::nan("");
-    else if (pick < 0.0035) r.tmean[month] = odd;
-    else if (pick < 0.0040) r.ppt[month] = std::abs(odd);
-    else if (pick < 0.0045) r.fieldCapacity = odd;
-    else if (pick < 0.0050) r.latitude = 91.0;
+    if (pick < 0.003)
+      r.ppt[month] = std::nan("");
+    else if (pick < 0.0035)
+      r.tmean[month] = odd;
+    else if (pick < 0.0040)
+      r.ppt[month] = std::abs(odd);
+    else if (pick < 0.0045)
+      r.fieldCapacity = odd;
+    else if (pick < 0.0050)
+      r.latitude = 91.0;
   }
   return records;
 }

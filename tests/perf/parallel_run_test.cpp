@@ -121,7 +121,8 @@ TEST(ParallelRun, SameAsMainLoopForEveryThreadCount) {
       const auto [precip, temp] = makeInputs(hcn ? 11u : 7u + unsigned(beta), records, hcn, carryover);
       TempDir dir;
       ScriptedHost host;
-      host.settingsValue.format = hcn ? InputFormat::Hcn : InputFormat::Tab, host.settingsValue.carryover = carryover, host.settingsValue.beta = beta;
+      host.settingsValue.format = hcn ? InputFormat::Hcn : InputFormat::Tab, host.settingsValue.carryover = carryover,
+      host.settingsValue.beta = beta;
       host.settingsValue.outputFile = "out.txt";
       dir.write(host.settingsValue.precipFile, precip), dir.write(host.settingsValue.tmeanFile, temp);
       for (int stopAfter : {-1, 0, 1, 2, 37}) {

@@ -142,8 +142,8 @@ TEST(TextOutputStream, NothingAppearsUntilCommit) {
 // Names up to 255 bytes, in folders whose path brings the target within a
 // byte of PATH_MAX: the temporary file must fit wherever the target does.
 TEST(TextOutputStream, TheLongestNamesAndPathsCanStillBeWritten) {
-  const std::pair<std::size_t, std::size_t> cases[] = {{255, 0}, {1, PATH_MAX - 1}, {255, PATH_MAX - 1},
-                                                       {254, PATH_MAX - 3}, {20, PATH_MAX - 2}};
+  const std::pair<std::size_t, std::size_t> cases[] = {
+      {255, 0}, {1, PATH_MAX - 1}, {255, PATH_MAX - 1}, {254, PATH_MAX - 3}, {20, PATH_MAX - 2}};
   for (const auto& [nameBytes, pathBytes] : cases) {
     test::TempDir dir;
     std::filesystem::path folder = dir.path();

@@ -33,8 +33,10 @@ TEST(ParseNumber, AcceptsPlainDecimals) {
 }
 
 TEST(ParseNumber, RefusesEverythingElse) {
-  for (const char* t : {"", "   ", "NA", "inf", "-inf", "nan", "0x1A", "12,5", "12abc", "1e", "1e+", ".", "-",
-                        "+-1", "1 2", "e5", "1e400", "\xEF\xBB\xBF" "1"})
+  for (const char* t : {"", "   ", "NA", "inf", "-inf", "nan", "0x1A", "12,5", "12abc", "1e", "1e+", ".", "-", "+-1",
+                        "1 2", "e5", "1e400",
+                        "\xEF\xBB\xBF"
+                        "1"})
     EXPECT_FALSE(ParseNumber(t).has_value()) << '"' << t << '"';
 }
 
@@ -69,7 +71,9 @@ TEST(EscapeControl, WritesOutWhatATerminalWouldObey) {
       {"plain name.txt", "plain name.txt"},
       {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
       {"\x1b[2J\x07\x7f" + std::string(1, '\0'), "\\x1b[2J\\x07\\x7f\\x00"},
-      {"\xc2\x9b" "31m \xc2\x80", "\\u009b31m \\u0080"},             // C1 controls in UTF-8
+      {"\xc2\x9b"
+       "31m \xc2\x80",
+       "\\u009b31m \\u0080"},  // C1 controls in UTF-8
       {"S\xc3\xa3o Paulo \xe2\x82\xac \xc2\xa0 \xff \xc2", "S\xc3\xa3o Paulo \xe2\x82\xac \xc2\xa0 \xff \xc2"},
   };
   for (const auto& [text, shown] : cases) EXPECT_EQ(escapeControl(text), shown);

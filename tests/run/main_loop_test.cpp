@@ -19,8 +19,8 @@ std::string precipLine(const std::string& id, const std::string& lat = "41.5") {
   return test::tabLine(id, lat, {"22", "27", "55", "90", "120", "130", "110", "105", "80", "65", "50", "35"});
 }
 std::string tempLine(const std::string& id = "x") {
-  return test::tabLine(id, "0", {"-6.2", "-3.4", "3.2", "10.2", "16.4", "21.9", "24.4", "23.3", "18.9", "11.9", "4.4",
-                                 "-3"});
+  return test::tabLine(id, "0",
+                       {"-6.2", "-3.4", "3.2", "10.2", "16.4", "21.9", "24.4", "23.3", "18.9", "11.9", "4.4", "-3"});
 }
 
 // A scripted run in `dir`: both folder dialogs answer with the folder.
@@ -57,8 +57,7 @@ TEST(MainLoop, WritesOneRowPerRecordAndCountsThem) {
   EXPECT_EQ(r.go(), RunOutcome::Completed);
   EXPECT_TRUE(r.host.messages.empty());
   EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded", "1", "2", "3"}));
-  EXPECT_EQ(r.host.prompts,
-            (std::vector<std::string>{"Folder containing data files", "Folder to save output data"}));
+  EXPECT_EQ(r.host.prompts, (std::vector<std::string>{"Folder containing data files", "Folder to save output data"}));
   std::string table = r.table();
   EXPECT_EQ(table.substr(0, TableLayout().header().size()), TableLayout().header());
   std::vector<std::string> rows = r.rows();
@@ -77,8 +76,8 @@ TEST(MainLoop, HeaderOnlyAndTrailingBlankLines) {
   EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded"}));
 
   ScriptedRun b;  // a blank line inside the file is a record; those at the end are not
-  b.files(kHeader + precipLine("A") + "\n" + precipLine("C") + "\n \n\r\n", kHeader + tempLine() + tempLine() +
-                                                                              tempLine());
+  b.files(kHeader + precipLine("A") + "\n" + precipLine("C") + "\n \n\r\n",
+          kHeader + tempLine() + tempLine() + tempLine());
   EXPECT_EQ(b.go(), RunOutcome::Completed);
   std::vector<std::string> rows = b.rows();
   ASSERT_EQ(rows.size(), 3u);
@@ -89,10 +88,9 @@ TEST(MainLoop, MissingFilesAreReportedInOrderAndNothingIsCreated) {
   ScriptedRun r;
   r.host.settingsValue.fcText = "abc";
   EXPECT_EQ(r.go(), RunOutcome::NotStarted);
-  EXPECT_EQ(r.host.messages,
-            (std::vector<std::string>{"The file allsites_prec.txt doesn't exist.",
-                                      "The file allsites_temp.txt doesn't exist.",
-                                      "Field capacity must be a positive number of millimetres."}));
+  EXPECT_EQ(r.host.messages, (std::vector<std::string>{"The file allsites_prec.txt doesn't exist.",
+                                                       "The file allsites_temp.txt doesn't exist.",
+                                                       "Field capacity must be a positive number of millimetres."}));
   EXPECT_TRUE(r.host.counters.empty());
   EXPECT_FALSE(std::filesystem::exists(r.dir / "out.txt"));
   EXPECT_EQ(r.host.prompts.size(), 1u);  // the output folder is never asked for

@@ -93,9 +93,12 @@ QList<QStringList> csvRecords(const QByteArray& bytes) {
   for (qsizetype i = 0; i < bytes.size(); ++i) {
     const char c = bytes[i];
     if (quoted) {
-      if (c == '"' && i + 1 < bytes.size() && bytes[i + 1] == '"') field += bytes[++i];
-      else if (c == '"') quoted = false;
-      else field += c;
+      if (c == '"' && i + 1 < bytes.size() && bytes[i + 1] == '"')
+        field += bytes[++i];
+      else if (c == '"')
+        quoted = false;
+      else
+        field += c;
     } else if (c == '"') {
       quoted = true;
     } else if (c == ',' || c == '\n') {
@@ -110,9 +113,9 @@ QList<QStringList> csvRecords(const QByteArray& bytes) {
 }
 
 // Doubles equal to the last bit (QCOMPARE allows a little difference).
-#define COMPARE_EXACTLY(actual, expected)                                                                \
-  QVERIFY2((actual) == (expected), qPrintable(QString::number(actual, 'g', 17) + QStringLiteral(" != ") + \
-                                              QString::number(expected, 'g', 17)))
+#define COMPARE_EXACTLY(actual, expected) \
+  QVERIFY2((actual) == (expected),        \
+           qPrintable(QString::number(actual, 'g', 17) + QStringLiteral(" != ") + QString::number(expected, 'g', 17)))
 
 template <typename S = QLineSeries>
 S* series(QChart* chart, const char* name) {
@@ -134,7 +137,8 @@ void checkCharts(ResultsWindow& w, const RunRecord* run, const QList<QList<QByte
   if (row.size() == 2) {
     const std::string* reason = run ? run->nullRows.find(r + 1) : nullptr;
     QVERIFY((reason || !run) && w.monthlyChart()->series().isEmpty() && w.dailyChart()->series().isEmpty());
-    QVERIFY(w.monthlyChart()->title().contains(reason ? QString::fromStdString(*reason).toHtmlEscaped() : u"null row"_s));
+    QVERIFY(
+        w.monthlyChart()->title().contains(reason ? QString::fromStdString(*reason).toHtmlEscaped() : u"null row"_s));
     return;
   }
   QCOMPARE(w.dailyChart()->series().isEmpty(), run == nullptr);
@@ -145,7 +149,8 @@ void checkCharts(ResultsWindow& w, const RunRecord* run, const QList<QList<QByte
   int day = 0;
   for (int m = 0; m < 12; ++m) {
     day += kDaysPerMonth[m];
-    COMPARE_EXACTLY(series<QBarSeries>(w.monthlyChart(), "precipitation")->barSets().front()->at(m), value("PRECIP_", m));
+    COMPARE_EXACTLY(series<QBarSeries>(w.monthlyChart(), "precipitation")->barSets().front()->at(m),
+                    value("PRECIP_", m));
     const std::pair<const char*, const char*> lines[] = {
         {"pet", "PET_"}, {"aet", "AET_"}, {"surplus", "SURPLUS_"}, {"deficit", "DEFICIT_"}};
     for (auto [name, prefix] : lines) COMPARE_EXACTLY(series(w.monthlyChart(), name)->at(m).y(), value(prefix, m));
@@ -206,7 +211,8 @@ void ResultsTest::lineIndex() {
       for (std::size_t i = 0; i < 7; ++i) {
         QVERIFY(readAt(file.fd(), index.start(i), index.next(i) - index.start(i), text));
         QCOMPARE(QByteArray::fromStdString(std::string(withoutLineEnd(text))), lines[qsizetype(i)]);
-        QCOMPARE(QByteArray::fromStdString(ids.substr(idEnds[i], idEnds[i + 1] - idEnds[i])), lines[qsizetype(i)].split('\t')[0]);
+        QCOMPARE(QByteArray::fromStdString(ids.substr(idEnds[i], idEnds[i + 1] - idEnds[i])),
+                 lines[qsizetype(i)].split('\t')[0]);
       }
     }
   }
@@ -229,8 +235,10 @@ void ResultsTest::tableModel() {
   QByteArray text = "Year or site\tPET_01\tAET_01" + lineEnd;
   for (int i = 0; i < kRows; ++i) {
     const QByteArray id = (i % 2 ? "s" : "S") + QByteArray::number(i).rightJustified(4, '0');
-    text += id + (i % 97 == 5 ? QByteArray("\t*") : "\t" + QByteArray::number((i * 7919) % 1000 * 0.5) + "\t" +
-                                                          QByteArray::number(i)) + lineEnd;
+    text += id +
+            (i % 97 == 5 ? QByteArray("\t*")
+                         : "\t" + QByteArray::number((i * 7919) % 1000 * 0.5) + "\t" + QByteArray::number(i)) +
+            lineEnd;
   }
   writeFile(dir.filePath(u"t.txt"_s), text + lineEnd);
   auto reasons = std::make_shared<NullReasons>();
@@ -261,8 +269,11 @@ void ResultsTest::tableModel() {
     int nulls = 0;
     for (int r = 1; r < kRows; ++r) {
       const QString a = m.data(m.index(r - 1, 1)).toString(), b = m.data(m.index(r, 1)).toString();
-      if (b.isEmpty()) ++nulls;
-      else QVERIFY(!a.isEmpty() && (order == Qt::AscendingOrder ? a.toDouble() <= b.toDouble() : a.toDouble() >= b.toDouble()));
+      if (b.isEmpty())
+        ++nulls;
+      else
+        QVERIFY(!a.isEmpty() &&
+                (order == Qt::AscendingOrder ? a.toDouble() <= b.toDouble() : a.toDouble() >= b.toDouble()));
     }
     QCOMPARE(nulls, (kRows + 91) / 97);
   }
@@ -348,8 +359,7 @@ void ResultsTest::carryOverAcrossCheckpoints() {
   QCOMPARE(cells.size(), 3001);
   ResultsWindow w;
   QCOMPARE(w.showRun(run), QString());
-  for (int r : {2999, 1024, 1023, 0, 2048, 2047, 1})
-    checkCharts(w, run.get(), cells, r);
+  for (int r : {2999, 1024, 1023, 0, 2048, 2047, 1}) checkCharts(w, run.get(), cells, r);
 }
 
 // View > Results after a run from the main window: its table with its null

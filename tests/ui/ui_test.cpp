@@ -158,27 +158,28 @@ void WindowTest::freshWindow() {
     QRect geometry;
     const char* text;
     int px;
-  } controls[] = {{"Run_Main", "QPushButton", {30, 261, 69, 20}, "Run", 12},
-                  {"Stop_run", "QPushButton", {30, 294, 69, 20}, "Stop", 12},
-                  {"counter", "QLineEdit", {150, 274, 124, 22}, "", 12},
-                  {"StaticText1", "QLabel", {150, 255, 100, 20}, "Rows completed", 12},
-                  {"StaticText3", "QLabel", {13, 35, 159, 20}, "Temperature data file", 12},
-                  {"StaticText4", "QLabel", {13, 62, 159, 20}, "Precipitation data file", 12},
-                  {"StaticText5", "QLabel", {13, 98, 164, 34}, "Latitude (decimal degrees)\n(For HCN data only)", 12},
-                  {"StaticText6", "QLabel", {13, 132, 159, 20}, "Field capacity (mm)", 12},
-                  {"tmean_field", "QLineEdit", {146, 34, 128, 22}, "allsites_temp.txt", 12},
-                  {"precip_field", "QLineEdit", {146, 61, 128, 22}, "allsites_prec.txt", 12},
-                  {"lat_field", "QLineEdit", {177, 97, 97, 22}, "44.47", 12},
-                  {"fc_field", "QLineEdit", {177, 131, 97, 22}, "100", 12},
-                  {"Separator1", "QFrame", {13, 86, 261, 4}, "", 0},
-                  {"Separator2", "QFrame", {13, 214, 261, 1}, "", 0},
-                  {"StaticText11", "QLabel", {42, 227, 100, 20}, "Output data file", 12},
-                  {"output_field", "QLineEdit", {146, 227, 128, 22}, "output.txt", 12},
-                  {"StaticText12", "QLabel", {16, 6, 100, 20}, "Input format:", 0},
-                  {"Format_popup", "QComboBox", {111, 5, 163, 20}, "Tab delimited|HCN data file|CSV (comma separated)", 0},
-                  {"StaticText13", "QLabel", {13, 157, 197, 20}, "Declining availability function", 0},
-                  {"Beta_popup", "QComboBox", {207, 157, 67, 20}, "A|B|C|D|E|F|G|H", 0},
-                  {"Carryover_box", "QCheckBox", {13, 186, 252, 20}, "Carryover soil water from Dec to Jan", 0}};
+  } controls[] = {
+      {"Run_Main", "QPushButton", {30, 261, 69, 20}, "Run", 12},
+      {"Stop_run", "QPushButton", {30, 294, 69, 20}, "Stop", 12},
+      {"counter", "QLineEdit", {150, 274, 124, 22}, "", 12},
+      {"StaticText1", "QLabel", {150, 255, 100, 20}, "Rows completed", 12},
+      {"StaticText3", "QLabel", {13, 35, 159, 20}, "Temperature data file", 12},
+      {"StaticText4", "QLabel", {13, 62, 159, 20}, "Precipitation data file", 12},
+      {"StaticText5", "QLabel", {13, 98, 164, 34}, "Latitude (decimal degrees)\n(For HCN data only)", 12},
+      {"StaticText6", "QLabel", {13, 132, 159, 20}, "Field capacity (mm)", 12},
+      {"tmean_field", "QLineEdit", {146, 34, 128, 22}, "allsites_temp.txt", 12},
+      {"precip_field", "QLineEdit", {146, 61, 128, 22}, "allsites_prec.txt", 12},
+      {"lat_field", "QLineEdit", {177, 97, 97, 22}, "44.47", 12},
+      {"fc_field", "QLineEdit", {177, 131, 97, 22}, "100", 12},
+      {"Separator1", "QFrame", {13, 86, 261, 4}, "", 0},
+      {"Separator2", "QFrame", {13, 214, 261, 1}, "", 0},
+      {"StaticText11", "QLabel", {42, 227, 100, 20}, "Output data file", 12},
+      {"output_field", "QLineEdit", {146, 227, 128, 22}, "output.txt", 12},
+      {"StaticText12", "QLabel", {16, 6, 100, 20}, "Input format:", 0},
+      {"Format_popup", "QComboBox", {111, 5, 163, 20}, "Tab delimited|HCN data file|CSV (comma separated)", 0},
+      {"StaticText13", "QLabel", {13, 157, 197, 20}, "Declining availability function", 0},
+      {"Beta_popup", "QComboBox", {207, 157, 67, 20}, "A|B|C|D|E|F|G|H", 0},
+      {"Carryover_box", "QCheckBox", {13, 186, 252, 20}, "Carryover soil water from Dec to Jan", 0}};
   ScriptedDialogs dialogs;
   Window1 w(dialogs);
   w.show();
@@ -233,11 +234,12 @@ void WindowTest::refusedRuns_data() {
   QTest::newRow("tab files read as HCN") << QString() << QString()
                                          << u"Precip file not an HCN format file|Temp file not an HCN format file"_s
                                          << loaded << 1 << no;
-  QTest::newRow("HCN latitude not a number") << u"lat_field"_s << u"north"_s
-                                             << u"Latitude must be a number of decimal degrees from -90 to 90."_s
-                                             << QString() << 1 << no;
+  QTest::newRow("HCN latitude not a number")
+      << u"lat_field"_s << u"north"_s << u"Latitude must be a number of decimal degrees from -90 to 90."_s << QString()
+      << 1 << no;
   QTest::newRow("output is a folder") << u"output_field"_s << u"sub"_s
-                                      << u"The output file sub could not be written: it is a folder."_s << loaded << 0 << failed;
+                                      << u"The output file sub could not be written: it is a folder."_s << loaded << 0
+                                      << failed;
   QTest::newRow("output dialog throws") << u"throw"_s << QString()
                                         << u"The run stopped because of an error: no folder today"_s << loaded << 0
                                         << failed;
@@ -490,9 +492,10 @@ void AboutTest::menuBar() {
     items << menu->title();
     for (QAction* a : menu->actions()) items << a->objectName() + u':' + a->text() + u':' + a->shortcut().toString();
   }
-  QCOMPARE(items.join(u'|'), u"&File|FileClose:Close:Ctrl+W|About:About Vadoset:|FileQuit:Quit:Ctrl+Q|&Edit|"
-                             "EditUndo:Undo:Ctrl+Z|UntitledMenu0::|EditCut:Cut:Ctrl+X|EditCopy:Copy:Ctrl+C|"
-                             "EditPaste:Paste:Ctrl+V|EditClear:Clear:|&View|ViewResults:Results:Ctrl+R"_s);
+  QCOMPARE(items.join(u'|'),
+           u"&File|FileClose:Close:Ctrl+W|About:About Vadoset:|FileQuit:Quit:Ctrl+Q|&Edit|"
+           "EditUndo:Undo:Ctrl+Z|UntitledMenu0::|EditCut:Cut:Ctrl+X|EditCopy:Copy:Ctrl+C|"
+           "EditPaste:Paste:Ctrl+V|EditClear:Clear:|&View|ViewResults:Results:Ctrl+R"_s);
   QVERIFY(bar_->UntitledMenu0->isSeparator());
   QVERIFY(bar_->About->menuRole() == QAction::AboutRole && bar_->FileQuit->menuRole() == QAction::QuitRole);
   auto* field = child<QLineEdit>(window_.get(), "fc_field");
