@@ -132,8 +132,9 @@ int main(int argc, char** argv) {
       settings.fcText = next();
     } else if (a == "--function") {
       std::string f = next();
-      if (f.size() != 1 || f[0] < 'A' || f[0] > 'H') return usage();
-      settings.beta = f[0] - 'A';
+      const std::optional<AvailabilityFunction> function = availabilityFunction(f);
+      if (!function) return usage();
+      settings.function = *function;
     } else if (a == "--carryover") {
       settings.carryover = true;
     } else if (a == "--repeat") {

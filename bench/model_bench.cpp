@@ -41,7 +41,7 @@ const Stations& stations() {
       std::int8_t month = 0;
       if (checkRecord(r, month) != NullReason::None) continue;
       RecordResult res;
-      engine.computePet(r, res);
+      engine.Run_pet(r, res);
       out.records.push_back(r);
       out.pet.push_back(res);
     }
@@ -55,7 +55,7 @@ std::string functionLabel(std::int64_t function) {
 }
 
 void BM_Beta_function(benchmark::State& state) {
-  const auto variant = static_cast<std::int32_t>(state.range(0));
+  const auto variant = static_cast<AvailabilityFunction>(state.range(0));
   // Relative soil water from 0 to a little above 1, as the bucket passes it.
   std::vector<double> xs(4096);
   for (std::size_t i = 0; i < xs.size(); ++i) xs[i] = 1.1 * static_cast<double>(i) / static_cast<double>(xs.size());
@@ -63,7 +63,7 @@ void BM_Beta_function(benchmark::State& state) {
     for (double x : xs) benchmark::DoNotOptimize(Beta_function(x, variant));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(xs.size()));
-  state.SetLabel(functionLabel(variant));
+  state.SetLabel(functionLabel(static_cast<std::int32_t>(state.range(0))));
 }
 BENCHMARK(BM_Beta_function)->DenseRange(0, 7);
 
@@ -73,7 +73,7 @@ void BM_Pet(benchmark::State& state) {
   RecordResult r;
   for (auto _ : state) {
     for (const RecordInput& in : st.records) {
-      engine.computePet(in, r);
+      engine.Run_pet(in, r);
       benchmark::DoNotOptimize(r.pet);
     }
   }
@@ -92,14 +92,14 @@ void setPerDay(benchmark::State& state, std::int64_t days) {
 void BM_Balance(benchmark::State& state) {
   const Stations& st = stations();
   ModelParams params;
-  params.function = static_cast<std::int32_t>(state.range(0));
+  params.function = static_cast<AvailabilityFunction>(state.range(0));
   RecordEngine engine(params);
   std::int64_t days = 0;
   for (auto _ : state) {
     for (std::size_t i = 0; i < st.records.size(); ++i) {
       RecordResult r = st.pet[i];
       CarriedState carried;
-      engine.computeBalance(st.records[i], carried, r);
+      engine.Run_model(st.records[i], carried, r);
       days += static_cast<std::int64_t>(r.passes) * 365;
       benchmark::DoNotOptimize(r.aet);
     }
@@ -165,7 +165,7 @@ void BM_Batch(benchmark::State& state) {
   for (int i = 0; i < 200; ++i) in.insert(in.end(), st.records.begin(), st.records.end());
   std::vector<RecordResult> out(in.size());
   ModelParams params;
-  params.function = static_cast<std::int32_t>(state.range(0));
+  params.function = static_cast<AvailabilityFunction>(state.range(0));
   RecordEngine engine(params);
   const lanes::ExpMode exp = lanes::activeExpMode(level);
   std::int64_t days = 0;

@@ -236,7 +236,7 @@ void fuzzRecords(const std::uint8_t* data, std::size_t size, InputFormat formatI
   ByteReader in(data, size);
   const std::uint8_t flags = in.byte();
   ModelParams params;
-  params.function = (flags & 0x0F) % 9;
+  params.function = static_cast<AvailabilityFunction>((flags & 0x0F) % 9);
   params.carryover = (flags & 0x10) != 0;
   const std::uint16_t fcBits = in.u16();
   // Field capacity is at least 1 mm once a run has started; try both ends.
@@ -394,7 +394,7 @@ RunInput decodeRun(ByteReader& in) {
   input.settings.keepPrecipitationFraction = (flags & 8) != 0;
   input.settings.fieldCapacityField = (flags & 16) != 0 ? 15 : 0;
   const std::uint8_t function = in.byte();
-  input.settings.beta = function % 8;
+  input.settings.function = static_cast<AvailabilityFunction>(function % 8);
   input.settings.strict = (function & 0x80) != 0;
   input.settings.fcText = kFcTexts[in.byte() % std::size(kFcTexts)];
   input.settings.latText = kLatTexts[in.byte() % std::size(kLatTexts)];

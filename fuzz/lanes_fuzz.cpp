@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ByteReader r(data, size);
   const std::uint8_t flags = r.byte();
   ModelParams params;
-  params.function = flags & 0x0F;
+  params.function = static_cast<AvailabilityFunction>(flags & 0x0F);
   params.carryover = (flags & 0x10) != 0;
   params.exhaustiveSpinUp = (flags & 0x20) != 0;
   std::vector<RecordInput> in;

@@ -22,6 +22,7 @@ ENGINE_SOURCES = ["model/engine.cpp", "model/beta.cpp", "model/lane_engine.cpp"]
 LANE_SOURCES = {"model/lanes_avx2.cpp": ["-mavx2"], "model/lanes_avx512.cpp": ["-mavx512f"]}
 ENGINE_HEADERS = [
     "model/engine.h",
+    "model/values.h",
     "model/beta.h",
     "model/engine_internal.h",
     "model/lanes.h",

@@ -28,7 +28,7 @@ int main() {
     put(x);
     for (std::int32_t variant = 0; variant < 8; ++variant) {
       std::fputc('\t', stdout);
-      put(vadoset::Beta_function(x, variant));
+      put(vadoset::Beta_function(x, static_cast<vadoset::AvailabilityFunction>(variant)));
     }
     std::fputc('\n', stdout);
   }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "model/engine.h"
+#include "model/values.h"
 
 namespace py = pybind11;
 
@@ -30,36 +31,6 @@ namespace vadoset {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// What the tab reader makes of a number: the same rules, applied to a
-// double rather than to its text.
-double precipitationValue(double v, bool keepFraction) {
-  if (std::isnan(v) || v == -9999.0) return kNaN;
-  // It must fit a 32-bit integer once its fraction is dropped, and 9999 is
-  // the files' own missing marker. The whole millimetres go through the
-  // integer, as the reader's do: -0.5 becomes +0.
-  const double t = std::trunc(v);
-  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return kNaN;
-  const auto whole = static_cast<std::int32_t>(t);
-  if (whole == 9999) return kNaN;
-  return keepFraction ? v : static_cast<double>(whole);
-}
-
-double temperatureValue(double v) {
-  // A text number that large is no number to the reader, so infinity is
-  // missing too.
-  if (!std::isfinite(v) || v == -9999.0 || v == 9999.0) return kNaN;
-  return v;
-}
-
-// A record's own field capacity: whole millimetres and at least one, as the
-// reader takes a field-capacity column; anything else makes its row null.
-double fieldCapacityValue(double v) {
-  const double t = std::trunc(v);
-  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return kNaN;
-  const auto whole = static_cast<std::int32_t>(t);
-  return whole >= 1 ? static_cast<double>(whole) : kNaN;
-}
 
 struct Batch {
   // Inputs: n records of 12 months; latitude and field capacity per record.
@@ -100,8 +71,6 @@ void storeRecord(const Batch& b, std::size_t i, const RecordResult& r) {
     std::fill_n(totals, 4, kNaN);
     return;
   }
-  // The sums add the months in order, as the table's columns do.
-  double petSum = 0.0, aetSum = 0.0, surplusSum = 0.0, deficitSum = 0.0;
   for (int m = 0; m < kMonths; ++m) {
     pet[m] = r.pet[m];
     aet[m] = r.aet[m];
@@ -109,26 +78,24 @@ void storeRecord(const Batch& b, std::size_t i, const RecordResult& r) {
     deficit[m] = r.pet[m] - r.aet[m];
     soil[m] = r.soil[m];
     snow[m] = r.snow[m];
-    petSum += r.pet[m];
-    aetSum += r.aet[m];
-    surplusSum += r.surplus[m];
-    deficitSum += deficit[m];
   }
-  totals[0] = petSum;
-  totals[1] = aetSum;
-  totals[2] = surplusSum;
-  totals[3] = deficitSum;
+  // The sums as the table's columns have them.
+  const AnnualTotals t = annualTotals(r);
+  totals[0] = t.pet;
+  totals[1] = t.aet;
+  totals[2] = t.surplus;
+  totals[3] = t.deficit;
 }
 
 void readInput(const Batch& b, std::size_t i, RecordInput& in) {
   const double* t = b.tmean + i * kMonths;
   const double* p = b.ppt + i * kMonths;
   for (int m = 0; m < kMonths; ++m) {
-    in.tmean[m] = temperatureValue(t[m]);
-    in.ppt[m] = precipitationValue(p[m], b.keepFraction);
+    in.tmean[m] = values::temperature(t[m]);
+    in.ppt[m] = values::precipitation(p[m], b.keepFraction);
   }
   in.latitude = b.latitude[i];
-  in.fieldCapacity = fieldCapacityValue(b.fieldCapacity[i]);
+  in.fieldCapacity = values::fieldCapacity(b.fieldCapacity[i]);
 }
 
 void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
@@ -239,6 +206,8 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
       static_cast<std::size_t>(ppt.size()) != records * kMonths ||
       static_cast<std::size_t>(fieldCapacity.size()) != records)
     throw std::invalid_argument("inconsistent array sizes");
+  if (function < 0 || static_cast<std::size_t>(function) >= kAvailabilityLetters.size())
+    throw std::invalid_argument("function must be an index into FUNCTION_LETTERS");
   if (carryover && (chains == 0 ? records != 0 : records % chains != 0))
     throw std::invalid_argument("records are not a whole number of years per chain");
   const auto n = static_cast<py::ssize_t>(records);
@@ -256,7 +225,7 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
   b.records = records;
   b.chains = chains;
   b.keepFraction = keepFraction;
-  b.params.function = function;
+  b.params.function = static_cast<AvailabilityFunction>(function);
   b.params.carryover = carryover;
   b.pet = pet.mutable_data();
   b.aet = aet.mutable_data();
@@ -298,4 +267,5 @@ PYBIND11_MODULE(_core, m) {
       py::arg("reason"));
   m.attr("NULL_REASON_COUNT") = static_cast<int>(NullReason::NeverSettles) + 1;
   m.attr("PASS_LIMIT") = kPassLimit;
+  m.attr("FUNCTION_LETTERS") = std::string(kAvailabilityLetters);
 }

@@ -12,7 +12,7 @@ import numpy as np
 from . import _core
 
 MONTHS = 12
-FUNCTIONS = "ABCDEFGH"
+FUNCTIONS = _core.FUNCTION_LETTERS
 
 #: The stable name of each null code: ``NULL_CODES[result.null_code]``.
 NULL_CODES = tuple(_core.null_reason_code(i) for i in range(_core.NULL_REASON_COUNT))

@@ -47,7 +47,7 @@ def _parse_args(argv):
     ap.add_argument("--output", "-o", required=True, metavar="FILE", help="the NetCDF file to write")
     ap.add_argument("--field-capacity", default="100", metavar="MM|FILE",
                     help="mm for every cell (default 100), or a NetCDF soil map on the same grid")
-    ap.add_argument("--function", default="G", choices=list("ABCDEFGH"),
+    ap.add_argument("--function", default="G", choices=list(FUNCTIONS),
                     help="declining availability function (default G)")
     ap.add_argument("--carryover", action="store_true",
                     help="carry soil water and snow from each December to the next January, cell by cell")

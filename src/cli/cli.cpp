@@ -213,8 +213,8 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
       std::string f;
       err = value(f);
       if (!err) {
-        if (f.size() == 1 && f[0] >= 'A' && f[0] <= 'H')
-          o.settings.beta = f[0] - 'A';
+        if (std::optional<AvailabilityFunction> function = availabilityFunction(f))
+          o.settings.function = *function;
         else
           err = UsageError{"--function must be one letter from A to H, not '" + f + "'"};
       }

@@ -206,11 +206,7 @@ void parseCsv(std::string_view precipLine, std::string_view tmeanLine, const Rea
     // The record's own field capacity: whole millimetres, at least one; an
     // empty cell takes the run's.
     const std::string_view value = numberText(CsvFields::nth(precipLine, options.separator, fcColumn), options, text);
-    if (!IsBlank(value)) {
-      std::optional<double> v = ParseNumber(value);
-      std::optional<std::int32_t> fc = v ? ToInt32(*v) : std::nullopt;
-      out.fieldCapacity = (fc && *fc >= 1) ? static_cast<double>(*fc) : NAN;
-    }
+    if (!IsBlank(value)) out.fieldCapacity = detail::fieldCapacityValue(value);
   }
   out.id = identifier(idField, text);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "model/values.h"
 #include "platform/text.h"
 #include "platform/text_stream.h"
 
@@ -37,19 +38,15 @@ ReadOptions readOptionsFor(const Settings& settings, double fieldCapacity, doubl
 namespace detail {
 
 double precipitationValue(std::string_view field, bool keepFraction) {
-  std::optional<double> v = ParseNumber(field);
-  if (!v || *v == -9999.0) return NAN;
-  // Precipitation must fit a 32-bit integer once its fraction is dropped,
-  // and 9999 is the files' own missing marker.
-  std::optional<std::int32_t> whole = ToInt32(*v);
-  if (!whole || *whole == 9999) return NAN;
-  return keepFraction ? *v : static_cast<double>(*whole);
+  return values::precipitation(ParseNumber(field).value_or(NAN), keepFraction);
 }
 
 double temperatureValue(std::string_view field) {
-  std::optional<double> v = ParseNumber(field);
-  if (!v || *v == -9999.0 || *v == 9999.0) return NAN;
-  return *v;
+  return values::temperature(ParseNumber(field).value_or(NAN));
+}
+
+double fieldCapacityValue(std::string_view field) {
+  return values::fieldCapacity(ParseNumber(field).value_or(NAN));
 }
 
 void nextLine(TextInputStream& in, std::string& out) {

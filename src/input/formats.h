@@ -108,6 +108,9 @@ namespace detail {
 /// missing marker, is missing too.
 double precipitationValue(std::string_view field, bool keepFraction);
 double temperatureValue(std::string_view field);
+/// A field capacity from its field: whole millimetres and at least one,
+/// else NaN.
+double fieldCapacityValue(std::string_view field);
 /// Appends the next line of the stream as one record.
 void nextLine(TextInputStream& in, std::string& out);
 }  // namespace detail

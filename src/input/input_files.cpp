@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cmath>
 #include <string>
 
 #include "input/formats.h"
@@ -48,10 +49,9 @@ std::int32_t Open_files(RunState& s, Host& host) {
   if (!s.tmean_data) result = 0;
 
   // The field capacity is whole millimetres, and at least one.
-  std::optional<double> fcNumber = ParseNumber(s.settings.fcText);
-  std::optional<std::int32_t> fc = fcNumber ? ToInt32(*fcNumber) : std::nullopt;
-  if (fc && *fc >= 1) {
-    s.fc = *fc;
+  const double fc = detail::fieldCapacityValue(s.settings.fcText);
+  if (!std::isnan(fc)) {
+    s.fc = static_cast<std::int32_t>(fc);
   } else {
     host.showMessage("Field capacity must be a positive number of millimetres.");
     result = 0;

@@ -46,10 +46,8 @@ void parseTab(std::string_view precipLine, std::string_view tmeanLine, const Rea
   if (options.fieldCapacityField > 0) {
     // The record's own field capacity: whole millimetres, at least one.
     std::string_view field = NthField(precipLine, kTab, options.fieldCapacityField);
-    std::optional<double> v = ParseNumber(field);
-    std::optional<std::int32_t> fc = v ? ToInt32(*v) : std::nullopt;
     // An empty field takes the run's.
-    if (!IsBlank(field)) out.fieldCapacity = (fc && *fc >= 1) ? static_cast<double>(*fc) : NAN;
+    if (!IsBlank(field)) out.fieldCapacity = detail::fieldCapacityValue(field);
   }
 }
 

@@ -16,9 +16,9 @@ const ExpConstants& expConstants() {
   return k;
 }
 
-double Beta_function(double x, std::int32_t variant) {
+double Beta_function(double x, AvailabilityFunction function) {
   const ExpConstants& k = expConstants();
-  switch (variant) {
+  switch (static_cast<int>(function)) {
     case 0:
       return betaCurve<0>(x, k);
     case 1:

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "model/engine.h"
+
 namespace vadoset {
 
 /// exp(-5), exp(-4), exp(-3), worked out once by the same std::exp that the
@@ -44,7 +46,7 @@ inline double betaCurve(double x, const ExpConstants& k) {
 
 /// The declining availability factor: the share of a day's shortfall that
 /// the soil gives up, for relative soil water x (soil water / field
-/// capacity) and curve variant 0 = "A" to 7 = "H". Other variants give 0.
-double Beta_function(double x, std::int32_t variant);
+/// capacity) and function "A" to "H".
+double Beta_function(double x, AvailabilityFunction function);
 
 }  // namespace vadoset

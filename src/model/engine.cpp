@@ -188,10 +188,10 @@ void balance(const RecordInput& in, const ModelParams& params, CarriedState& car
 }
 
 template <bool Traced>
-void balanceFor(std::int32_t function, const RecordInput& in, const ModelParams& params, CarriedState& carried,
+void balanceFor(AvailabilityFunction function, const RecordInput& in, const ModelParams& params, CarriedState& carried,
                 RecordResult& out, DayTrace* trace, void (*cb)(void*), void* ctx, std::int32_t firstPass, double w0,
                 double ws0) {
-  switch (function) {
+  switch (static_cast<int>(function)) {
     case 0:
       balance<0, Traced>(in, params, carried, out, trace, cb, ctx, firstPass, w0, ws0);
       break;
@@ -323,9 +323,20 @@ std::string_view nullReasonCode(NullReason reason) {
   return "none";
 }
 
+AnnualTotals annualTotals(const RecordResult& r) {
+  AnnualTotals t;
+  for (int m = 0; m < kMonths; ++m) {
+    t.pet += r.pet[m];
+    t.aet += r.aet[m];
+    t.surplus += r.surplus[m];
+    t.deficit += r.pet[m] - r.aet[m];
+  }
+  return t;
+}
+
 RecordEngine::RecordEngine(const ModelParams& params) : params_(params) {}
 
-void RecordEngine::computePet(const RecordInput& in, RecordResult& out) {
+void RecordEngine::Run_pet(const RecordInput& in, RecordResult& out) {
   // The day lengths depend on the latitude alone; the same latitude, bit for
   // bit, gives the same day lengths.
   const auto latitudeBits = std::bit_cast<std::uint64_t>(in.latitude);
@@ -372,7 +383,7 @@ void RecordEngine::computePet(const RecordInput& in, RecordResult& out) {
   }
 }
 
-void RecordEngine::computeBalance(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace) {
+void RecordEngine::Run_model(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace) {
   double w0 = in.fieldCapacity;
   double ws0 = 0.0;
   if (params_.carryover) {
@@ -389,8 +400,8 @@ void RecordEngine::compute(const RecordInput& in, CarriedState& carried, RecordR
   out.reason = checkRecord(in, out.month);
   out.passes = 0;
   if (out.isNull()) return;
-  computePet(in, out);
-  computeBalance(in, carried, out, trace);
+  Run_pet(in, out);
+  Run_model(in, carried, out, trace);
 }
 
 void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried,

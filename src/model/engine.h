@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -54,10 +55,30 @@ std::string_view nullReasonCode(NullReason reason);
 /// The most passes over the year that a spin-up takes before its row is null.
 inline constexpr std::int32_t kPassLimit = 1002;
 
+/// The declining availability functions "A" to "H": the share of a deficit
+/// day's shortfall that the soil gives up as it dries (docs/model.md).
+enum class AvailabilityFunction : std::uint8_t { A, B, C, D, E, F, G, H };
+
+/// The functions' letters, in order: the command line's --function, the
+/// window's pop-up, Python's and R's `curve`.
+inline constexpr std::string_view kAvailabilityLetters = "ABCDEFGH";
+
+/// The function named by one letter from A to H, or nothing.
+inline std::optional<AvailabilityFunction> availabilityFunction(std::string_view letter) {
+  if (letter.size() != 1) return std::nullopt;
+  const std::size_t i = kAvailabilityLetters.find(letter[0]);
+  if (i == std::string_view::npos) return std::nullopt;
+  return static_cast<AvailabilityFunction>(i);
+}
+
+inline char letterOf(AvailabilityFunction f) {
+  return kAvailabilityLetters[static_cast<std::size_t>(f)];
+}
+
 /// What a run fixes for all of its records.
 struct ModelParams {
-  std::int32_t function = 6;  // availability curve: 0 = "A" ... 7 = "H"; others draw nothing
-  bool carryover = false;     // soil water and snow carry from one record to the next
+  AvailabilityFunction function = AvailabilityFunction::G;
+  bool carryover = false;  // soil water and snow carry from one record to the next
   // Tests only: spin every record up to its end, without the early end of a
   // year that provably never settles. The numbers are the same either way.
   bool exhaustiveSpinUp = false;
@@ -83,6 +104,13 @@ struct RecordResult {
 
   bool isNull() const { return reason != NullReason::None; }
 };
+
+/// The annual sums of a computed record, each adding its months in order
+/// (January first); the deficit adds each month's PET - AET.
+struct AnnualTotals {
+  double pet = 0.0, aet = 0.0, surplus = 0.0, deficit = 0.0;
+};
+AnnualTotals annualTotals(const RecordResult& r);
 
 /// The daily soil water and snowpack of a record's last pass: element 0 is
 /// the start of the year, element d the end of day d.
@@ -116,11 +144,11 @@ class RecordEngine {
   void compute(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace = nullptr);
 
   /// The PET step alone (fills out.pet); the record must have passed checkRecord.
-  void computePet(const RecordInput& in, RecordResult& out);
+  void Run_pet(const RecordInput& in, RecordResult& out);
 
-  /// The soil-water step alone, on out.pet from computePet: fills aet,
+  /// The soil-water step alone, on out.pet from Run_pet: fills aet,
   /// surplus, soil, snow, passes, and reason when no steady state is found.
-  void computeBalance(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace = nullptr);
+  void Run_model(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace = nullptr);
 
   /// Many records at once: out[i] is what compute(in[i], carried, out[i])
   /// gives, bit for bit, for i below the shorter span's size, and `carried`

@@ -205,7 +205,7 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std:
   }
   const ModelParams& params = engine.params();
   const KernelSet& set = kernelsFor(level);
-  const int function = params.function >= 0 && params.function <= 7 ? params.function : -1;
+  const int function = static_cast<int>(params.function) <= 7 ? static_cast<int>(params.function) : -1;
   const YearKernel kernel = set.kernels[function + 1][exp == ExpMode::Vector ? 1 : 0];
   const ExpConstants& e = expConstants();
   const CurveConstants curveConstants{e.e5, e.e4, e.e3};
@@ -230,7 +230,7 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std:
         o.reason = checkRecord(r, o.month);
         o.passes = 0;
         if (o.isNull()) continue;
-        engine.computePet(r, o);
+        engine.Run_pet(r, o);
         anyComputed = true;
         for (int m = 0; m < kMonths; ++m) {
           block.tmean[m][l] = r.tmean[static_cast<std::size_t>(m)];

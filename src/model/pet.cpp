@@ -13,7 +13,7 @@ void Run_pet(RunState& s) {
     in.tmean[m - 1] = s.tmean[m];
   }
   RecordResult r;
-  RecordEngine().computePet(in, r);
+  RecordEngine().Run_pet(in, r);
   for (int m = 1; m <= 12; ++m) s.PET[m] = r.pet[m - 1];
 }
 

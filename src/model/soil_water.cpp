@@ -20,14 +20,14 @@ void Run_model(RunState& s, Host* host) {
     r.pet[m - 1] = s.PET[m];
   }
   ModelParams params;
-  params.function = s.settings.beta;
+  params.function = s.settings.function;
   params.carryover = s.carryover;
   params.exhaustiveSpinUp = s.exhaustiveSpinUp;
   RecordEngine engine(params);
   if (host != nullptr) engine.setPassCallback([](void* h) { static_cast<Host*>(h)->backgroundTask(); }, host);
   CarriedState carried{s.current_w, s.current_ws, s.year_one};
   DayTrace trace;
-  engine.computeBalance(in, carried, r, &trace);
+  engine.Run_model(in, carried, r, &trace);
   s.current_w = carried.soil;
   s.current_ws = carried.snow;
   s.year_one = carried.yearOne;

@@ -26,21 +26,15 @@ void classicNames(std::vector<std::string>& out) {
 }
 
 void classicValues(const RecordInput&, const RecordResult& r, double* out) {
-  // The annual sums add the months in order.
-  double petSum = 0.0;
-  double aetSum = 0.0;
-  double surplusSum = 0.0;
   for (int m = 0; m < kMonths; ++m) {
-    aetSum += r.aet[m];
-    petSum += r.pet[m];
-    surplusSum += r.surplus[m];
     out[m] = r.pet[m];
     out[kMonths + m] = r.aet[m];
     out[2 * kMonths + m] = r.surplus[m];
   }
-  out[36] = petSum;
-  out[37] = aetSum;
-  out[38] = surplusSum;
+  const AnnualTotals totals = annualTotals(r);
+  out[36] = totals.pet;
+  out[37] = totals.aet;
+  out[38] = totals.surplus;
 }
 
 void deficitNames(std::vector<std::string>& out) {
@@ -49,12 +43,8 @@ void deficitNames(std::vector<std::string>& out) {
 }
 
 void deficitValues(const RecordInput&, const RecordResult& r, double* out) {
-  double sum = 0.0;
-  for (int m = 0; m < kMonths; ++m) {
-    out[m] = r.pet[m] - r.aet[m];
-    sum += out[m];
-  }
-  out[kMonths] = sum;
+  for (int m = 0; m < kMonths; ++m) out[m] = r.pet[m] - r.aet[m];
+  out[kMonths] = annualTotals(r).deficit;
 }
 
 void soilNames(std::vector<std::string>& out) {

@@ -257,7 +257,7 @@ void ThreadedComputer::computeRecords(const Task& t, RecordEngine& engine, Batch
     r.result.reason = checkRecord(r.input, r.result.month);
     r.result.passes = 0;
     // The soil water waits for the record before it.
-    if (!r.result.isNull()) engine.computePet(r.input, r.result);
+    if (!r.result.isNull()) engine.Run_pet(r.input, r.result);
   }
 }
 
@@ -267,7 +267,7 @@ void ThreadedComputer::chainRecords(const Task& t) {
   RecordBatch& b = *t.work->batch;
   for (std::size_t i = t.begin; i < t.end; ++i) {
     RecordSlot& r = b.slots[i];
-    if (!r.result.isNull()) chainEngine_.computeBalance(r.input, chain_, r.result);
+    if (!r.result.isNull()) chainEngine_.Run_model(r.input, chain_, r.result);
     r.carriedAfter = chain_;
   }
 }

@@ -13,7 +13,7 @@ RunPlan planFor(const RunState& s) {
   plan.format = &formatDescription(s.settings.format);
   plan.read = readOptionsFor(s.settings, static_cast<double>(s.fc), s.hcn_latitude);
   if (plan.format->readHeaders != nullptr) plan.format->readHeaders(s.precip_header, s.tmean_header, plan.read);
-  plan.model.function = s.settings.beta;
+  plan.model.function = s.settings.function;
   plan.model.carryover = s.carryover;
   plan.model.exhaustiveSpinUp = s.exhaustiveSpinUp;
   plan.table = TableLayout(s.settings.columns, s.settings.lineEnding);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "model/engine.h"
+
 namespace vadoset {
 
 /// The input formats, in the order of the window's format pop-up.
@@ -18,14 +20,14 @@ enum class LineEnding : std::uint8_t { Cr, Lf, CrLf };
 /// The settings of a run, as the window's controls (or the command line)
 /// hold them. Texts are kept as typed; the run converts and checks them.
 struct Settings {
-  std::string tmeanFile = "allsites_temp.txt";   // tmean_field
-  std::string precipFile = "allsites_prec.txt";  // precip_field
-  std::string latText = "44.47";                 // lat_field, HCN data only
-  std::string fcText = "100";                    // fc_field, millimetres
-  std::string outputFile = "output.txt";         // output_field
-  InputFormat format = InputFormat::Tab;         // Format_popup's row
-  int beta = 6;                                  // Beta_popup: 0 = "A" ... 7 = "H"
-  bool carryover = false;                        // Carryover_box
+  std::string tmeanFile = "allsites_temp.txt";              // tmean_field
+  std::string precipFile = "allsites_prec.txt";             // precip_field
+  std::string latText = "44.47";                            // lat_field, HCN data only
+  std::string fcText = "100";                               // fc_field, millimetres
+  std::string outputFile = "output.txt";                    // output_field
+  InputFormat format = InputFormat::Tab;                    // Format_popup's row
+  AvailabilityFunction function = AvailabilityFunction::G;  // Beta_popup
+  bool carryover = false;                                   // Carryover_box
 
   // Beyond the window's controls: the command line and the window's menus.
   std::vector<ColumnGroup> columns{ColumnGroup::Classic};  // the table's columns after the identifier

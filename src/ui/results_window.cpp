@@ -58,8 +58,8 @@ QChartView* chartView(const char* name) {
   return view;
 }
 
-QString functionName(std::int32_t function) {
-  return function >= 0 && function < 8 ? QString(QLatin1Char(static_cast<char>('A' + function))) : u"?"_s;
+QString functionName(AvailabilityFunction function) {
+  return QString(QLatin1Char(letterOf(function)));
 }
 
 QString number(double v) {

@@ -150,7 +150,7 @@ void Window1::createControls() {
   Format_popup->setCurrentIndex(0);
   label(content, "StaticText13", 13, 157, 197, 20, "Declining availability function", 0);
   Beta_popup = place(new QComboBox(content), "Beta_popup", 207, 157, 67, 20);
-  for (char c = 'A'; c <= 'H'; ++c) Beta_popup->addItem(QString(QLatin1Char(c)));
+  for (char c : kAvailabilityLetters) Beta_popup->addItem(QString(QLatin1Char(c)));
   Beta_popup->setCurrentIndex(6);
   Carryover_box = place(new QCheckBox(QStringLiteral("Carryover soil water from Dec to Jan"), content), "Carryover_box",
                         13, 186, 252, 20);
@@ -170,7 +170,7 @@ Settings Window1::readControls() const {
   s.fcText = fc_field->text().toStdString();
   s.outputFile = output_field->text().toStdString();
   s.format = inputFormats()[static_cast<std::size_t>(Format_popup->currentIndex())].format;
-  s.beta = Beta_popup->currentIndex();
+  s.function = static_cast<AvailabilityFunction>(Beta_popup->currentIndex());
   s.carryover = Carryover_box->isChecked();
   return s;
 }

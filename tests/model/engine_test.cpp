@@ -20,7 +20,10 @@
 namespace vadoset {
 namespace {
 
-constexpr int A = 0, B = 1, C = 2, D = 3, E = 4, F = 5, G = 6, H = 7;
+using AF = AvailabilityFunction;
+constexpr AF A = AF::A, B = AF::B, C = AF::C, D = AF::D, E = AF::E, F = AF::F, G = AF::G, H = AF::H;
+// No front end can name another function; the engine draws nothing for one.
+constexpr AF kUnknown = static_cast<AF>(8);
 
 bool sameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
@@ -30,7 +33,7 @@ TEST(BetaFunction, CornersKneesAndOutsiders) {
   volatile double x035 = 0.35, x02 = 0.2;  // divisions, not products with 1/c
   const struct {
     double x;
-    std::vector<int> variants;
+    std::vector<AF> variants;
     double expected;
   } cases[] = {
       {0.0, {A}, 1.0},
@@ -48,14 +51,14 @@ TEST(BetaFunction, CornersKneesAndOutsiders) {
       {1.5, {C}, 1.5},
       {1.5, {D, E, F, G, H}, 1.0},
       {-0.2, {A}, 1.0},
-      {0.5, {-1, 8, 100}, 0.0},  // an unknown curve draws nothing
+      {0.5, {kUnknown, static_cast<AF>(100), static_cast<AF>(255)}, 0.0},  // an unknown curve draws nothing
       {NAN, {A}, 1.0},
   };
   for (const auto& c : cases)
-    for (int v : c.variants) EXPECT_EQ(Beta_function(c.x, v), c.expected) << "x " << c.x << ", curve " << v;
-  for (int v = B; v <= H; ++v) {
-    EXPECT_LT(Beta_function(-0.2, v), 0.0) << v;  // no floor below a dry soil
-    EXPECT_TRUE(std::isnan(Beta_function(NAN, v))) << v;
+    for (AF v : c.variants) EXPECT_EQ(Beta_function(c.x, v), c.expected) << "x " << c.x << ", curve " << int(v);
+  for (AF v : {B, C, D, E, F, G, H}) {
+    EXPECT_LT(Beta_function(-0.2, v), 0.0) << int(v);  // no floor below a dry soil
+    EXPECT_TRUE(std::isnan(Beta_function(NAN, v))) << int(v);
   }
   // The cap takes over just above the knee: c * (1 + ln(1 + exp(-a)) / a).
   const double capD = 0.7 * (1.0 + std::log1p(std::exp(-5.0)) / 5.0);
@@ -74,7 +77,7 @@ RecordInput year(double latitude, double t, double ppt, double fc = 100.0) {
 
 MonthValues petOf(const RecordInput& in) {
   RecordResult r;
-  RecordEngine().computePet(in, r);
+  RecordEngine().Run_pet(in, r);
   return r.pet;
 }
 
@@ -110,7 +113,7 @@ struct Outcome {
   CarriedState after;
 };
 
-Outcome compute(const RecordInput& in, int function, bool carryover, CarriedState before, double pet = -1.0,
+Outcome compute(const RecordInput& in, AF function, bool carryover, CarriedState before, double pet = -1.0,
                 DayTrace* trace = nullptr) {
   ModelParams p;
   p.function = function;
@@ -121,7 +124,7 @@ Outcome compute(const RecordInput& in, int function, bool carryover, CarriedStat
     engine.compute(in, o.after, o.r, trace);
   } else {
     o.r.pet.fill(pet);
-    engine.computeBalance(in, o.after, o.r, trace);
+    engine.Run_model(in, o.after, o.r, trace);
   }
   return o;
 }
@@ -131,7 +134,7 @@ TEST(SoilWater, SpinUpAndItsEnds) {
   const struct {
     const char* what;
     RecordInput in;
-    int function;
+    AF function;
     bool carryover;
     double pet;
     NullReason reason;
@@ -140,7 +143,7 @@ TEST(SoilWater, SpinUpAndItsEnds) {
       {"a wet year settles after two passes", year(45, 25, 300), G, false, 100, NullReason::None, 2},
       {"a growing snowpack ends after three passes", year(45, -10, 50), G, true, 0, NullReason::PerennialSnow, 3},
       {"a drying soil under curve A never settles", year(45, 20, 10), A, false, 100, NullReason::NeverSettles, 1},
-      {"an unknown curve draws nothing", year(45, 20, 31), 8, false, 62, NullReason::None, 2},
+      {"an unknown curve draws nothing", year(45, 20, 31), kUnknown, false, 62, NullReason::None, 2},
   };
   for (const auto& c : cases) {
     const Outcome o = compute(c.in, c.function, c.carryover, fresh, c.pet);
@@ -158,7 +161,7 @@ TEST(SoilWater, SpinUpAndItsEnds) {
   CarriedState state;
   RecordResult r;
   r.pet.fill(100.0);
-  engine.computeBalance(year(45, 20, 10), state, r);
+  engine.Run_model(year(45, 20, 10), state, r);
   EXPECT_EQ(r.reason, NullReason::NoSteadyState);
   EXPECT_EQ(r.passes, kPassLimit);
   EXPECT_LT(r.soil[11], 0.0);  // nothing bounds the soil water below
@@ -215,7 +218,7 @@ TEST(Adapters, TheRunStateStepsGiveTheEnginesNumbers) {
     RunState s;
     fillDaysPerMonth(s);
     s.settings.format = hcn ? InputFormat::Hcn : InputFormat::Tab;
-    s.settings.beta = static_cast<int>(rng() % 8);
+    s.settings.function = static_cast<AF>(rng() % 8);
     s.carryover = carry;
     s.year_one = i % 4 == 0;
     s.current_w = uniform(0, 200), s.current_ws = uniform(0, 50);
@@ -234,7 +237,7 @@ TEST(Adapters, TheRunStateStepsGiveTheEnginesNumbers) {
     }
     CarriedState carried{s.current_w, s.current_ws, s.year_one};
     RecordResult r;
-    ModelParams params{s.settings.beta, carry, false};
+    ModelParams params{s.settings.function, carry, false};
     RecordEngine(params).compute(in, carried, r);
     Run_pet(s);
     Run_model(s);

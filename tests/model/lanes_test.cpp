@@ -93,7 +93,7 @@ TEST(LaneEngine, SameBitsAsTheScalarEngine) {
   for (const bool carryover : {false, true}) {
     for (std::int32_t function = 0; function <= 8; ++function) {
       ModelParams params;
-      params.function = function;
+      params.function = static_cast<AvailabilityFunction>(function);
       params.carryover = carryover;
       RecordEngine scalar(params);
       std::fill(want.begin(), want.end(), RecordResult{});
@@ -142,7 +142,7 @@ TEST(LaneEngine, SameBitsAsTheScalarEngine) {
 TEST(LaneEngine, SameBitsAtThePassLimitAndForSmallBatches) {
   const std::vector<RecordInput> in = randomRecords(64, 7);
   ModelParams params;
-  params.function = 0;
+  params.function = AvailabilityFunction::A;
   params.exhaustiveSpinUp = true;
   RecordEngine scalar(params);
   std::vector<RecordResult> want(in.size());

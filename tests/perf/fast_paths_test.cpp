@@ -89,7 +89,7 @@ struct Outcomes {
     RunState full, fast;
     for (RunState* s : {&full, &fast}) {
       fillDaysPerMonth(*s);
-      s->settings.beta = 0;
+      s->settings.function = AvailabilityFunction::A;
       s->year_one = true;  // carried: the first record of a run is spun up too
       s->exhaustiveSpinUp = s == &full;
       setUp(*s);

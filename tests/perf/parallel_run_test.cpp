@@ -122,7 +122,7 @@ TEST(ParallelRun, SameAsMainLoopForEveryThreadCount) {
       TempDir dir;
       ScriptedHost host;
       host.settingsValue.format = hcn ? InputFormat::Hcn : InputFormat::Tab, host.settingsValue.carryover = carryover,
-      host.settingsValue.beta = beta;
+      host.settingsValue.function = static_cast<AvailabilityFunction>(beta);
       host.settingsValue.outputFile = "out.txt";
       dir.write(host.settingsValue.precipFile, precip), dir.write(host.settingsValue.tmeanFile, temp);
       for (int stopAfter : {-1, 0, 1, 2, 37}) {

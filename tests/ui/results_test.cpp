@@ -310,7 +310,7 @@ void ResultsTest::chartsAreTheRunsNumbers() {
   Settings s = everyColumn(files);
   s.format = static_cast<InputFormat>(format);
   s.fcText = fc.toStdString();
-  s.beta = function;
+  s.function = static_cast<AvailabilityFunction>(function);
   s.carryover = carryover;
   const std::shared_ptr<RunRecord> run = recordedRun(s, kExamples, out.path());
   QVERIFY(run);
