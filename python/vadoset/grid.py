@@ -26,6 +26,8 @@ import os
 import sys
 import tempfile
 
+from ._balance import FUNCTIONS
+
 # Cells per chunk when --chunks is not given: each holds every month of its
 # cells, and a block's memory is some 20 times its input's.
 DEFAULT_CELLS_PER_CHUNK = 16384
