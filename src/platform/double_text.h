@@ -9,7 +9,14 @@ namespace vadoset {
 /// overwritten. The text is byte for byte what std::to_chars(first, last,
 /// value) writes: the shortest digits, the nearest of them when several are
 /// as short, in fixed or scientific notation, whichever is shorter (fixed
-/// when both are as long). About 1.5 times as fast.
+/// when both are as long).
 std::size_t shortestDoubleText(double value, char* buf);
+
+namespace detail {
+/// The same text by the general method alone (Dragonbox for every finite
+/// value), without the shorter route for a table's usual magnitudes: for
+/// benchmarks and tests that compare the two.
+std::size_t shortestDoubleTextGeneral(double value, char* buf);
+}  // namespace detail
 
 }  // namespace vadoset
