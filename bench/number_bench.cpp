@@ -1,5 +1,5 @@
-// Google Benchmark of number text and parsing: shortestDoubleText (and its
-// general method alone) against std::to_chars, ParseNumber against
+// Google Benchmark of number text and parsing: shortestDoubleText against
+// std::to_chars, ParseNumber against
 // std::from_chars, on a table's values and on an input file's fields.
 
 #include <benchmark/benchmark.h>
@@ -53,14 +53,10 @@ void formatBench(benchmark::State& state, Format format) {
 void BM_ToChars(benchmark::State& state) {
   formatBench(state, [](double x, char* b) { return std::to_chars(b, b + 64, x).ptr; });
 }
-void BM_DragonboxText(benchmark::State& state) {
-  formatBench(state, detail::shortestDoubleTextGeneral);
-}
 void BM_ShortestDoubleText(benchmark::State& state) {
   formatBench(state, shortestDoubleText);
 }
 BENCHMARK(BM_ToChars)->Arg(0)->Arg(1);
-BENCHMARK(BM_DragonboxText)->Arg(0)->Arg(1);
 BENCHMARK(BM_ShortestDoubleText)->Arg(0)->Arg(1);
 
 // An input file's fields: temperatures with one decimal, whole millimetres,

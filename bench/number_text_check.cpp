@@ -2,16 +2,14 @@
 // counting instructions.
 //
 //   vadoset-number-check --check N [--seed S]
-//       compares shortestDoubleText and its general method with
+//       compares shortestDoubleText with
 //       std::to_chars on N random bit patterns and on N values from 0 to
 //       5,000 with all their digits, and ParseNumber with std::from_chars on
 //       the texts; exit status 1 on any difference.
 //   vadoset-number-check --loop METHOD N
 //       formats (or parses) N table-like values with one method, for
-//       `valgrind --tool=callgrind`: METHOD is none, to_chars, general or
-//       shortest (subtract none's count, divide by N), or texts, from_chars
-//       or parse on an input file's fields (subtract texts's count: the
-//       texts are made first).
+//       `valgrind --tool=callgrind`: METHOD is none, to_chars or shortest (subtract none's count, divide by N), or
+//       texts, from_chars or parse on an input file's fields (subtract texts's count: the texts are made first).
 
 #include <bit>
 #include <charconv>
@@ -37,18 +35,16 @@ std::string_view toChars(double v, char* buf) {
 }
 
 struct Counts {
-  std::uint64_t values = 0, shortestBad = 0, generalBad = 0, parseBad = 0;
+  std::uint64_t values = 0, shortestBad = 0, parseBad = 0;
 };
 
 void compare(double v, Counts& c) {
-  char ref[64], a[64], b[64];
+  char ref[64], a[64];
   const std::string_view want = toChars(v, ref);
   ++c.values;
   if (std::string_view(a, shortestDoubleText(v, a)) != want && ++c.shortestBad <= 5)
     std::printf("shortestDoubleText %a: %.*s, not %.*s\n", v, static_cast<int>(shortestDoubleText(v, a)), a,
                 static_cast<int>(want.size()), want.data());
-  if (std::string_view(b, detail::shortestDoubleTextGeneral(v, b)) != want && ++c.generalBad <= 5)
-    std::printf("general method %a differs from %.*s\n", v, static_cast<int>(want.size()), want.data());
   if (!std::isfinite(v)) return;
   // The text reads back as the same bits through ParseNumber.
   const std::optional<double> back = ParseNumber(want);
@@ -67,12 +63,11 @@ int check(std::uint64_t n, std::uint64_t seed) {
   }
   for (const auto& [name, c] : {std::pair<const char*, Counts&>{"random bit patterns", bits}, {"0 to 5,000", range}})
     std::printf(
-        "%s: %llu doubles; differ from std::to_chars: shortestDoubleText %llu, general %llu; "
+        "%s: %llu doubles; differ from std::to_chars: shortestDoubleText %llu; "
         "ParseNumber not reading back %llu\n",
         name, static_cast<unsigned long long>(c.values), static_cast<unsigned long long>(c.shortestBad),
-        static_cast<unsigned long long>(c.generalBad), static_cast<unsigned long long>(c.parseBad));
-  const bool ok =
-      bits.shortestBad + bits.generalBad + bits.parseBad + range.shortestBad + range.generalBad + range.parseBad == 0;
+        static_cast<unsigned long long>(c.parseBad));
+  const bool ok = bits.shortestBad + bits.parseBad + range.shortestBad + range.parseBad == 0;
   return ok ? 0 : 1;
 }
 
@@ -107,7 +102,7 @@ int loop(const std::string& method, std::size_t n) {
     }
   }
   // One branch on a number a loop, so that every method pays the same.
-  const std::vector<std::string> methods = {"none", "to_chars", "general", "shortest", "texts", "from_chars", "parse"};
+  const std::vector<std::string> methods = {"none", "to_chars", "shortest", "texts", "from_chars", "parse"};
   int which = 0;
   while (which < static_cast<int>(methods.size()) && methods[static_cast<std::size_t>(which)] != method) ++which;
   if (which == static_cast<int>(methods.size())) return 2;
@@ -124,15 +119,12 @@ int loop(const std::string& method, std::size_t n) {
         sum += static_cast<std::size_t>(std::to_chars(buf, buf + 64, v).ptr - buf);
         break;
       case 2:
-        sum += detail::shortestDoubleTextGeneral(v, buf);
-        break;
-      case 3:
         sum += shortestDoubleText(v, buf);
         break;
-      case 5:
+      case 4:
         std::from_chars(first, last, d);
         break;
-      case 6:
+      case 5:
         d = ParseNumber(std::string_view(first, static_cast<std::size_t>(last - first))).value_or(0.0);
         break;
       default:

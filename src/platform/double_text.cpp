@@ -2,7 +2,6 @@
 
 #include <dragonbox/dragonbox.h>
 
-#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -12,15 +11,11 @@
 #include <emmintrin.h>
 #endif
 
-// Two ways to the shortest digits, and one layout. The digits of most
-// values come from Dragonbox (Jeon, 2020; Debian's libdragonbox). A table's
-// own numbers (soil water, evapotranspiration: about 1e-9 to 1e15, mostly
-// with 16 or 17 significant digits) take a shorter exact route: scaled to
-// 17 or 18 digits, a double and its rounding interval are integers over a
-// power of two, so the shortest digits in the interval and the nearest of
-// them are found with one 64 x 64-bit product and integer steps. Both give
-// what std::to_chars gives. The layout (fixed or scientific) follows
-// std::to_chars's rule.
+// The shortest digits come from Dragonbox (Jeon, 2020; Debian's
+// libdragonbox): the shortest that read back as the value, the nearest of
+// them when several are as short, an exact tie going to the even one, as
+// std::to_chars picks them. The layout (fixed or scientific) follows
+// std::to_chars's rule, with the digits written in blocks.
 
 namespace vadoset {
 
@@ -54,102 +49,6 @@ constexpr U64 kPow10[20] = {1ull,
                             100000000000000000ull,
                             1000000000000000000ull,
                             10000000000000000000ull};
-
-// floor(q log10 2), exact for |q| < 1700.
-constexpr int floorLog10Pow2(int q) {
-  return static_cast<int>((std::int64_t{q} * 661971961083LL) >> 41);
-}
-
-// The binary exponents the exact route takes: value = m 2^e with m of 53
-// bits, -80 <= e <= -2 (about 7e-9 to 2.2e15).
-constexpr int kExactMinE = -80;
-constexpr int kExactMaxE = -2;
-
-// For each such e, with g = floor(log10 2^(e+52)), t = 16 - g and
-// b = -(e + t): the scale 5^t 2^(57-b), a whole number below 2^63 (b is
-// 1 to 55, 5^t below 2^b times 45).
-struct ExactScale {
-  U64 halfScale;
-  int g;
-};
-constexpr auto kExactScales = [] {
-  struct Table {
-    ExactScale v[kExactMaxE - kExactMinE + 1];
-  } table{};
-  for (int e = kExactMinE; e <= kExactMaxE; ++e) {
-    const int g = floorLog10Pow2(e + 52);
-    const int t = 16 - g;
-    const int b = -(e + t);
-    U64 scale = U64{1} << (57 - b);
-    for (int i = 0; i < t; ++i) scale *= 5;
-    table.v[e - kExactMinE] = {scale, g};
-  }
-  return table;
-}();
-
-// x moved into (l, u] when it lies outside (defined, if unused, for an
-// empty interval too).
-U64 within(U64 x, U64 l, U64 u) {
-  return std::min(std::max(x, l + 1), u);
-}
-
-// The shortest digits when they end two or more places before the 17th:
-// the whole numbers in (l, u] with the most trailing zeros, the nearest of
-// them to v + fraction / 2^58 (units of 10^(g-16)).
-Decimal fewerDigits(U64 u, U64 l, U64 v, U64 fraction, int g) {
-  int k = 0;
-  while (u / 10 > l / 10) {
-    u /= 10;
-    l /= 10;
-    ++k;
-  }
-  const U64 q = v / kPow10[k];
-  const U64 rem = v - q * kPow10[k];
-  const U64 halfUnit = 5 * kPow10[k - 1];
-  const bool up = rem > halfUnit || (rem == halfUnit && (fraction != 0 || (q & 1) != 0));
-  return {within(q + (up ? 1 : 0), l, u), g - 16 + k};
-}
-
-// The shortest digits of m 2^e, m in [2^52, 2^53), e in [kExactMinE,
-// kExactMaxE]. In units of 10^(g-16) the value is V = m 5^t / 2^b, in
-// [10^16, 2 10^17), and its rounding interval V +- 5^t / 2^(b+1) (the lower
-// half halved for a power of two), closed when m is even. Times 2^58 all
-// three are whole numbers: V 2^58 = 2m h, the ends (2m +- 1) h, h the half
-// scale above. The interval is wider than one unit, so it holds a whole
-// number; those with the most trailing zeros are the shortest digits, and
-// of them the nearest to V wins, an exact tie going to the even one.
-Decimal exactRoute(U64 m, int e) {
-  const ExactScale& scale = kExactScales.v[e - kExactMinE];
-  const U64 h = scale.halfScale;
-  const U128 center = U128{m << 1} * h;  // V 2^58
-  const U128 hi = center + h;
-  const U128 lo = center - (m == (U64{1} << 52) ? h >> 1 : h);
-  const bool closed = (m & 1) == 0;
-  const auto whole = [](U128 x) { return static_cast<U64>(x >> 58); };
-  const auto isWhole = [](U128 x) { return (static_cast<U64>(x) << 6) == 0; };
-  // The whole numbers inside the interval: (l, u].
-  // Bitwise & and | on the conditions below: no branch on the data.
-  const U64 u = whole(hi) - static_cast<U64>(!closed & isWhole(hi));
-  const U64 l = whole(lo) - static_cast<U64>(closed & isWhole(lo));
-
-  // Of the whole numbers in (l, u], those with the most trailing zeros are
-  // the shortest, and of them the nearest to V wins. With none or one
-  // trailing zero (nearly every value) both answers are worked out without
-  // a branch, clamped into the interval, and the right one taken.
-  const U64 v = whole(center);
-  const U64 fraction = static_cast<U64>(center) & ((U64{1} << 58) - 1);
-  constexpr U64 kHalfUnit = U64{1} << 57;
-  const U64 nearest0 = v + static_cast<U64>((fraction > kHalfUnit) | ((fraction == kHalfUnit) & ((v & 1) != 0)));
-  const U64 u1 = u / 10, l1 = l / 10;
-  if (u1 / 10 > l1 / 10) [[unlikely]]
-    return fewerDigits(u, l, v, fraction, scale.g);
-  const U64 v1 = v / 10, rem1 = v - v1 * 10;
-  const U64 nearest1 = v1 + static_cast<U64>((rem1 > 5) | ((rem1 == 5) & ((fraction != 0) | ((v1 & 1) != 0))));
-  const U64 digits0 = within(nearest0, l, u), digits1 = within(nearest1, l1, u1);
-  const U64 one = static_cast<U64>(u1 > l1);
-  const U64 pick = U64{0} - one;  // all ones when one trailing zero
-  return {(digits1 & pick) | (digits0 & ~pick), scale.g - 16 + static_cast<int>(one)};
-}
 
 Decimal dragonboxRoute(double value) {
   const auto d = jkj::dragonbox::to_decimal(value, jkj::dragonbox::policy::sign::ignore,
@@ -315,41 +214,27 @@ char* layOut(Decimal d, U128 whole, char* p) {
   return p;
 }
 
-template <bool kExactRoute>
-std::size_t writeShortest(double value, char* buf) {
+}  // namespace
+
+std::size_t shortestDoubleText(double value, char* buf) {
   const U64 bits = std::bit_cast<U64>(value);
   const int biased = static_cast<int>((bits >> 52) & 0x7FF);
-  const U64 fraction = bits & ((U64{1} << 52) - 1);
   if (biased == 0x7FF) {
     // Infinities and NaNs, as the library spells them.
     return static_cast<std::size_t>(std::to_chars(buf, buf + 32, value).ptr - buf);
   }
   char* p = buf;
   if (bits >> 63) *p++ = '-';
-  if (biased == 0 && fraction == 0) {
+  if ((bits << 1) == 0) {
     *p++ = '0';
     return static_cast<std::size_t>(p - buf);
   }
-  const U64 m = biased == 0 ? fraction : fraction | (U64{1} << 52);
-  const int e = (biased == 0 ? 1 : biased) - 1075;
-  if (kExactRoute && biased != 0 && e >= kExactMinE && e <= kExactMaxE)
-    return static_cast<std::size_t>(layOut(exactRoute(m, e), 0, p) - buf);
   // Whole numbers from 2^53 to 2^75 may be written in fixed notation with
   // all their digits.
+  const int e = biased - 1075;
+  const U64 m = (bits & ((U64{1} << 52) - 1)) | (U64{1} << 52);
   const U128 whole = (e > 0 && e < 23) ? U128{m} << e : 0;
   return static_cast<std::size_t>(layOut(dragonboxRoute(value), whole, p) - buf);
 }
-
-}  // namespace
-
-std::size_t shortestDoubleText(double value, char* buf) {
-  return writeShortest<true>(value, buf);
-}
-
-namespace detail {
-std::size_t shortestDoubleTextGeneral(double value, char* buf) {
-  return writeShortest<false>(value, buf);
-}
-}  // namespace detail
 
 }  // namespace vadoset

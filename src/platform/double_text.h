@@ -12,11 +12,4 @@ namespace vadoset {
 /// when both are as long).
 std::size_t shortestDoubleText(double value, char* buf);
 
-namespace detail {
-/// The same text by the general method alone (Dragonbox for every finite
-/// value), without the shorter route for a table's usual magnitudes: for
-/// benchmarks and tests that compare the two.
-std::size_t shortestDoubleTextGeneral(double value, char* buf);
-}  // namespace detail
-
 }  // namespace vadoset
