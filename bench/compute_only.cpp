@@ -59,8 +59,8 @@ void computeRange(const bench::LoadedInput& in, const Options& o, RecordEngine& 
     if (in.model.carryover)
       engine.computeBatch(all.subspan(b, n), std::span(out).subspan(b, n), carried);
     else
-      lanes::computeIndependent(engine, o.level, lanes::activeExpMode(o.level), all.subspan(b, n),
-                                std::span(out).subspan(b, n), carried);
+      lanes::computeIndependent(engine, o.level, lanes::activeExpMode(o.level), lanes::activePowMode(o.level),
+                                all.subspan(b, n), std::span(out).subspan(b, n), carried);
   }
 }
 

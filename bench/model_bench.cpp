@@ -168,11 +168,12 @@ void BM_Batch(benchmark::State& state) {
   params.function = static_cast<AvailabilityFunction>(state.range(0));
   RecordEngine engine(params);
   const lanes::ExpMode exp = lanes::activeExpMode(level);
+  const lanes::PowMode pow = lanes::activePowMode(level);
   std::int64_t days = 0;
   std::int64_t records = 0;
   for (auto _ : state) {
     CarriedState carried;
-    lanes::computeIndependent(engine, level, exp, in, out, carried);
+    lanes::computeIndependent(engine, level, exp, pow, in, out, carried);
     for (const RecordResult& r : out) days += static_cast<std::int64_t>(r.passes) * 365;
     records += static_cast<std::int64_t>(in.size());
   }

@@ -122,13 +122,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!lanes::simdLevelSupported(level)) continue;
     for (lanes::ExpMode exp : {lanes::ExpMode::PerLane, lanes::ExpMode::Vector}) {
       if (exp == lanes::ExpMode::Vector && lanes::activeExpMode(level) != lanes::ExpMode::Vector) continue;
+      // The vector pow with the vector exp, std::pow per lane with std::exp.
+      const lanes::PowMode pow = exp == lanes::ExpMode::Vector ? lanes::activePowMode(level) : lanes::PowMode::PerLane;
       RecordEngine engine(params);
       std::vector<RecordResult> got(in.size());
       CarriedState carried = start;
-      lanes::computeIndependent(engine, level, exp, in, got, carried);
-      compare(
-          got, carried,
-          std::string(lanes::simdLevelName(level)) + (exp == lanes::ExpMode::Vector ? " vector exp" : " exp per lane"));
+      lanes::computeIndependent(engine, level, exp, pow, in, got, carried);
+      compare(got, carried,
+              std::string(lanes::simdLevelName(level)) +
+                  (exp == lanes::ExpMode::Vector ? " vector exp" : " exp per lane") +
+                  (pow == lanes::PowMode::Vector ? ", vector pow" : ", pow per lane"));
     }
   }
   return 0;

@@ -336,24 +336,34 @@ AnnualTotals annualTotals(const RecordResult& r) {
 
 RecordEngine::RecordEngine(const ModelParams& params) : params_(params) {}
 
-void RecordEngine::Run_pet(const RecordInput& in, RecordResult& out) {
-  // The day lengths depend on the latitude alone; the same latitude, bit for
-  // bit, gives the same day lengths.
-  const auto latitudeBits = std::bit_cast<std::uint64_t>(in.latitude);
-  if (!dayLengthValid_ || dayLengthLatitudeBits_ != latitudeBits) {
-    const DeclinationTrig& decl = declinationTrig();
-    const double latRad = (in.latitude * kPi) / 180.0;
-    const double sinLat = std::sin(latRad);
-    const double cosLat = std::cos(latRad);
-    for (int m = 0; m < kMonths; ++m) {
-      const double sn = sinLat * decl.sin[m];
-      const double cs = cosLat * decl.cos[m];
-      const double x = sn / cs;
-      dayLength_[m] = 24.0 - 7.639437268410976 * clampedAcos(x);
+const MonthValues& RecordEngine::dayLengths(double latitude) {
+  const auto bits = std::bit_cast<std::uint64_t>(latitude);
+  DayLengthSet& set = dayLengthSets_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kDayLengthSetBits)];
+  for (std::uint8_t way = 0; way < 2; ++way) {
+    if (set.keys[way] == bits) {
+      set.older = static_cast<std::uint8_t>(1 - way);
+      return set.hours[way];
     }
-    dayLengthValid_ = true;
-    dayLengthLatitudeBits_ = latitudeBits;
   }
+  const std::uint8_t way = set.older;
+  set.older = static_cast<std::uint8_t>(1 - way);
+  set.keys[way] = bits;
+  MonthValues& hours = set.hours[way];
+  const DeclinationTrig& decl = declinationTrig();
+  const double latRad = (latitude * kPi) / 180.0;
+  const double sinLat = std::sin(latRad);
+  const double cosLat = std::cos(latRad);
+  for (int m = 0; m < kMonths; ++m) {
+    const double sn = sinLat * decl.sin[m];
+    const double cs = cosLat * decl.cos[m];
+    const double x = sn / cs;
+    hours[m] = 24.0 - 7.639437268410976 * clampedAcos(x);
+  }
+  return hours;
+}
+
+void RecordEngine::Run_pet(const RecordInput& in, RecordResult& out) {
+  const MonthValues& dayLength = dayLengths(in.latitude);
 
   double heatIndex = 0.0;
   for (int m = 0; m < kMonths; ++m)
@@ -378,7 +388,7 @@ void RecordEngine::Run_pet(const RecordInput& in, RecordResult& out) {
     } else {
       pet = (-415.85 + 32.24 * t) - (0.43 * t) * t;
     }
-    pet = (pet * (static_cast<double>(kDaysPerMonth[m]) / 30.0)) * (dayLength_[m] / 12.0);
+    pet = (pet * (static_cast<double>(kDaysPerMonth[m]) / 30.0)) * (dayLength[m] / 12.0);
     out.pet[m] = pet;
   }
 }
@@ -404,19 +414,31 @@ void RecordEngine::compute(const RecordInput& in, CarriedState& carried, RecordR
   Run_model(in, carried, out, trace);
 }
 
+void RecordEngine::computePetBatch(std::span<const RecordInput> in, std::span<RecordResult> out) {
+  const lanes::SimdLevel level = lanes::activeSimdLevel();
+  lanes::computePet(*this, level, lanes::activePowMode(level), in, out);
+}
+
 void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried,
                                 std::span<CarriedState> carriedAfter) {
   const std::size_t n = in.size() < out.size() ? in.size() : out.size();
   const lanes::SimdLevel level = lanes::activeSimdLevel();
   if (params_.carryover || level == lanes::SimdLevel::Scalar) {
+    // The PET does not depend on the carried state: all of it first, in
+    // lanes where the CPU has them, then the chain.
+    lanes::computePet(*this, level, lanes::activePowMode(level), in.first(n), out.first(n));
     for (std::size_t i = 0; i < n; ++i) {
-      compute(in[i], carried, out[i]);
+      if (!out[i].isNull()) Run_model(in[i], carried, out[i]);
       if (i < carriedAfter.size()) carriedAfter[i] = carried;
     }
     return;
   }
   const CarriedState before = carried;
-  lanes::computeIndependent(*this, level, lanes::activeExpMode(level), in.first(n), out.first(n), carried);
+  // Only the curves B, D, E and F take exp: the others never wait for its check.
+  const int f = static_cast<int>(params_.function);
+  const bool takesExp = f == 1 || (f >= 3 && f <= 5);
+  const lanes::ExpMode exp = takesExp ? lanes::activeExpMode(level) : lanes::ExpMode::PerLane;
+  lanes::computeIndependent(*this, level, exp, lanes::activePowMode(level), in.first(n), out.first(n), carried);
   // Without carry-over a record changes only yearOne, once it is computed.
   CarriedState state = before;
   for (std::size_t i = 0; i < n && i < carriedAfter.size(); ++i) {

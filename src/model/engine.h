@@ -146,6 +146,18 @@ class RecordEngine {
   /// The PET step alone (fills out.pet); the record must have passed checkRecord.
   void Run_pet(const RecordInput& in, RecordResult& out);
 
+  /// The day length in hours of each month at a latitude from -90 to 90
+  /// degrees, as Run_pet takes it. The engine keeps about a thousand recent
+  /// latitudes (by their bits), so each is worked out once. The reference
+  /// holds until the next call.
+  const MonthValues& dayLengths(double latitude);
+
+  /// The checks and the PET of many records: out[i] gets the reason, month,
+  /// passes (0) and pet that compute gives it before the soil water, and
+  /// nothing else of out[i] changes. In vector lanes where the CPU has them,
+  /// as computeBatch.
+  void computePetBatch(std::span<const RecordInput> in, std::span<RecordResult> out);
+
   /// The soil-water step alone, on out.pet from Run_pet: fills aet,
   /// surplus, soil, snow, passes, and reason when no steady state is found.
   void Run_model(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace = nullptr);
@@ -184,11 +196,19 @@ class RecordEngine {
   ModelParams params_;
   void (*passCallback_)(void*) = nullptr;
   void* passContext_ = nullptr;
-  // Day lengths of the last latitude: every record of an HCN run and every
-  // year of one site share theirs.
-  MonthValues dayLength_{};
-  std::uint64_t dayLengthLatitudeBits_ = 0;
-  bool dayLengthValid_ = false;
+  // Day lengths by latitude, two to a set chosen by the latitude's bits:
+  // every record of an HCN run, every year of a site and every row of a grid
+  // of up to a thousand rows share theirs. An empty slot holds a NaN that no
+  // latitude has.
+  static constexpr int kDayLengthSetBits = 9;
+  static constexpr std::size_t kDayLengthSets = std::size_t{1} << kDayLengthSetBits;
+  static constexpr std::uint64_t kNoLatitude = 0x7ff4000000000badULL;
+  struct DayLengthSet {
+    std::uint64_t keys[2] = {kNoLatitude, kNoLatitude};
+    std::uint8_t older = 0;  // the way to replace next
+    MonthValues hours[2]{};
+  };
+  std::array<DayLengthSet, kDayLengthSets> dayLengthSets_{};
 };
 
 }  // namespace vadoset

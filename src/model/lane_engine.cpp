@@ -79,6 +79,118 @@ double expProbe(int i) {
   return i % 2 == 0 ? nudged : -nudged;
 }
 
+std::uint64_t mix(std::uint64_t z) {  // splitmix64
+  z *= 0x9E3779B97F4A7C15ULL;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
+double unit(std::uint64_t j) {  // [0, 1)
+  return static_cast<double>(mix(j) >> 11) * 0x1p-53;
+}
+
+// The arguments the PET hands to pow, for the start-up check, computed as
+// Run_pet computes them: the heat index's (T/5, 1.514) for T from 0.1 to
+// 102.4 °C by tenths; the exponent's (I, 3) and (I, 2) and the months'
+// (10T/I, a) for T from 0 to 26.5 and I from 0 to 400 at random; then x
+// over every binade and table interval with y such that |y log x| goes up
+// to about 700, and x near 1. Probe i of kPowProbes.
+constexpr int kPowSteps = 1024;
+constexpr int kPowProbes = 8 * kPowSteps;
+
+void powProbe(int i, double& x, double& y) {
+  const auto j = static_cast<std::uint64_t>(i);
+  const double u = unit(2 * j), v = unit(2 * j + 1);
+  volatile double vt = 26.5 * u;  // run-time operations, as the engine's
+  volatile double vi = 400.0 * v;
+  switch (i / kPowSteps) {
+    case 0:
+      vt = static_cast<double>(i % kPowSteps + 1) / 10.0;
+      x = vt / 5.0;
+      y = 1.514;
+      return;
+    case 1:
+    case 2:
+      x = vi;
+      y = i / kPowSteps == 1 ? 3.0 : 2.0;
+      return;
+    case 3:
+    case 4:
+    case 5: {
+      // The exponent's cube and square as products here: a probe needs a
+      // realistic exponent, not the engine's last bit of it.
+      const double heat = vi;
+      x = (10.0 * vt) / heat;
+      y = ((6.75e-07 * (heat * heat * heat) - 7.71e-05 * (heat * heat)) + 0.0179 * heat) + 0.49;
+      return;
+    }
+    case 6: {
+      const int e = static_cast<int>(u * 2046.0) - 1022;
+      x = std::ldexp(1.0 + v, e);
+      y = (unit(3 * j) - 0.5) * 1400.0 / (std::abs(e) + 1);
+      return;
+    }
+    default:
+      x = 1.0 + (u - 0.5) * 0x1p-20;
+      y = (v - 0.5) * 1e6;
+      return;
+  }
+}
+
+// The vector copies are of glibc 2.28 and later. Probes cannot see every bit
+// of their tables, so another library is never trusted on them alone.
+bool glibcWithCopiedMath() {
+  // The copies' fused steps need FMA; so do the library's variants they copy.
+  if (!__builtin_cpu_supports("fma")) return false;
+#if defined(__GLIBC__)
+  int major = 0, minor = 0;
+  return std::sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) == 2 && major == 2 && minor >= 28;
+#else
+  return false;
+#endif
+}
+
+// Checks the records and computes the PET of those that pass, kMaxLanes at a
+// time (the last group padded with quiet lanes).
+void petInLanes(RecordEngine& engine, const KernelSet& set, PowMode pow, std::span<const RecordInput> in,
+                std::span<RecordResult> out) {
+  alignas(64) PetBlock block;
+  std::size_t waiting[kMaxLanes];
+  int lanes = 0;
+  const PetKernel kernel = set.pet[pow == PowMode::Vector ? 1 : 0];
+  auto flush = [&] {
+    const int padded = (lanes + set.lanesPerVector - 1) / set.lanesPerVector * set.lanesPerVector;
+    for (int l = lanes; l < padded; ++l) {
+      for (int m = 0; m < kMonths; ++m) {
+        block.tmean[m][l] = 0.0;
+        block.dayLength[m][l] = 0.0;
+      }
+    }
+    kernel(block, padded);
+    for (int l = 0; l < lanes; ++l) {
+      RecordResult& o = out[waiting[l]];
+      for (int m = 0; m < kMonths; ++m) o.pet[static_cast<std::size_t>(m)] = block.pet[m][l];
+    }
+    lanes = 0;
+  };
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    const RecordInput& r = in[i];
+    RecordResult& o = out[i];
+    o.reason = checkRecord(r, o.month);
+    o.passes = 0;
+    if (o.isNull()) continue;
+    const MonthValues& hours = engine.dayLengths(r.latitude);
+    for (int m = 0; m < kMonths; ++m) {
+      block.tmean[m][lanes] = r.tmean[static_cast<std::size_t>(m)];
+      block.dayLength[m][lanes] = hours[static_cast<std::size_t>(m)];
+    }
+    waiting[lanes++] = i;
+    if (lanes == kMaxLanes) flush();
+  }
+  if (lanes > 0) flush();
+}
+
 // A lane with no record: values that keep every operation of the day quiet.
 void clearLane(LaneBlock& b, int lane) {
   for (int m = 0; m < kMonths; ++m) {
@@ -173,17 +285,7 @@ ExpMode activeExpMode(SimdLevel level) {
 }
 
 bool vectorExpMatchesStd(SimdLevel level) {
-  if (level == SimdLevel::Scalar || !simdLevelSupported(level)) return false;
-  // The copy's fused steps need FMA; so does the library's variant it copies.
-  if (!__builtin_cpu_supports("fma")) return false;
-    // The copy is of the exp of glibc 2.28 and later. Probes cannot see every
-    // bit of its table, so another library is never trusted on them alone.
-#if defined(__GLIBC__)
-  int major = 0, minor = 0;
-  if (std::sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) != 2 || major != 2 || minor < 28) return false;
-#else
-  return false;
-#endif
+  if (level == SimdLevel::Scalar || !simdLevelSupported(level) || !glibcWithCopiedMath()) return false;
   // In blocks, so that the check allocates nothing.
   constexpr int kBlock = 64;
   alignas(64) double probes[kBlock], got[kBlock];
@@ -196,11 +298,76 @@ bool vectorExpMatchesStd(SimdLevel level) {
   return true;
 }
 
+PowMode choosePowMode(SimdLevel level) {
+  if (envIs("VADOSET_SIMD_POW", "fail")) return PowMode::PerLane;
+  return vectorPowMatchesStd(level) ? PowMode::Vector : PowMode::PerLane;
+}
+
+PowMode activePowMode(SimdLevel level) {
+  switch (level) {
+    case SimdLevel::Avx2: {
+      static const PowMode mode = choosePowMode(SimdLevel::Avx2);
+      return mode;
+    }
+    case SimdLevel::Avx512: {
+      static const PowMode mode = choosePowMode(SimdLevel::Avx512);
+      return mode;
+    }
+    default:
+      return PowMode::PerLane;
+  }
+}
+
+bool vectorPow(SimdLevel level, const double* x, const double* y, double* out, std::size_t n) {
+  if (level == SimdLevel::Scalar || !simdLevelSupported(level) || !__builtin_cpu_supports("fma")) return false;
+  const KernelSet& set = kernelsFor(level);
+  const auto w = static_cast<std::size_t>(set.lanesPerVector);
+  const std::size_t whole = n / w * w;
+  set.powVector(x, y, out, static_cast<int>(whole));
+  if (whole < n) {
+    alignas(64) double xs[kMaxLanes] = {}, ys[kMaxLanes] = {}, got[kMaxLanes];
+    for (std::size_t i = whole; i < n; ++i) {
+      xs[i - whole] = x[i];
+      ys[i - whole] = y[i];
+    }
+    set.powVector(xs, ys, got, set.lanesPerVector);
+    for (std::size_t i = whole; i < n; ++i) out[i] = got[i - whole];
+  }
+  return true;
+}
+
+bool vectorPowMatchesStd(SimdLevel level) {
+  if (level == SimdLevel::Scalar || !simdLevelSupported(level) || !glibcWithCopiedMath()) return false;
+  constexpr int kBlock = 64;
+  alignas(64) double xs[kBlock], ys[kBlock], got[kBlock];
+  for (int start = 0; start < kPowProbes; start += kBlock) {
+    for (int i = 0; i < kBlock; ++i) powProbe(start + i, xs[i], ys[i]);
+    kernelsFor(level).powVector(xs, ys, got, kBlock);
+    for (int i = 0; i < kBlock; ++i)
+      if (std::bit_cast<std::uint64_t>(std::pow(xs[i], ys[i])) != std::bit_cast<std::uint64_t>(got[i])) return false;
+  }
+  return true;
+}
+
+void computePet(RecordEngine& engine, SimdLevel level, PowMode pow, std::span<const RecordInput> in,
+                std::span<RecordResult> out) {
+  const std::size_t n = std::min(in.size(), out.size());
+  if (level == SimdLevel::Scalar || !simdLevelSupported(level)) {
+    for (std::size_t i = 0; i < n; ++i) {
+      out[i].reason = checkRecord(in[i], out[i].month);
+      out[i].passes = 0;
+      if (!out[i].isNull()) engine.Run_pet(in[i], out[i]);
+    }
+    return;
+  }
+  petInLanes(engine, kernelsFor(level), pow, in.first(n), out.first(n));
+}
+
 // The lanes' scheduler is a numerical kernel: one loop that refills lanes
 // as their records end, kept whole so that its order of work is plain.
 // NOLINTNEXTLINE(readability-function-cognitive-complexity)
-void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std::span<const RecordInput> in,
-                        std::span<RecordResult> out, CarriedState& carried) {
+void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, PowMode pow,
+                        std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried) {
   const std::size_t n = std::min(in.size(), out.size());
   if (level == SimdLevel::Scalar || !simdLevelSupported(level)) {
     for (std::size_t i = 0; i < n; ++i) engine.compute(in[i], carried, out[i]);
@@ -220,6 +387,7 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std:
   bool stale[kMaxLanes] = {};  // free, but still holding a finished record's values
   for (int l = 0; l < kMaxLanes; ++l) clearLane(block, l);
   std::size_t next = 0;
+  std::size_t petDone = 0;  // the records checked, with their PET, so far
   bool anyComputed = false;
 
   for (;;) {
@@ -227,13 +395,16 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std:
     for (int l = 0; l < laneCount && next < n; ++l) {
       if (tasks[l].record >= 0) continue;
       while (next < n) {
+        if (next == petDone) {
+          // The PET a few hundred records ahead, so that they are still in the cache.
+          const std::size_t count = std::min<std::size_t>(n - next, 256);
+          petInLanes(engine, set, pow, in.subspan(next, count), out.subspan(next, count));
+          petDone = next + count;
+        }
         const std::size_t i = next++;
         const RecordInput& r = in[i];
-        RecordResult& o = out[i];
-        o.reason = checkRecord(r, o.month);
-        o.passes = 0;
+        const RecordResult& o = out[i];
         if (o.isNull()) continue;
-        engine.Run_pet(r, o);
         anyComputed = true;
         for (int m = 0; m < kMonths; ++m) {
           block.tmean[m][l] = r.tmean[static_cast<std::size_t>(m)];

@@ -19,6 +19,7 @@
 // (_mm512_undefined_pd) once they are inlined here.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
 
@@ -58,6 +59,35 @@ alignas(64) constexpr std::uint64_t kExpTable[256] = {
 #include "model/exp_table.inc"
 };
 
+// The C library's pow (the same glibc, the same origin) writes x^y as
+// exp(y log x) with log x to about 68 bits as hi + lo. x = 2^k z with z in
+// [0x1.69555p-1, 0x1.69555p0); the bits of z - 0x1.69555p-1 pick one of 128
+// intervals, whose c gives log z = log c + log1p(r), r = z/c - 1 exact, and
+// log1p(r) by a polynomial in r of degree 8. With FMA (its variant on this
+// kind of CPU, read off its machine code) the main path, for positive normal
+// x, 2^-65 <= |y| < 2^63 and 2^-54 <= |y log x| < 512, is:
+//   tmp = bits(x) - off; i = (tmp >> 45) % 128; k = tmp >> 52 (arithmetic)
+//   z = bits(bits(x) - (tmp & 0xfff << 52)); r = fma(z, invc, -1)
+//   t1 = fma(k, ln2hi, logc); t2 = t1 + r; lo1 = fma(k, ln2lo, logctail)
+//   lo2 = (t1 - t2) + r; ar = r A0; ar2 = r ar; ar3 = r ar2; hi = t2 + ar2
+//   lo3 = fma(ar, r, -ar2); lo4 = (t2 - hi) + ar2
+//   q = fma(ar2, fma(ar2, fma(r, A6, A5), fma(r, A4, A3)), fma(r, A2, A1))
+//   lo = fma(ar3, q, ((lo1 + lo2) + lo3) + lo4); l = hi + lo; tail = (hi - l) + lo
+//   ehi = y l; elo = fma(y, tail, fma(l, y, -ehi))
+// then exp's main path above on ehi with r = elo + r after its two fused
+// steps. Where |ehi| < 2^-54 it returns 1 + ehi. Any other lane goes to
+// std::pow; whether the copy matches the library is checked at start-up.
+constexpr std::uint64_t kPowOff = 0x3fe6955500000000ULL;
+constexpr std::uint64_t kPowLn2Hi = 0x3fe62e42fefa3800ULL;
+constexpr std::uint64_t kPowLn2Lo = 0x3d2ef35793c76730ULL;
+constexpr std::uint64_t kPowA[7] = {0xbfe0000000000000ULL, 0xbfe5555555555560ULL, 0x3fe0000000000006ULL,
+                                    0x3fe999999959554eULL, 0xbfe555555529a47aULL, 0xbff2495b9b4845e9ULL,
+                                    0x3ff0002b8b263fc3ULL};
+// Row i: 1/c, logc, logctail (and a zero, so that a row is four doubles).
+alignas(64) constexpr std::uint64_t kPowLogTable[128][4] = {
+#include "model/pow_log_table.inc"
+};
+
 double fromBits(std::uint64_t u) {
   double d;
   std::memcpy(&d, &u, sizeof d);
@@ -87,9 +117,12 @@ struct V512 {
   static R abs(R v) {
     return _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(v), _mm512_set1_epi64(0x7fffffffffffffffLL)));
   }
+  static M eq(R a, R b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
   static M none() { return 0; }
   static bool any(M m) { return m != 0; }
   static M orMask(M a, M b) { return static_cast<M>(a | b); }
+  static M andNot(M a, M b) { return static_cast<M>(a & ~b); }
+  static M notMask(M a) { return static_cast<M>(~a); }
   static R maskToOne(M m) { return _mm512_maskz_mov_pd(m, _mm512_set1_pd(1.0)); }
 
   static R exp(R x) {
@@ -125,6 +158,83 @@ struct V512 {
     }
     return result;
   }
+
+  // pow(x, y) for the lanes in `active`; the others are left undefined.
+  static R pow(R x, R y, M active) {
+    auto c = [](std::uint64_t bits) { return set1(fromBits(bits)); };
+    auto ci = [](std::uint64_t v) { return _mm512_set1_epi64(static_cast<long long>(v)); };
+    const __m512i ix = _mm512_castpd_si512(x);
+    const __m512i tmp = _mm512_sub_epi64(ix, ci(kPowOff));
+    const __m512i at = _mm512_slli_epi64(_mm512_and_si512(_mm512_srli_epi64(tmp, 45), ci(127)), 2);
+    // k as a double: the top 12 bits of tmp with the sign bit flipped are k + 2048.
+    const __m512i kb = _mm512_or_si512(_mm512_xor_si512(_mm512_srli_epi64(tmp, 52), ci(0x800)), ci(0x4330000000000000));
+    const R k = sub(sub(_mm512_castsi512_pd(kb), set1(0x1p52)), set1(2048.0));
+    const R z = _mm512_castsi512_pd(_mm512_sub_epi64(ix, _mm512_and_si512(tmp, ci(0xfff0000000000000ULL))));
+    const auto* table = reinterpret_cast<const double*>(kPowLogTable);
+    const R invc = _mm512_i64gather_pd(at, table, 8);
+    const R logc = _mm512_i64gather_pd(_mm512_add_epi64(at, ci(1)), table, 8);
+    const R logctail = _mm512_i64gather_pd(_mm512_add_epi64(at, ci(2)), table, 8);
+    const R r = _mm512_fmadd_pd(z, invc, set1(-1.0));
+    const R t1 = _mm512_fmadd_pd(k, c(kPowLn2Hi), logc);
+    const R t2 = add(t1, r);
+    const R lo1 = _mm512_fmadd_pd(k, c(kPowLn2Lo), logctail);
+    const R lo2 = add(sub(t1, t2), r);
+    const R ar = mul(r, c(kPowA[0]));
+    const R ar2 = mul(r, ar);
+    const R ar3 = mul(r, ar2);
+    const R hi = add(t2, ar2);
+    const R lo3 = _mm512_fmsub_pd(ar, r, ar2);
+    const R lo4 = add(sub(t2, hi), ar2);
+    const R q56 = _mm512_fmadd_pd(r, c(kPowA[6]), c(kPowA[5]));
+    const R q36 = _mm512_fmadd_pd(ar2, q56, _mm512_fmadd_pd(r, c(kPowA[4]), c(kPowA[3])));
+    const R q16 = _mm512_fmadd_pd(ar2, q36, _mm512_fmadd_pd(r, c(kPowA[2]), c(kPowA[1])));
+    const R lo = _mm512_fmadd_pd(ar3, q16, add(add(add(lo1, lo2), lo3), lo4));
+    const R l = add(hi, lo);
+    const R ltail = add(sub(hi, l), lo);
+    const R ehi = mul(y, l);
+    const R elo = _mm512_fmadd_pd(y, ltail, _mm512_fmsub_pd(l, y, ehi));
+    // exp(ehi + elo)
+    const R shift = c(kExpShift);
+    R kd = _mm512_fmadd_pd(ehi, c(kExpInvLn2N), shift);
+    const __m512i ki = _mm512_castpd_si512(kd);
+    kd = sub(kd, shift);
+    R er = _mm512_fmadd_pd(kd, c(kExpNegLn2HiN), ehi);
+    er = _mm512_fmadd_pd(kd, c(kExpNegLn2LoN), er);
+    er = add(elo, er);
+    const __m512i et = _mm512_slli_epi64(_mm512_and_si512(ki, ci(127)), 1);
+    const R tail = _mm512_i64gather_pd(et, kExpTable, 8);
+    const __m512i sbits =
+        _mm512_add_epi64(_mm512_i64gather_epi64(_mm512_add_epi64(et, ci(1)), kExpTable, 8), _mm512_slli_epi64(ki, 45));
+    const R p23 = _mm512_fmadd_pd(er, c(kExpC3), c(kExpC2));
+    const R tr = add(er, tail);
+    const R r2 = mul(er, er);
+    const R p45 = _mm512_fmadd_pd(er, c(kExpC5), c(kExpC4));
+    const R t = _mm512_fmadd_pd(p23, r2, tr);
+    const R r4 = mul(r2, r2);
+    const R etmp = _mm512_fmadd_pd(r4, p45, t);
+    const R scale = _mm512_castsi512_pd(sbits);
+    R result = _mm512_fmadd_pd(scale, etmp, scale);
+    const R ay = abs(y), ae = abs(ehi);
+    const M xyMain = static_cast<M>(_mm512_cmp_pd_mask(x, set1(0x1p-1022), _CMP_GE_OQ) &
+                                    _mm512_cmp_pd_mask(x, set1(0x1.fffffffffffffp1023), _CMP_LE_OQ) &
+                                    _mm512_cmp_pd_mask(ay, set1(0x1p-65), _CMP_GE_OQ) &
+                                    _mm512_cmp_pd_mask(ay, set1(0x1p63), _CMP_LT_OQ));
+    const M tiny = static_cast<M>(xyMain & _mm512_cmp_pd_mask(ae, set1(0x1p-54), _CMP_LT_OQ));
+    const M main = static_cast<M>(xyMain & _mm512_cmp_pd_mask(ae, set1(0x1p-54), _CMP_GE_OQ) &
+                                  _mm512_cmp_pd_mask(ae, set1(512.0), _CMP_LT_OQ));
+    result = _mm512_mask_add_pd(result, tiny, ehi, set1(1.0));
+    const M other = static_cast<M>(active & ~(main | tiny));
+    if (other != 0) [[unlikely]] {
+      alignas(64) double xs[W], ys[W], rs[W];
+      store(xs, x);
+      store(ys, y);
+      store(rs, result);
+      for (int i = 0; i < W; ++i)
+        if ((other >> i) & 1) rs[i] = std::pow(xs[i], ys[i]);
+      result = load(rs);
+    }
+    return result;
+  }
 };
 #endif
 
@@ -150,9 +260,12 @@ struct V256 {
   static R abs(R v) {
     return _mm256_castsi256_pd(_mm256_and_si256(_mm256_castpd_si256(v), _mm256_set1_epi64x(0x7fffffffffffffffLL)));
   }
+  static M eq(R a, R b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
   static M none() { return _mm256_setzero_pd(); }
   static bool any(M m) { return _mm256_movemask_pd(m) != 0; }
   static M orMask(M a, M b) { return _mm256_or_pd(a, b); }
+  static M andNot(M a, M b) { return _mm256_andnot_pd(b, a); }
+  static M notMask(M a) { return _mm256_xor_pd(a, _mm256_castsi256_pd(_mm256_set1_epi64x(-1))); }
   static R maskToOne(M m) { return _mm256_and_pd(m, _mm256_set1_pd(1.0)); }
 
   // Out of line: the fused steps need the FMA instructions, which the rest of
@@ -191,6 +304,82 @@ struct V256 {
     }
     return result;
   }
+
+  // pow(x, y) for the lanes in `active`, as V512::pow.
+  __attribute__((target("avx2,fma"), noinline)) static R pow(R x, R y, M active) {
+    auto c = [](std::uint64_t bits) { return set1(fromBits(bits)); };
+    auto ci = [](std::uint64_t v) { return _mm256_set1_epi64x(static_cast<long long>(v)); };
+    const __m256i ix = _mm256_castpd_si256(x);
+    const __m256i tmp = _mm256_sub_epi64(ix, ci(kPowOff));
+    const __m256i at = _mm256_slli_epi64(_mm256_and_si256(_mm256_srli_epi64(tmp, 45), ci(127)), 2);
+    const __m256i kb = _mm256_or_si256(_mm256_xor_si256(_mm256_srli_epi64(tmp, 52), ci(0x800)), ci(0x4330000000000000));
+    const R k = sub(sub(_mm256_castsi256_pd(kb), set1(0x1p52)), set1(2048.0));
+    const R z = _mm256_castsi256_pd(_mm256_sub_epi64(ix, _mm256_and_si256(tmp, ci(0xfff0000000000000ULL))));
+    const auto* table = reinterpret_cast<const double*>(kPowLogTable);
+    const R invc = _mm256_i64gather_pd(table, at, 8);
+    const R logc = _mm256_i64gather_pd(table, _mm256_add_epi64(at, ci(1)), 8);
+    const R logctail = _mm256_i64gather_pd(table, _mm256_add_epi64(at, ci(2)), 8);
+    const R r = _mm256_fmadd_pd(z, invc, set1(-1.0));
+    const R t1 = _mm256_fmadd_pd(k, c(kPowLn2Hi), logc);
+    const R t2 = add(t1, r);
+    const R lo1 = _mm256_fmadd_pd(k, c(kPowLn2Lo), logctail);
+    const R lo2 = add(sub(t1, t2), r);
+    const R ar = mul(r, c(kPowA[0]));
+    const R ar2 = mul(r, ar);
+    const R ar3 = mul(r, ar2);
+    const R hi = add(t2, ar2);
+    const R lo3 = _mm256_fmsub_pd(ar, r, ar2);
+    const R lo4 = add(sub(t2, hi), ar2);
+    const R q56 = _mm256_fmadd_pd(r, c(kPowA[6]), c(kPowA[5]));
+    const R q36 = _mm256_fmadd_pd(ar2, q56, _mm256_fmadd_pd(r, c(kPowA[4]), c(kPowA[3])));
+    const R q16 = _mm256_fmadd_pd(ar2, q36, _mm256_fmadd_pd(r, c(kPowA[2]), c(kPowA[1])));
+    const R lo = _mm256_fmadd_pd(ar3, q16, add(add(add(lo1, lo2), lo3), lo4));
+    const R l = add(hi, lo);
+    const R ltail = add(sub(hi, l), lo);
+    const R ehi = mul(y, l);
+    const R elo = _mm256_fmadd_pd(y, ltail, _mm256_fmsub_pd(l, y, ehi));
+    const R shift = c(kExpShift);
+    R kd = _mm256_fmadd_pd(ehi, c(kExpInvLn2N), shift);
+    const __m256i ki = _mm256_castpd_si256(kd);
+    kd = sub(kd, shift);
+    R er = _mm256_fmadd_pd(kd, c(kExpNegLn2HiN), ehi);
+    er = _mm256_fmadd_pd(kd, c(kExpNegLn2LoN), er);
+    er = add(elo, er);
+    const __m256i et = _mm256_slli_epi64(_mm256_and_si256(ki, ci(127)), 1);
+    const auto* expTable = reinterpret_cast<const long long*>(kExpTable);
+    const R tail = _mm256_i64gather_pd(reinterpret_cast<const double*>(kExpTable), et, 8);
+    const __m256i sbits =
+        _mm256_add_epi64(_mm256_i64gather_epi64(expTable, _mm256_add_epi64(et, ci(1)), 8), _mm256_slli_epi64(ki, 45));
+    const R p23 = _mm256_fmadd_pd(er, c(kExpC3), c(kExpC2));
+    const R tr = add(er, tail);
+    const R r2 = mul(er, er);
+    const R p45 = _mm256_fmadd_pd(er, c(kExpC5), c(kExpC4));
+    const R t = _mm256_fmadd_pd(p23, r2, tr);
+    const R r4 = mul(r2, r2);
+    const R etmp = _mm256_fmadd_pd(r4, p45, t);
+    const R scale = _mm256_castsi256_pd(sbits);
+    R result = _mm256_fmadd_pd(scale, etmp, scale);
+    const R ay = abs(y), ae = abs(ehi);
+    const R xyMain = _mm256_and_pd(
+        _mm256_and_pd(_mm256_cmp_pd(x, set1(0x1p-1022), _CMP_GE_OQ),
+                      _mm256_cmp_pd(x, set1(0x1.fffffffffffffp1023), _CMP_LE_OQ)),
+        _mm256_and_pd(_mm256_cmp_pd(ay, set1(0x1p-65), _CMP_GE_OQ), _mm256_cmp_pd(ay, set1(0x1p63), _CMP_LT_OQ)));
+    const R tiny = _mm256_and_pd(xyMain, _mm256_cmp_pd(ae, set1(0x1p-54), _CMP_LT_OQ));
+    const R main = _mm256_and_pd(xyMain, _mm256_and_pd(_mm256_cmp_pd(ae, set1(0x1p-54), _CMP_GE_OQ),
+                                                       _mm256_cmp_pd(ae, set1(512.0), _CMP_LT_OQ)));
+    result = _mm256_blendv_pd(result, add(ehi, set1(1.0)), tiny);
+    const int other = _mm256_movemask_pd(_mm256_andnot_pd(_mm256_or_pd(main, tiny), active));
+    if (other != 0) [[unlikely]] {
+      alignas(32) double xs[W], ys[W], rs[W];
+      store(xs, x);
+      store(ys, y);
+      store(rs, result);
+      for (int i = 0; i < W; ++i)
+        if ((other >> i) & 1) rs[i] = std::pow(xs[i], ys[i]);
+      result = load(rs);
+    }
+    return result;
+  }
 };
 #endif
 
@@ -201,6 +390,57 @@ typename V::R expPerLane(typename V::R x) {
   V::store(xs, x);
   for (int i = 0; i < V::W; ++i) xs[i] = std::exp(xs[i]);
   return V::load(xs);
+}
+
+// std::pow on the active lanes in turn (the others get 0).
+template <class V>
+typename V::R powPerLane(typename V::R x, typename V::R y, typename V::M active) {
+  alignas(64) double xs[V::W], ys[V::W], on[V::W];
+  V::store(xs, x);
+  V::store(ys, y);
+  V::store(on, V::maskToOne(active));
+  for (int i = 0; i < V::W; ++i) xs[i] = on[i] != 0.0 ? std::pow(xs[i], ys[i]) : 0.0;
+  return V::load(xs);
+}
+
+// Run_pet (engine.cpp) on each lane. Where the scalar engine skips a month
+// or a pow, the lane computes it anyway and keeps the value it would have
+// had; the pow is computed only for the lanes that use it.
+template <class V, bool VectorPow>
+void petKernel(PetBlock& b, int lanes) {
+  using R = typename V::R;
+  using M = typename V::M;
+  auto powOf = [](R x, R y, M active) { return VectorPow ? V::pow(x, y, active) : powPerLane<V>(x, y, active); };
+  const R zero = V::set1(0.0);
+  for (int l = 0; l < lanes; l += V::W) {
+    R heat = zero;
+    for (int m = 0; m < kMonths; ++m) {
+      const R t = V::load(&b.tmean[m][l]);
+      const M warm = V::lt(zero, t);
+      const R p = powOf(V::div(t, V::set1(5.0)), V::set1(1.514), warm);
+      heat = V::select(warm, V::add(heat, p), heat);
+    }
+    // A year with no month above 0 °C has no heat index, and so no PET.
+    const M noHeat = V::eq(heat, zero);
+    const M hasHeat = V::notMask(noHeat);
+    const R cube = powOf(heat, V::set1(3.0), hasHeat);
+    const R square = powOf(heat, V::set1(2.0), hasHeat);
+    const R a = V::add(V::add(V::sub(V::mul(V::set1(6.75e-07), cube), V::mul(V::set1(7.71e-05), square)),
+                              V::mul(V::set1(0.0179), heat)),
+                       V::set1(0.49));
+    for (int m = 0; m < kMonths; ++m) {
+      const R t = V::load(&b.tmean[m][l]);
+      const M none = V::orMask(V::lt(t, zero), noHeat);
+      const M cool = V::lt(t, V::set1(26.5));
+      const R p = powOf(V::div(V::mul(V::set1(10.0), t), heat), a, V::andNot(cool, none));
+      const R cooler = V::mul(V::set1(16.0), p);
+      const R hot = V::sub(V::add(V::set1(-415.85), V::mul(V::set1(32.24), t)), V::mul(V::mul(V::set1(0.43), t), t));
+      const R pet = V::select(none, zero, V::select(cool, cooler, hot));
+      const R scaled = V::mul(V::mul(pet, V::set1(static_cast<double>(kDays[m]) / 30.0)),
+                              V::div(V::load(&b.dayLength[m][l]), V::set1(12.0)));
+      V::store(&b.pet[m][l], scaled);
+    }
+  }
 }
 
 // betaCurve (beta.h) on each lane, x the relative soil water.
@@ -358,6 +598,12 @@ void expVector(const double* x, double* out, int n) {
   for (int i = 0; i + V::W <= n; i += V::W) V::storeu(out + i, V::exp(V::loadu(x + i)));
 }
 
+template <class V>
+void powVector(const double* x, const double* y, double* out, int n) {
+  const typename V::M all = V::notMask(V::none());
+  for (int i = 0; i + V::W <= n; i += V::W) V::storeu(out + i, V::pow(V::loadu(x + i), V::loadu(y + i), all));
+}
+
 template <class V, int K>
 KernelSet makeKernelSet() {
   KernelSet s{};
@@ -377,6 +623,9 @@ KernelSet makeKernelSet() {
   s.kernels[7][0] = s.kernels[7][1] = &yearKernel<V, 6, false, K>;
   s.kernels[8][0] = s.kernels[8][1] = &yearKernel<V, 7, false, K>;
   s.expVector = &expVector<V, K>;
+  s.pet[0] = &petKernel<V, false>;
+  s.pet[1] = &petKernel<V, true>;
+  s.powVector = &powVector<V>;
   return s;
 }
 

@@ -11,6 +11,7 @@
 // nothing but plain data so that no inline code of theirs is shared with the
 // rest of the program.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -52,10 +53,39 @@ ExpMode activeExpMode(SimdLevel level);
 /// level's vector exponential matched std::exp on every probe.
 bool vectorExpMatchesStd(SimdLevel level);
 
-/// computeBatch without carry-over at a given level and exponential (tests,
-/// benchmarks). A level the CPU lacks computes at the scalar level.
-void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std::span<const RecordInput> in,
-                        std::span<RecordResult> out, CarriedState& carried);
+/// How the PET takes its powers in the lanes.
+enum class PowMode : std::uint8_t {
+  PerLane,  // std::pow on each lane in turn
+  Vector,   // the vector copy of std::pow, where the start-up check passed
+};
+
+/// Runs the start-up check of the vector pow, as chooseExpMode does for
+/// exp; VADOSET_SIMD_POW=fail makes it fail.
+PowMode choosePowMode(SimdLevel level);
+
+/// choosePowMode(level) as it was the first time: what computeBatch uses.
+PowMode activePowMode(SimdLevel level);
+
+/// The start-up check alone (without VADOSET_SIMD_POW): true when the
+/// level's vector pow matched std::pow on every probe.
+bool vectorPowMatchesStd(SimdLevel level);
+
+/// The level's vector pow on n pairs: out[i] = pow(x[i], y[i]), lanes off
+/// its main path by std::pow (tests). False, with nothing written, at a
+/// level the CPU lacks or without FMA.
+bool vectorPow(SimdLevel level, const double* x, const double* y, double* out, std::size_t n);
+
+/// Checks each record and computes the PET of those that can be computed,
+/// in lanes: out[i] gets the reason, month, passes (0) and pet that compute
+/// gives it before the soil water; nothing else of out[i] changes. A level
+/// the CPU lacks computes at the scalar level.
+void computePet(RecordEngine& engine, SimdLevel level, PowMode pow, std::span<const RecordInput> in,
+                std::span<RecordResult> out);
+
+/// computeBatch without carry-over at a given level, exponential and pow
+/// (tests, benchmarks). A level the CPU lacks computes at the scalar level.
+void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, PowMode pow,
+                        std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried);
 
 // ---- Between the driver and the kernels ----
 
@@ -85,6 +115,16 @@ struct alignas(64) LaneBlock {
   double reached[kMaxLanes];  // nonzero when a day reached field capacity
 };
 
+/// The PET's records side by side: [month][lane].
+struct alignas(64) PetBlock {
+  double tmean[kMonths][kMaxLanes];      // in
+  double dayLength[kMonths][kMaxLanes];  // in: hours
+  double pet[kMonths][kMaxLanes];        // out
+};
+
+/// The PET of the lanes [0, lanes), lanes a multiple of the lanes per vector.
+using PetKernel = void (*)(PetBlock& block, int lanes);
+
 /// exp(-5), exp(-4), exp(-3) as the curves take them.
 struct CurveConstants {
   double e5, e4, e3;
@@ -101,6 +141,9 @@ struct KernelSet {
   YearKernel kernels[9][2];  // [function + 1][ExpMode]
   /// The vector exponential on n values (n a multiple of lanesPerVector).
   void (*expVector)(const double* x, double* out, int n);
+  PetKernel pet[2];  // [PowMode]
+  /// The vector pow on n pairs (n a multiple of lanesPerVector).
+  void (*powVector)(const double* x, const double* y, double* out, int n);
 };
 
 const KernelSet& avx512Kernels();

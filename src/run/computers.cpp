@@ -248,13 +248,25 @@ void ThreadedComputer::computeRecords(const Task& t, RecordEngine& engine, Batch
     computeSlots(*plan_, engine, b, t.begin, t.end, independent, scratch);
     return;
   }
-  for (std::size_t i = t.begin; i < t.end; ++i) {
-    RecordSlot& r = b.slots[i];
-    parseSlot(*plan_, b, i);
-    r.result.reason = checkRecord(r.input, r.result.month);
-    r.result.passes = 0;
-    // The soil water waits for the record before it.
-    if (!r.result.isNull()) engine.Run_pet(r.input, r.result);
+  // The soil water waits for the record before it; the checks and the PET
+  // do not, and run in the engine's lanes.
+  const std::size_t n = t.end - t.begin;
+  if (scratch.inputs.size() < n) {
+    scratch.inputs.resize(n);
+    scratch.results.resize(n);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    parseSlot(*plan_, b, t.begin + i);
+    scratch.inputs[i] = b.slots[t.begin + i].input;
+  }
+  engine.computePetBatch({scratch.inputs.data(), n}, {scratch.results.data(), n});
+  for (std::size_t i = 0; i < n; ++i) {
+    RecordResult& to = b.slots[t.begin + i].result;
+    const RecordResult& from = scratch.results[i];
+    to.reason = from.reason;
+    to.month = from.month;
+    to.passes = from.passes;
+    to.pet = from.pet;
   }
 }
 

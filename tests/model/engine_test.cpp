@@ -105,6 +105,19 @@ TEST(Pet, EdgesOfTheFormula) {
   EXPECT_EQ(petOf(year(0.0, 26.5, 0.0))[3], (-415.85 + 32.24 * 26.5) - (0.43 * 26.5) * 26.5);
 }
 
+// One engine asked for many latitudes, each several times, in an order that
+// makes them share the engine's slots: each answer is a new engine's.
+TEST(Pet, DayLengthsOfManyLatitudes) {
+  RecordEngine engine;
+  std::uint64_t z = 1;
+  for (int i = 0; i < 5000; ++i) {
+    z = z * 6364136223846793005ULL + 1442695040888963407ULL;
+    const double latitude = -90.0 + static_cast<double>((z >> 33) % 1201) * 0.15;
+    const MonthValues got = engine.dayLengths(latitude), want = RecordEngine().dayLengths(latitude);
+    for (int m = 0; m < kMonths; ++m) EXPECT_TRUE(sameBits(got[m], want[m])) << latitude << " month " << m;
+  }
+}
+
 struct Outcome {
   RecordResult r;
   CarriedState after;

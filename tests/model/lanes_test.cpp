@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <vector>
@@ -17,6 +18,7 @@ namespace vadoset {
 namespace {
 
 using lanes::ExpMode;
+using lanes::PowMode;
 using lanes::SimdLevel;
 
 #ifdef __OPTIMIZE__
@@ -69,14 +71,19 @@ bool sameBits(const RecordResult& a, const RecordResult& b) {
 struct Levels {
   SimdLevel level;
   ExpMode exp;
+  PowMode pow;
 };
 
+// Each level with the library's exp and pow per lane, and with the vector
+// copies where they passed their checks.
 std::vector<Levels> levelsToCompare() {
   std::vector<Levels> out;
   for (SimdLevel level : {SimdLevel::Avx2, SimdLevel::Avx512}) {
     if (!lanes::simdLevelSupported(level)) continue;
-    out.push_back({level, ExpMode::PerLane});
-    if (lanes::vectorExpMatchesStd(level)) out.push_back({level, ExpMode::Vector});
+    out.push_back({level, ExpMode::PerLane, PowMode::PerLane});
+    const ExpMode exp = lanes::vectorExpMatchesStd(level) ? ExpMode::Vector : ExpMode::PerLane;
+    const PowMode pow = lanes::vectorPowMatchesStd(level) ? PowMode::Vector : PowMode::PerLane;
+    if (exp == ExpMode::Vector || pow == PowMode::Vector) out.push_back({level, exp, pow});
   }
   return out;
 }
@@ -103,25 +110,30 @@ TEST(LaneEngine, SameBitsAsTheScalarEngine) {
         wantAfter[i] = wantCarried;
       }
       // computeBatch itself, at the level this CPU gets, then each level.
-      std::vector<Levels> runs{{lanes::activeSimdLevel(), lanes::activeExpMode(lanes::activeSimdLevel())}};
+      const SimdLevel active = lanes::activeSimdLevel();
+      std::vector<Levels> runs{{active, lanes::activeExpMode(active), lanes::activePowMode(active)}};
       if (!carryover) runs.insert(runs.end(), levels.begin(), levels.end());
-      const bool usesExp = function == 1 || (function >= 3 && function <= 5);
+      // The PET is the same for every function: the per-lane pow runs with
+      // the functions that take exp, and G.
+      const bool perLaneToo = function == 1 || (function >= 3 && function <= 6);
       for (const Levels& run : runs) {
         const bool batch = &run == &runs.front();
-        if (!batch && run.level == runs.front().level && run.exp == runs.front().exp) continue;
-        if (!usesExp && !carryover && run.exp == ExpMode::PerLane) continue;  // the same kernel as Vector
+        if (!batch && run.level == runs.front().level && run.exp == runs.front().exp && run.pow == runs.front().pow)
+          continue;
+        if (!batch && !perLaneToo && run.exp == ExpMode::PerLane) continue;
         RecordEngine engine(params);
         std::fill(got.begin(), got.end(), RecordResult{});
         CarriedState carried{12.5, 3.0, true};
         if (batch)
           engine.computeBatch(in, got, carried, after);
         else
-          lanes::computeIndependent(engine, run.level, run.exp, in, got, carried);
+          lanes::computeIndependent(engine, run.level, run.exp, run.pow, in, got, carried);
         int differ = 0;
         for (std::size_t i = 0; i < in.size(); ++i)
           if (!sameBits(want[i], got[i]) && ++differ <= 3) ADD_FAILURE() << "record " << i;
         EXPECT_EQ(differ, 0) << "function " << function << " carry-over " << carryover << " "
-                             << lanes::simdLevelName(run.level) << " exp " << static_cast<int>(run.exp);
+                             << lanes::simdLevelName(run.level) << " exp " << static_cast<int>(run.exp) << " pow "
+                             << static_cast<int>(run.pow);
         auto sameState = [](const CarriedState& a, const CarriedState& b) {
           return std::bit_cast<std::uint64_t>(a.soil) == std::bit_cast<std::uint64_t>(b.soil) &&
                  std::bit_cast<std::uint64_t>(a.snow) == std::bit_cast<std::uint64_t>(b.snow) && a.yearOne == b.yearOne;
@@ -158,28 +170,92 @@ TEST(LaneEngine, SameBitsAtThePassLimitAndForSmallBatches) {
       for (std::size_t start = 0; start < in.size(); start += batch) {
         const std::size_t n = std::min(batch, in.size() - start);
         CarriedState carried;
-        lanes::computeIndependent(engine, run.level, run.exp, {in.data() + start, n}, {got.data() + start, n}, carried);
+        lanes::computeIndependent(engine, run.level, run.exp, run.pow, {in.data() + start, n}, {got.data() + start, n},
+                                  carried);
       }
       for (std::size_t i = 0; i < in.size(); ++i) EXPECT_TRUE(sameBits(want[i], got[i])) << i << " batch " << batch;
     }
   }
 }
 
-// The start-up check: the copy of exp matches glibc's on a CPU with FMA,
-// and VADOSET_SIMD_EXP=fail forces the per-lane fallback; VADOSET_SIMD
-// chooses a level the CPU has.
+// The vector copy of pow gives std::pow's bits on millions of pairs: the
+// PET's own arguments (the heat index's T/5 and 1.514, the exponent's powers
+// of the heat index, the months' 10T/I and a), x near 1, x over every
+// binade with |y log x| up to about 800, and raw bit patterns.
+TEST(LaneEngine, VectorPowIsTheLibrarys) {
+#ifdef __OPTIMIZE__
+  constexpr std::size_t kPairs = 1 << 20;
+#else
+  constexpr std::size_t kPairs = 1 << 14;
+#endif
+  std::mt19937_64 g(1514);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  auto bits = [&] {
+    const std::uint64_t b = g();
+    double d;
+    std::memcpy(&d, &b, sizeof d);
+    return d;
+  };
+  auto exponent = [](double heat) {
+    return ((6.75e-07 * std::pow(heat, 3.0) - 7.71e-05 * std::pow(heat, 2.0)) + 0.0179 * heat) + 0.49;
+  };
+  const std::function<void(double&, double&)> kinds[] = {
+      [&](double& x, double& y) { x = std::round(700.0 * u(g)) / 10.0 / 5.0, y = 1.514; },
+      [&](double& x, double& y) { x = 70.0 * u(g) / 5.0, y = 1.514; },
+      [&](double& x, double& y) { x = 600.0 * u(g), y = u(g) < 0.5 ? 2.0 : 3.0; },
+      [&](double& x, double& y) {
+        const double heat = 300.0 * u(g);
+        x = (10.0 * (26.5 * u(g))) / heat, y = exponent(heat);
+      },
+      [&](double& x, double& y) { x = 1.0 + (u(g) - 0.5) * 0x1p-30, y = (u(g) - 0.5) * 1e9; },
+      [&](double& x, double& y) {
+        const int e = static_cast<int>(2046.0 * u(g)) - 1022;
+        x = std::ldexp(1.0 + u(g), e), y = (u(g) - 0.5) * 1600.0 / (std::abs(e) + 1);
+      },
+      [&](double& x, double& y) { x = std::abs(bits()), y = bits(); },
+      [&](double& x, double& y) { x = bits(), y = std::round(8.0 * (u(g) - 0.5)); },
+  };
+#if !defined(__GLIBC__) || (__GLIBC__ == 2 && __GLIBC_MINOR__ < 28)
+  GTEST_SKIP() << "the copy is of glibc's pow";
+#endif
+  if (!__builtin_cpu_supports("fma")) GTEST_SKIP() << "the copy is of glibc's pow with FMA";
+  std::vector<double> x(kPairs), y(kPairs), got(kPairs);
+  for (SimdLevel level : {SimdLevel::Avx2, SimdLevel::Avx512}) {
+    if (!lanes::simdLevelSupported(level)) continue;
+    for (std::size_t k = 0; k < std::size(kinds); ++k) {
+      for (std::size_t i = 0; i < kPairs; ++i) kinds[k](x[i], y[i]);
+      ASSERT_TRUE(lanes::vectorPow(level, x.data(), y.data(), got.data(), kPairs - 3));  // a short last vector
+      int differ = 0;
+      for (std::size_t i = 0; i + 3 < kPairs; ++i) {
+        const double want = std::pow(x[i], y[i]);
+        if (std::bit_cast<std::uint64_t>(want) != std::bit_cast<std::uint64_t>(got[i]) && ++differ <= 3)
+          ADD_FAILURE() << std::hexfloat << "pow(" << x[i] << ", " << y[i] << ") = " << want << ", not " << got[i];
+      }
+      EXPECT_EQ(differ, 0) << lanes::simdLevelName(level) << " kind " << k;
+    }
+  }
+}
+
+// The start-up checks: the copies of exp and pow match glibc's on a CPU
+// with FMA, and VADOSET_SIMD_EXP=fail or VADOSET_SIMD_POW=fail forces the
+// per-lane fallback; VADOSET_SIMD chooses a level the CPU has.
 TEST(LaneEngine, StartUpChoices) {
   for (SimdLevel level : {SimdLevel::Avx2, SimdLevel::Avx512}) {
     if (!lanes::simdLevelSupported(level)) continue;
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 28)
     if (__builtin_cpu_supports("fma")) {
       EXPECT_TRUE(lanes::vectorExpMatchesStd(level));
+      EXPECT_TRUE(lanes::vectorPowMatchesStd(level));
     }
 #endif
     ::setenv("VADOSET_SIMD_EXP", "fail", 1);
+    ::setenv("VADOSET_SIMD_POW", "fail", 1);
     EXPECT_EQ(lanes::chooseExpMode(level), ExpMode::PerLane);
+    EXPECT_EQ(lanes::choosePowMode(level), PowMode::PerLane);
     ::unsetenv("VADOSET_SIMD_EXP");
+    ::unsetenv("VADOSET_SIMD_POW");
     EXPECT_EQ(lanes::chooseExpMode(level) == ExpMode::Vector, lanes::vectorExpMatchesStd(level));
+    EXPECT_EQ(lanes::choosePowMode(level) == PowMode::Vector, lanes::vectorPowMatchesStd(level));
   }
   const struct {
     const char* env;
