@@ -5,8 +5,9 @@
     python bench_python.py grid [--workers 1] [--tiles 20x30] [--years 10]
 
 records: parses the tab-delimited pair PREFIX_temp.txt / PREFIX_prec.txt into
-arrays (not timed), then times vadoset.water_balance with 1 and 2 threads
-(median of --repeat runs, records/s) and, with --cli, whole runs of
+arrays (not timed), then times vadoset.water_balance with 1 and 2 threads,
+into new arrays and into an earlier result's (out=) (median of --repeat
+runs, records/s) and, with --cli, whole runs of
 vadoset-cli --threads 1 on the same files.
 
 grid: tiles the sample grid (examples/grid_*.nc, 34 x 50 cells) lazily with
@@ -56,15 +57,19 @@ def records(args):
     print(f"records={n}")
     for carryover in (False, True):
         for threads in (1, 2):
-            times, cpu = [], []
-            for _ in range(args.repeat):
-                start, cpu_start = time.perf_counter(), time.process_time()
-                wb = vadoset.water_balance(temp, prec, lat, carryover=carryover, threads=threads)
-                times.append(time.perf_counter() - start)
-                cpu.append(time.process_time() - cpu_start)
-            t, c = statistics.median(times), statistics.median(cpu)
-            print(f"water_balance carryover={carryover} threads={threads} median_s={t:.3f} "
-                  f"records_per_s={n / t:.0f} cpu_s={c:.3f} records_per_cpu_s={n / c:.0f} null={int(wb.null.sum())}")
+            # New result arrays each call, then one result's arrays written over (out=).
+            for reuse in (False, True):
+                times, cpu, wb = [], [], None
+                for _ in range(args.repeat):
+                    start, cpu_start = time.perf_counter(), time.process_time()
+                    wb = vadoset.water_balance(temp, prec, lat, carryover=carryover, threads=threads,
+                                               out=wb if reuse else None)
+                    times.append(time.perf_counter() - start)
+                    cpu.append(time.process_time() - cpu_start)
+                t, c = statistics.median(times), statistics.median(cpu)
+                print(f"water_balance carryover={carryover} threads={threads} out={reuse} median_s={t:.3f} "
+                      f"records_per_s={n / t:.0f} cpu_s={c:.3f} records_per_cpu_s={n / c:.0f} "
+                      f"null={int(wb.null.sum())}")
     if args.cli:
         import resource
 

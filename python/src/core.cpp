@@ -12,6 +12,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -37,7 +38,8 @@ struct Batch {
   const double* tmean;
   const double* ppt;
   const double* latitude;
-  const double* fieldCapacity;
+  const double* fieldCapacity;    // one per record, or one for all
+  std::size_t fieldCapacityStep;  // 1, or 0 for one for all
   std::size_t records;
   // With carry-over record (y, c) is at y * chains + c and each chain is a
   // run of its own; without it every record stands alone.
@@ -71,31 +73,32 @@ void storeRecord(const Batch& b, std::size_t i, const RecordResult& r) {
     std::fill_n(totals, 4, kNaN);
     return;
   }
+  std::memcpy(pet, r.pet.data(), sizeof r.pet);
+  std::memcpy(aet, r.aet.data(), sizeof r.aet);
+  std::memcpy(surplus, r.surplus.data(), sizeof r.surplus);
+  std::memcpy(soil, r.soil.data(), sizeof r.soil);
+  std::memcpy(snow, r.snow.data(), sizeof r.snow);
+  // The sums as the table's columns have them (annualTotals), in the same
+  // pass as the monthly deficit.
+  double totalPet = 0.0, totalAet = 0.0, totalSurplus = 0.0, totalDeficit = 0.0;
   for (int m = 0; m < kMonths; ++m) {
-    pet[m] = r.pet[m];
-    aet[m] = r.aet[m];
-    surplus[m] = r.surplus[m];
-    deficit[m] = r.pet[m] - r.aet[m];
-    soil[m] = r.soil[m];
-    snow[m] = r.snow[m];
+    const double d = r.pet[m] - r.aet[m];
+    deficit[m] = d;
+    totalPet += r.pet[m];
+    totalAet += r.aet[m];
+    totalSurplus += r.surplus[m];
+    totalDeficit += d;
   }
-  // The sums as the table's columns have them.
-  const AnnualTotals t = annualTotals(r);
-  totals[0] = t.pet;
-  totals[1] = t.aet;
-  totals[2] = t.surplus;
-  totals[3] = t.deficit;
+  totals[0] = totalPet;
+  totals[1] = totalAet;
+  totals[2] = totalSurplus;
+  totals[3] = totalDeficit;
 }
 
 void readInput(const Batch& b, std::size_t i, RecordInput& in) {
-  const double* t = b.tmean + i * kMonths;
-  const double* p = b.ppt + i * kMonths;
-  for (int m = 0; m < kMonths; ++m) {
-    in.tmean[m] = values::temperature(t[m]);
-    in.ppt[m] = values::precipitation(p[m], b.keepFraction);
-  }
+  values::months(b.tmean + i * kMonths, b.ppt + i * kMonths, b.keepFraction, in.tmean.data(), in.ppt.data());
   in.latitude = b.latitude[i];
-  in.fieldCapacity = values::fieldCapacity(b.fieldCapacity[i]);
+  in.fieldCapacity = values::fieldCapacity(b.fieldCapacity[i * b.fieldCapacityStep]);
 }
 
 void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
@@ -199,29 +202,51 @@ bool runBatch(const Batch& b, int threads, Interrupted interrupted) {
 
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
+// Output i of the tuple `out` (an earlier call's, to be written over in
+// place), or a new array: of type T, C-contiguous, writeable and of the
+// given shape, or std::invalid_argument. Never a copy.
+template <typename T>
+py::array_t<T> outputArray(const py::object& out, std::size_t i, std::vector<py::ssize_t> shape) {
+  if (out.is_none()) return py::array_t<T>(shape);
+  const py::object given = py::reinterpret_borrow<py::tuple>(out)[i];
+  if (!py::isinstance<py::array_t<T, py::array::c_style>>(given))
+    throw std::invalid_argument("out[" + std::to_string(i) + "] is not a C-contiguous array of the output's type");
+  auto a = py::reinterpret_borrow<py::array_t<T>>(given);
+  if (!a.writeable() || a.ndim() != static_cast<py::ssize_t>(shape.size()) ||
+      !std::equal(shape.begin(), shape.end(), a.shape()))
+    throw std::invalid_argument("out[" + std::to_string(i) + "] is read-only or not of the output's shape");
+  return a;
+}
+
 py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latitude, const InArray& fieldCapacity,
-                  int function, bool carryover, bool keepFraction, std::size_t chains, int threads) {
+                  int function, bool carryover, bool keepFraction, std::size_t chains, int threads,
+                  const py::object& out) {
   const auto records = static_cast<std::size_t>(latitude.size());
   if (static_cast<std::size_t>(tmean.size()) != records * kMonths ||
       static_cast<std::size_t>(ppt.size()) != records * kMonths ||
-      static_cast<std::size_t>(fieldCapacity.size()) != records)
+      (static_cast<std::size_t>(fieldCapacity.size()) != records && fieldCapacity.size() != 1))
     throw std::invalid_argument("inconsistent array sizes");
   if (function < 0 || static_cast<std::size_t>(function) >= kAvailabilityLetters.size())
     throw std::invalid_argument("function must be an index into FUNCTION_LETTERS");
   if (carryover && (chains == 0 ? records != 0 : records % chains != 0))
     throw std::invalid_argument("records are not a whole number of years per chain");
   const auto n = static_cast<py::ssize_t>(records);
-  py::array_t<double> pet({n, py::ssize_t{kMonths}}), aet({n, py::ssize_t{kMonths}}),
-      surplus({n, py::ssize_t{kMonths}}), deficit({n, py::ssize_t{kMonths}}), soil({n, py::ssize_t{kMonths}}),
-      snow({n, py::ssize_t{kMonths}}), totals({n, py::ssize_t{4}});
-  py::array_t<std::uint8_t> reason(n);
-  py::array_t<std::int8_t> month(n);
+  if (!out.is_none() && (!py::isinstance<py::tuple>(out) || py::len(out) != 9))
+    throw std::invalid_argument("out must be a tuple of the 9 arrays that compute returns");
+  const std::vector<py::ssize_t> monthly{n, py::ssize_t{kMonths}};
+  py::array_t<double> pet = outputArray<double>(out, 0, monthly), aet = outputArray<double>(out, 1, monthly),
+                      surplus = outputArray<double>(out, 2, monthly), deficit = outputArray<double>(out, 3, monthly),
+                      soil = outputArray<double>(out, 4, monthly), snow = outputArray<double>(out, 5, monthly),
+                      totals = outputArray<double>(out, 6, {n, 4});
+  py::array_t<std::uint8_t> reason = outputArray<std::uint8_t>(out, 7, {n});
+  py::array_t<std::int8_t> month = outputArray<std::int8_t>(out, 8, {n});
 
   Batch b{};
   b.tmean = tmean.data();
   b.ppt = ppt.data();
   b.latitude = latitude.data();
   b.fieldCapacity = fieldCapacity.data();
+  b.fieldCapacityStep = static_cast<std::size_t>(fieldCapacity.size()) == records ? 1 : 0;
   b.records = records;
   b.chains = chains;
   b.keepFraction = keepFraction;
@@ -258,7 +283,8 @@ PYBIND11_MODULE(_core, m) {
   using namespace vadoset;
   m.doc() = "The record engine, for vadoset's Python functions (use those, not this module).";
   m.def("compute", &compute, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("field_capacity"),
-        py::arg("function"), py::arg("carryover"), py::arg("keep_fraction"), py::arg("chains"), py::arg("threads"));
+        py::arg("function"), py::arg("carryover"), py::arg("keep_fraction"), py::arg("chains"), py::arg("threads"),
+        py::arg("out") = py::none());
   m.def(
       "null_reason_text", [](int reason, int month) { return nullReasonText(static_cast<NullReason>(reason), month); },
       py::arg("reason"), py::arg("month"));

@@ -95,6 +95,42 @@ def test_layouts_give_the_records_own_results(inputs):
     assert np.array_equal(flat.null_code, grid.null_code.ravel())
 
 
+def test_out_takes_the_next_block(inputs):
+    """Blocks written into one result's arrays: each the same bits as a new
+    result, in the same arrays, with no stale reasons."""
+    _, sets = inputs
+    _, _, _, lat, temp, prec = sets["random"]
+    names = ("pet", "aet", "surplus", "deficit", "soil", "snow", "pet_total", "aet_total", "surplus_total",
+             "deficit_total", "null", "null_code", "null_month")
+    out = vadoset.water_balance(temp[120:], prec[120:], lat[120:], function="D")
+    assert len(out.null_reason) == 120  # worked out now, so it must be worked out again below
+    arrays = [getattr(out, name) for name in names]
+    for block in (slice(0, 120), slice(120, 240)):
+        want = vadoset.water_balance(temp[block], prec[block], lat[block], function="D", threads=2)
+        got = vadoset.water_balance(temp[block], prec[block], lat[block], function="D", threads=2, out=out)
+        assert got is out and all(getattr(got, name) is a for name, a in zip(names, arrays))
+        for name in names:
+            assert np.array_equal(bits(getattr(got, name)), bits(getattr(want, name))), name
+        assert np.array_equal(got.null_reason, want.null_reason)
+
+
+@pytest.mark.parametrize(
+    "out, message",
+    [
+        ("pet", "out must be a WaterBalance that water_balance returned, got ndarray"),
+        ("short", "out holds records of shape (2, 12), not the inputs' shape (3, 12)"),
+        ("inputs", "out must not share memory with the inputs"),
+    ],
+)
+def test_bad_out(out, message):
+    t, p = np.zeros((3, 12)), np.ones((3, 12))
+    mine = vadoset.water_balance(t, p, 40.0)
+    given = {"pet": mine.pet, "short": vadoset.water_balance(t[:2], p[:2], 40.0), "inputs": mine}[out]
+    with pytest.raises(ValueError) as e:
+        vadoset.water_balance(mine.pet if out == "inputs" else t, p, 40.0, out=given)
+    assert message in str(e.value)
+
+
 def test_what_makes_a_record_null():
     t = np.tile(np.array([-5, -2, 3, 9, 14, 18, 21, 20, 15, 9, 3, -2.0]), (6, 1))
     p = np.full((6, 12), 60.0)

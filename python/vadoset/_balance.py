@@ -57,6 +57,8 @@ class WaterBalance:
     null_code: np.ndarray
     # The missing month (1 to 12) of a null record whose reason names one.
     null_month: np.ndarray = field(repr=False)
+    # The engine's own output arrays, which a later call given out= writes over.
+    _buffers: tuple = field(default=None, repr=False, compare=False)
 
     @functools.cached_property
     def null_reason(self):
@@ -157,6 +159,7 @@ def water_balance(
     carryover=False,
     keep_precipitation_fraction=False,
     threads=None,
+    out=None,
 ):
     """The climatic water balance of many records (sites or years).
 
@@ -184,6 +187,11 @@ def water_balance(
             ``vadoset-cli`` reads it. True: used as given.
         threads: computing threads; None: one per core. The results are the
             same for every number.
+        out: a ``WaterBalance`` from an earlier call on records of the same
+            shape, whose arrays are written over with these results and
+            which is returned: a loop over many blocks of records then
+            allocates nothing, and the memory's first-touch cost (page
+            faults, as much as the engine's own time) is paid once.
 
     Missing months are NaN. The readers' missing markers mean the same here:
     -9999 and 9999 in either input, and precipitation that does not fit a
@@ -210,23 +218,32 @@ def water_balance(
     if np.ndim(field_capacity) == 0:
         if isinstance(field_capacity, np.ndarray):
             field_capacity = field_capacity.item()
-        fc = np.broadcast_to(np.float64(check_field_capacity(field_capacity)), lead)
+        fc = np.full(1, check_field_capacity(field_capacity))  # one for all records
     else:
         fc = _leading("field_capacity", field_capacity, lead)
 
     n = math.prod(lead)
     chains = math.prod(lead[1:]) if carryover else n
+    inputs = [np.ascontiguousarray(a, dtype=np.float64) for a in (t, p, lat, fc)]
+    buffers = None if out is None else _out_buffers(out, lead, inputs)
     pet, aet, surplus, deficit, soil, snow, totals, reason, month = _core.compute(
-        np.ascontiguousarray(t, dtype=np.float64).reshape(n, MONTHS),
-        np.ascontiguousarray(p, dtype=np.float64).reshape(n, MONTHS),
-        np.ascontiguousarray(lat, dtype=np.float64).reshape(n),
-        np.ascontiguousarray(fc, dtype=np.float64).reshape(n),
+        inputs[0].reshape(n, MONTHS),
+        inputs[1].reshape(n, MONTHS),
+        inputs[2].reshape(n),
+        inputs[3].reshape(-1),
         index,
         bool(carryover),
         bool(keep_precipitation_fraction),
         chains,
         0 if threads is None else int(threads),
+        out=buffers,
     )
+    if out is not None:
+        for k, total in enumerate((out.pet_total, out.aet_total, out.surplus_total, out.deficit_total)):
+            np.copyto(total, totals[:, k].reshape(lead))
+        np.not_equal(reason.reshape(lead), 0, out=out.null)
+        out.__dict__.pop("null_reason", None)  # worked out again when asked for
+        return out
     monthly = lead + (MONTHS,)
     return WaterBalance(
         pet=pet.reshape(monthly),
@@ -242,7 +259,20 @@ def water_balance(
         null=(reason != 0).reshape(lead),
         null_code=reason.reshape(lead),
         null_month=month.reshape(lead),
+        _buffers=(pet, aet, surplus, deficit, soil, snow, totals, reason, month),
     )
+
+
+def _out_buffers(out, lead, inputs):
+    """The engine's arrays of `out`, checked against the records' shape and
+    the inputs (which they must not overlap)."""
+    if not isinstance(out, WaterBalance) or out._buffers is None:
+        raise ValueError(f"out must be a WaterBalance that water_balance returned, got {type(out).__name__}")
+    if out.pet.shape != lead + (MONTHS,):
+        raise ValueError(f"out holds records of shape {out.pet.shape}, not the inputs' shape {lead + (MONTHS,)}")
+    if any(np.may_share_memory(a, b) for a in inputs for b in out._buffers):
+        raise ValueError("out must not share memory with the inputs: give it a WaterBalance of its own")
+    return out._buffers
 
 
 def _reason_texts(reason, month):

@@ -9,9 +9,11 @@
 
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "model/beta.h"
+#include "model/values.h"
 #include "platform/text.h"
 
 namespace vadoset {
@@ -103,6 +105,56 @@ TEST(Pet, EdgesOfTheFormula) {
   EXPECT_EQ(a[11], 0.0);
   for (int m = 1; m <= 10; ++m) EXPECT_EQ(a[m], b[m]) << m;
   EXPECT_EQ(petOf(year(0.0, 26.5, 0.0))[3], (-415.85 + 32.24 * 26.5) - (0.43 * 26.5) * 26.5);
+}
+
+// A record's months through values::months, two at a time, give what the
+// rules one month at a time give: the readers' markers, numbers at the edges
+// of a 32-bit whole number, infinities, and random bit patterns.
+TEST(Values, MonthsAtOnceAsOneAtATime) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double edges[] = {NAN,
+                          -NAN,
+                          inf,
+                          -inf,
+                          -9999.0,
+                          9999.0,
+                          9999.7,
+                          -9999.5,
+                          9998.99,
+                          -0.0,
+                          -0.4,
+                          0.4,
+                          12.99999,
+                          3e9,
+                          -3e9,
+                          2147483647.9,
+                          2147483648.0,
+                          -2147483648.9,
+                          -2147483649.0,
+                          1e-310,
+                          1.7976931348623157e308,
+                          -1.7976931348623157e308,
+                          26.5,
+                          -1.0};
+  std::mt19937_64 g(12);
+  for (int round = 0; round < 20000; ++round) {
+    double t[12], p[12];
+    for (int m = 0; m < 12; ++m) {
+      const std::uint64_t b = g();
+      const double random = std::bit_cast<double>(b);
+      const double wide = static_cast<double>(static_cast<std::int64_t>(b) >> 31) + 0.25 * static_cast<double>(b & 7);
+      t[m] = round < 40 ? edges[(round + m) % std::size(edges)] : (b & 8) != 0 ? random : wide / 4096.0;
+      p[m] = round < 40 ? edges[(round * 7 + m) % std::size(edges)] : (b & 16) != 0 ? random : wide;
+    }
+    for (const bool keep : {false, true}) {
+      MonthValues tmean, ppt;
+      values::months(t, p, keep, tmean.data(), ppt.data());
+      for (int m = 0; m < 12; ++m) {
+        ASSERT_TRUE(sameBits(tmean[m], values::temperature(t[m]))) << t[m];
+        ASSERT_TRUE(sameBits(ppt[m], values::precipitation(p[m], keep))) << p[m] << " keep " << keep;
+      }
+    }
+  }
 }
 
 // One engine asked for many latitudes, each several times, in an order that
