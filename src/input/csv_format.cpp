@@ -230,6 +230,12 @@ std::string_view csvIdField(std::string_view line, const ReadOptions& options) {
   return shownField(CsvFields::nth(line, options.separator, 1));
 }
 
+void csvFields(std::string_view line, const ReadOptions& options, std::vector<std::string_view>& out) {
+  out.clear();
+  CsvFields f(line, options.separator);
+  while (!f.ended()) out.push_back(shownField(f.next()));
+}
+
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -284,6 +290,8 @@ const InputFormatDescription kCsvFormat = {
     csvMonthField,
     csvLatitudeField,
     csvIdField,
+    csvFields,
+    {},
 };
 
 }  // namespace vadoset

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/engine.h"
 #include "state/settings.h"
@@ -23,6 +25,14 @@ struct ReadOptions {
   bool decimalComma = false;
   int fieldCapacityColumn = 0;  // column of the precipitation file's field_capacity (from 1), 0 for none;
                                 // it takes the place of fieldCapacityField
+};
+
+/// Input checks that belong to one format: what a file of another kind
+/// looks like when it is read as this one.
+enum class FormatCheck : std::uint8_t {
+  LooksLikeCsv,  // record lines with commas or semicolons and no separator of the format
+  DecimalComma,  // numbers such as 12,5
+  LooksLikeHcn,  // a first line that starts with HCN
 };
 
 /// One input format: everything the run, the command line and the window
@@ -67,6 +77,13 @@ struct InputFormatDescription {
   std::string_view (*latitudeField)(std::string_view line, const ReadOptions& options);
   /// The identifier's text as it stands in a line, to compare the files.
   std::string_view (*idField)(std::string_view line, const ReadOptions& options);
+
+  /// Splits a line into its fields as they stand (a plain quoted CSV field
+  /// without its quotes), for reading a header's column names and checking
+  /// a record's columns; nullptr for a format of fixed columns.
+  void (*splitFields)(std::string_view line, const ReadOptions& options, std::vector<std::string_view>& out);
+  /// The input checks of this format's own (see FormatCheck).
+  std::span<const FormatCheck> ownChecks;
 };
 
 /// Every input format, in the order of the window's pop-up.

@@ -66,6 +66,8 @@ const InputFormatDescription kHcnFormat = {
     hcnMonthField,
     hcnLatitudeField,
     hcnIdField,
+    nullptr,
+    {},
 };
 
 }  // namespace vadoset

@@ -63,11 +63,20 @@ std::string_view tabIdField(std::string_view line, const ReadOptions&) {
   return NthField(line, kTab, 1);
 }
 
+void tabFields(std::string_view line, const ReadOptions&, std::vector<std::string_view>& out) {
+  out.clear();
+  FieldWalker w{line};
+  while (!w.ended) out.push_back(w.next());
+}
+
+// A CSV, semicolon or HCN file read as tab-delimited.
+constexpr FormatCheck kTabChecks[] = {FormatCheck::LooksLikeCsv, FormatCheck::DecimalComma, FormatCheck::LooksLikeHcn};
+
 }  // namespace
 
 const InputFormatDescription kTabFormat = {
-    InputFormat::Tab, "tab",    "Tab delimited", false,         nullptr,          {},         {}, nullptr,
-    detail::nextLine, parseTab, nullptr,         tabMonthField, tabLatitudeField, tabIdField,
+    InputFormat::Tab, "tab",    "Tab delimited", false,         nullptr,          {},         {},        nullptr,
+    detail::nextLine, parseTab, nullptr,         tabMonthField, tabLatitudeField, tabIdField, tabFields, kTabChecks,
 };
 
 }  // namespace vadoset

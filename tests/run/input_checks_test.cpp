@@ -92,7 +92,7 @@ TEST(InputChecks, EachMistakeGivesItsWarningAndStrictFailsTheRun) {
        kHeader + "\n" + precs(),
        {},
        "identifiers of the two files differ"},
-      {"swapped files", kHeader + precs(), kHeader + temps(), {}, "outside -80 to 60"},
+      {"swapped files", kHeader + precs(), kHeader + temps(), {}, "files look swapped"},
       {"-99.9 as a missing code", kHeader + temps(), kHeader + withMonth(kPrecs, 5, "-99.9"), {}, "negative"},
       {"more than 5000 mm", kHeader + temps(), kHeader + withMonth(kPrecs, 5, "5001"), {}, "exceeds 5000 mm"},
       {"a latitude with a letter",
