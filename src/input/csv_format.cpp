@@ -203,10 +203,11 @@ void parseCsv(std::string_view precipLine, std::string_view tmeanLine, const Rea
   out.fieldCapacity = options.fieldCapacity;
   const int fcColumn = options.fieldCapacityColumn > 0 ? options.fieldCapacityColumn : options.fieldCapacityField;
   if (fcColumn > 0) {
-    // The record's own field capacity: whole millimetres, at least one; an
-    // empty cell takes the run's.
-    const std::string_view value = numberText(CsvFields::nth(precipLine, options.separator, fcColumn), options, text);
-    if (!IsBlank(value)) out.fieldCapacity = detail::fieldCapacityValue(value);
+    // The record's own field capacity: whole millimetres, at least one. An
+    // empty cell, or none where the record ends sooner, makes the record
+    // null: never the run's.
+    out.fieldCapacity =
+        detail::fieldCapacityValue(numberText(CsvFields::nth(precipLine, options.separator, fcColumn), options, text));
   }
   out.id = identifier(idField, text);
 }

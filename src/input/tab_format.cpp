@@ -42,13 +42,12 @@ void parseTab(std::string_view precipLine, std::string_view tmeanLine, const Rea
     out.ppt[m] = detail::precipitationValue(p.next(), options.keepPrecipitationFraction);
     out.tmean[m] = detail::temperatureValue(t.next());
   }
-  out.fieldCapacity = options.fieldCapacity;
-  if (options.fieldCapacityField > 0) {
-    // The record's own field capacity: whole millimetres, at least one.
-    std::string_view field = NthField(precipLine, kTab, options.fieldCapacityField);
-    // An empty field takes the run's.
-    if (!IsBlank(field)) out.fieldCapacity = detail::fieldCapacityValue(field);
-  }
+  // The record's own field capacity: whole millimetres, at least one. An
+  // empty field, or none where the line ends sooner, makes the record null,
+  // as any other text that is no such number does: never the run's.
+  out.fieldCapacity = options.fieldCapacityField > 0
+                          ? detail::fieldCapacityValue(NthField(precipLine, kTab, options.fieldCapacityField))
+                          : options.fieldCapacity;
 }
 
 std::string_view tabMonthField(std::string_view line, int month, const ReadOptions&) {

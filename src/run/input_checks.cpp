@@ -404,6 +404,48 @@ const CheckKind kChecks[] = {
        return "the temperature file has more records than the precipitation file: the lines of " + f.first +
               " were not read.";
      }},
+    // Lines shorter than a record: a field missing, the temperature file's
+    // latitude say. (A line without a single separator is another mistake,
+    // told above.)
+    {true, Tally::Every, 0, namesColumns, nullptr,
+     [](const Context& c) {
+       c.format().splitFields(c.line(), c.read(), *c.fields);
+       const int n = static_cast<int>(c.fields->size());
+       return n >= 2 && n < kMonths + 2 ? Hit{1, n, true} : kNone;
+     },
+     nullptr,
+     [](const Context& c, const Hit& h) {
+       return c.here() + " has " + plural(h.detail, " field", " fields") + ", " + std::to_string(kMonths + 2) +
+              " are needed";
+     },
+     [](const Finding& f) {
+       return plural(f.count, " line has", " lines have") + " fewer fields than a record" + first(f) +
+              ": the months past the end are missing and make null rows. Both files need the identifier, the "
+              "latitude (the temperature file's too, though it is not read) and January to December.";
+     }},
+    {false, Tally::Every, 0,
+     [](const RunPlan& p) {
+       return p.format->splitFields != nullptr && (p.read.fieldCapacityColumn > 0 || p.read.fieldCapacityField > 0);
+     },
+     nullptr,
+     [](const Context& c) {
+       const int k = c.read().fieldCapacityColumn > 0 ? c.read().fieldCapacityColumn : c.read().fieldCapacityField;
+       c.format().splitFields(c.precipLine, c.read(), *c.fields);
+       const int n = static_cast<int>(c.fields->size());
+       return !c.precipLine.empty() && n < k ? Hit{1, n, true} : kNone;
+     },
+     nullptr,
+     [](const Context& c, const Hit& h) {
+       const int k = c.read().fieldCapacityColumn > 0 ? c.read().fieldCapacityColumn : c.read().fieldCapacityField;
+       return c.here() + " has " + plural(h.detail, " field", " fields") + ", the field capacity is field " +
+              std::to_string(k);
+     },
+     [](const Finding& f) {
+       return plural(f.count, " record has", " records have") + " no field for its own field capacity" + first(f) +
+              ": their rows are null. Does --field-capacity-field (or the field_capacity column) name the right "
+              "field?";
+     }},
+
     // Values no climate has. Records that fit another scale are told so
     // below instead.
     {false, Tally::Every, 0, nullptr, nullptr,

@@ -58,6 +58,9 @@ namespace {
 std::string describeNullRow(const NullRow& n) {
   std::string text = nullReasonText(static_cast<NullReason>(n.reason), n.month);
   if (!n.showField) return text;
+  if (n.lineFields >= 0)
+    return text + " (the line has " + std::to_string(n.lineFields) + (n.lineFields == 1 ? " field; " : " fields; ") +
+           std::to_string(n.fieldsNeeded) + " are needed)";
   if (n.field.empty()) return text + " (an empty field)";
   text += " ('";
   text.append(n.field.substr(0, 40));
@@ -87,8 +90,35 @@ NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r
       n.field = plan.format->latitudeField(b.precipLine(r), plan.read);
       n.showField = !plan.format->usesLatitudeSetting;
       break;
+    case NullReason::FieldCapacityInvalid: {
+      const int k = plan.read.fieldCapacityColumn > 0 ? plan.read.fieldCapacityColumn : plan.read.fieldCapacityField;
+      if (k > 0 && plan.format->splitFields != nullptr) {
+        std::vector<std::string_view> fields;
+        plan.format->splitFields(b.precipLine(r), plan.read, fields);
+        if (static_cast<int>(fields.size()) >= k) {
+          n.field = fields[static_cast<std::size_t>(k - 1)];
+        } else {
+          n.lineFields = static_cast<int>(fields.size());
+          n.fieldsNeeded = k;
+        }
+        n.showField = true;
+      }
+      break;
+    }
     default:
       break;
+  }
+  // A month's field past the end of its line: say how short the line is.
+  const bool month =
+      r.result.reason == NullReason::PrecipitationMissing || r.result.reason == NullReason::TemperatureMissing;
+  const std::string_view line = r.result.reason == NullReason::PrecipitationMissing ? b.precipLine(r) : b.tmeanLine(r);
+  if (month && n.field.empty() && !line.empty() && plan.format->splitFields != nullptr) {
+    std::vector<std::string_view> fields;
+    plan.format->splitFields(line, plan.read, fields);
+    if (static_cast<int>(fields.size()) < r.result.month + 2) {
+      n.lineFields = static_cast<int>(fields.size());
+      n.fieldsNeeded = kMonths + 2;
+    }
   }
   return n;
 }

@@ -28,6 +28,8 @@ struct NullRow {
   int month = 0;                // the missing month (1 to 12), when the reason names one
   std::string_view field;       // the text that made the record unusable, if any
   bool showField = false;       // the field is worth quoting
+  int lineFields = -1;          // when the line ends before the field: its number of fields
+  int fieldsNeeded = 0;         // and how many the record needs
   std::string (*describe)(const NullRow&) = nullptr;
 
   /// In words: "month 2 of the precipitation file is missing ('NA')".

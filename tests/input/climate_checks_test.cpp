@@ -19,17 +19,22 @@ TEST(ColumnNames, MonthsAndOtherColumnsInTheCommonLanguages) {
     int month;
   };
   const Case cases[] = {
-      {"Jan", ColumnKind::Month, 1},       {"janvier", ColumnKind::Month, 1},  {"Gen", ColumnKind::Month, 1},
-      {"Févr.", ColumnKind::Month, 2},     {"März", ColumnKind::Month, 3},     {"mrt", ColumnKind::Other, 0},
-      {"Maio", ColumnKind::Month, 5},      {"juin", ColumnKind::Month, 6},     {"Juil", ColumnKind::Month, 7},
-      {"jui", ColumnKind::Other, 0},       {"août", ColumnKind::Month, 8},     {"Sept", ColumnKind::Month, 9},
-      {"Okt", ColumnKind::Month, 10},      {"outubro", ColumnKind::Month, 10}, {"DIC", ColumnKind::Month, 12},
-      {"prec_Dec (mm)", ColumnKind::Month, 12}, {"03", ColumnKind::Month, 3}, {"m12", ColumnKind::Month, 12},
-      {"13", ColumnKind::Other, 0},        {"1991", ColumnKind::Other, 0},     {"Jan-Feb", ColumnKind::Other, 0},
-      {"Annual", ColumnKind::Annual, 0},   {"Jahr", ColumnKind::Annual, 0},    {"Total (mm)", ColumnKind::Annual, 0},
+      {"Jan", ColumnKind::Month, 1},       {"janvier", ColumnKind::Month, 1},
+      {"Gen", ColumnKind::Month, 1},       {"Févr.", ColumnKind::Month, 2},
+      {"März", ColumnKind::Month, 3},      {"mrt", ColumnKind::Other, 0},
+      {"Maio", ColumnKind::Month, 5},      {"juin", ColumnKind::Month, 6},
+      {"Juil", ColumnKind::Month, 7},      {"jui", ColumnKind::Other, 0},
+      {"août", ColumnKind::Month, 8},      {"Sept", ColumnKind::Month, 9},
+      {"Okt", ColumnKind::Month, 10},      {"outubro", ColumnKind::Month, 10},
+      {"DIC", ColumnKind::Month, 12},      {"prec_Dec (mm)", ColumnKind::Month, 12},
+      {"03", ColumnKind::Month, 3},        {"m12", ColumnKind::Month, 12},
+      {"13", ColumnKind::Other, 0},        {"1991", ColumnKind::Other, 0},
+      {"Jan-Feb", ColumnKind::Other, 0},   {"Annual", ColumnKind::Annual, 0},
+      {"Jahr", ColumnKind::Annual, 0},     {"Total (mm)", ColumnKind::Annual, 0},
       {"Année", ColumnKind::Annual, 0},    {"\xEF\xBB\xBFLat", ColumnKind::Latitude, 0},
-      {"Breite", ColumnKind::Latitude, 0}, {"Länge", ColumnKind::Longitude, 0}, {"LON", ColumnKind::Longitude, 0},
-      {"Site", ColumnKind::Other, 0},      {"", ColumnKind::Other, 0},
+      {"Breite", ColumnKind::Latitude, 0}, {"Länge", ColumnKind::Longitude, 0},
+      {"LON", ColumnKind::Longitude, 0},   {"Site", ColumnKind::Other, 0},
+      {"", ColumnKind::Other, 0},
   };
   for (const Case& c : cases) {
     const ColumnName n = readColumnName(c.name);
@@ -65,7 +70,7 @@ TEST(ColumnNames, TheFirstColumnOutOfPlace) {
       {with(1, "Lon", false), false, 0, P::OutOfPlace},  // the temperature file's latitude is not read
       {with(2, "Lon", true), true, 3, P::OutOfPlace},
       {with(1, "Jan", false), true, 2, P::OutOfPlace},  // no latitude column
-      {{"a", "b", "c"}, true, 0, P::OutOfPlace},         // free text
+      {{"a", "b", "c"}, true, 0, P::OutOfPlace},        // free text
   };
   for (const Case& c : cases) {
     const std::optional<HeaderProblem> p = findHeaderProblem(c.names, c.latitudeUsed);

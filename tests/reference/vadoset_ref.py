@@ -304,9 +304,7 @@ class Record:
 
 def read_fc(text, rec):
     """A record's own field capacity: whole millimetres, at least 1; a blank
-    cell takes the run's."""
-    if text.strip(b" \t") == b"":
-        return
+    cell, or none where the line ends sooner, makes the record null."""
     value = parse_number(text)
     whole = None if value is None else to_int32(value)
     if whole is None or whole < 1:
