@@ -53,7 +53,7 @@ constexpr std::string_view kUsage =
     "      --columns LIST         column groups after the identifier, in order, from\n"
     "                             @COLUMNS@ (default classic)\n"
     "      --line-ending cr|lf|crlf\n"
-    "                             the table's line ends (default cr)\n"
+    "                             the table's line ends (default cr; lf with -o -)\n"
     "      --null-report FILE     why each null row is null, one line each\n"
     "      --strict               any input warning fails the run; no table is written\n"
     "      --threads N            computing threads (default: the number of cores);\n"
@@ -95,6 +95,7 @@ struct Options {
   Settings settings;
   std::string nullReport;
   bool latitudeGiven = false;
+  bool lineEndingGiven = false;
   int threads = defaultThreads();
   bool quiet = false;
   bool help = false;
@@ -191,6 +192,7 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
     } else if (arg == "--line-ending") {
       std::string e;
       err = value(e);
+      o.lineEndingGiven = true;
       if (!err) {
         if (e == "cr")
           o.settings.lineEnding = LineEnding::Cr;
@@ -245,6 +247,10 @@ std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Option
   if (!haveT) return UsageError{"--temperature is required"};
   if (!haveP) return UsageError{"--precipitation is required"};
   if (!haveO) return UsageError{"--output is required"};
+  // A table on standard output goes to other programs (wc, grep, sort),
+  // which read lines that end with LF; a file keeps the table's CR.
+  if (o.settings.outputFile == "-" && !o.lineEndingGiven) o.settings.lineEnding = LineEnding::Lf;
+  o.settings.latitudeGiven = o.latitudeGiven;
   return std::nullopt;
 }
 

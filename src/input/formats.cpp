@@ -29,6 +29,7 @@ const InputFormatDescription* findFormat(std::string_view name) {
 ReadOptions readOptionsFor(const Settings& settings, double fieldCapacity, double latitude) {
   ReadOptions o;
   o.latitude = latitude;
+  o.latitudeDefaulted = !settings.latitudeGiven;
   o.fieldCapacity = fieldCapacity;
   o.fieldCapacityField = settings.fieldCapacityField;
   o.keepPrecipitationFraction = settings.keepPrecipitationFraction;

@@ -15,9 +15,10 @@ class TextInputStream;
 
 /// What a run fixes for reading its records.
 struct ReadOptions {
-  double latitude = 0.0;         // every record's latitude, for formats without a latitude field
-  double fieldCapacity = 100.0;  // the run's field capacity, whole millimetres
-  int fieldCapacityField = 0;    // tab-delimited: field with the record's own field capacity (from 1)
+  double latitude = 0.0;           // every record's latitude, for formats without a latitude field
+  bool latitudeDefaulted = false;  // that latitude is the default, not given by the user
+  double fieldCapacity = 100.0;    // the run's field capacity, whole millimetres
+  int fieldCapacityField = 0;      // tab-delimited: field with the record's own field capacity (from 1)
   bool keepPrecipitationFraction = false;
   // Filled from the header lines by formats that read them (CSV): both
   // files take the separator of the precipitation file's header.

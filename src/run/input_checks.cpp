@@ -404,6 +404,14 @@ const CheckKind kChecks[] = {
        return "the temperature file has more records than the precipitation file: the lines of " + f.first +
               " were not read.";
      }},
+    // The run's latitude, where the user gave none.
+    {false, Tally::Every, 0, [](const RunPlan& p) { return p.format->usesLatitudeSetting && p.read.latitudeDefaulted; },
+     [](const Context&) { return hit(); }, nullptr, nullptr,
+     [](const Context& c, const Hit&) { return number(c.read().latitude); },
+     [](const Finding& f) {
+       return "--latitude was not given: every record was computed at latitude " + f.first +
+              " (Burlington, Vermont). Give the station's latitude with --latitude DEGREES.";
+     }},
     // Lines shorter than a record: a field missing, the temperature file's
     // latitude say. (A line without a single separator is another mistake,
     // told above.)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "output/columns.h"
@@ -71,11 +72,16 @@ TEST(Cli, WritesTheTableToAFileOrStandardOutput) {
   CliResult f = cli({"-t", in.temp, "-p", in.prec, "-o", outPath});
   EXPECT_EQ(f.status, 0) << f.err;
   EXPECT_EQ(f.err.rfind("vadoset-cli: 1 row written to " + outPath + " (", 0), 0u) << f.err;
+  // Standard output ends its lines with LF for other programs, unless asked.
   CliResult s = cli({"--temperature=" + in.temp, "--precipitation", in.prec, "--output", "-"});
   EXPECT_EQ(s.status, 0);
-  EXPECT_EQ(s.out, test::readFile(outPath));
-  EXPECT_EQ(s.out.substr(0, TableLayout().header().size()), TableLayout().header());
-  EXPECT_EQ(test::tableLines(s.out).size(), 2u);
+  std::string lf = test::readFile(outPath);
+  std::replace(lf.begin(), lf.end(), '\r', '\n');
+  EXPECT_EQ(s.out, lf);
+  CliResult cr = cli({"-t", in.temp, "-p", in.prec, "-o", "-", "--line-ending", "cr"});
+  EXPECT_EQ(cr.out, test::readFile(outPath));
+  EXPECT_EQ(cr.out.substr(0, TableLayout().header().size()), TableLayout().header());
+  EXPECT_EQ(test::tableLines(cr.out).size(), 2u);
 }
 
 TEST(Cli, RefusedRunsSayWhyAndCreateNothing) {

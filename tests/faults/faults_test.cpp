@@ -127,8 +127,8 @@ Result runProcess(std::vector<std::string> args, const fs::path& scratch, const 
 std::vector<std::string> rowsOf(const std::string& p, const std::string& t, const std::string& fc = "100",
                                 std::string* err = nullptr) {
   test::TempDir d;
-  CliResult r =
-      cli({"-t", d.write("t", t).string(), "-p", d.write("p", p).string(), "-o", "-", "--field-capacity", fc});
+  CliResult r = cli({"-t", d.write("t", t).string(), "-p", d.write("p", p).string(), "-o", "-", "--line-ending", "cr",
+                     "--field-capacity", fc});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   if (err != nullptr) *err = r.err;
   std::vector<std::string> lines = test::tableLines(r.out);
@@ -448,8 +448,8 @@ TEST(Determinism, TheSameRunGivesTheSameBytes) {
     std::istringstream words(sample);
     std::string name, word, examples = VADOSET_SOURCE_DIR "/examples/";
     words >> name;
-    std::vector<std::string> args = {"-t", examples + name + "_temp.txt", "-p", examples + name + "_prec.txt", "-o",
-                                     "-"};
+    std::vector<std::string> args = {
+        "-t", examples + name + "_temp.txt", "-p", examples + name + "_prec.txt", "-o", "-", "--line-ending", "cr"};
     while (words >> word) args.push_back(word);
     const CliResult first = cli(args), second = cli(args);
     ASSERT_EQ(runProcess(args, dir.path(), (dir / "process.txt").string()).first, kExitOk);

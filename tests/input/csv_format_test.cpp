@@ -20,7 +20,7 @@ const std::string kExamples = VADOSET_SOURCE_DIR "/examples/";
 
 std::string table(const std::vector<std::string>& args) {
   std::vector<std::string> all = args;
-  all.insert(all.end(), {"--output", "-", "--threads", "2"});
+  all.insert(all.end(), {"--output", "-", "--line-ending", "cr", "--threads", "2"});
   std::ostringstream out, err;
   EXPECT_EQ(runCli(all, out, err), 0) << err.str();
   return out.str();

@@ -113,7 +113,7 @@ std::size_t rowCount(const std::string& table) {
 
 // vadoset-cli run in-process: its table, or "" when it failed.
 std::string cliTable(std::vector<std::string> args) {
-  args.insert(args.end(), {"--quiet", "-o", "-"});
+  args.insert(args.end(), {"--quiet", "-o", "-", "--line-ending", "cr"});
   std::ostringstream out, err;
   return runCli(args, out, err) == kExitOk ? out.str() : std::string();
 }
