@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 
 #include "input/climate_bounds.h"
@@ -13,10 +12,6 @@
 namespace vadoset {
 
 namespace {
-
-std::string fileName(const std::string& path) {
-  return std::filesystem::path(path).filename().string();
-}
 
 // A field's text for a message: short, and quoted.
 std::string inQuotes(std::string_view text) {
@@ -697,8 +692,9 @@ Hit (*testOf(const CheckKind& k, int stage))(const Context&) {
 
 InputChecks::InputChecks(const RunPlan& plan, const RunState& s)
     : plan_(plan),
-      precipName_(fileName(s.settings.precipFile)),
-      tmeanName_(fileName(s.settings.tmeanFile)),
+      // Files are named as the user gave them, folder and all.
+      precipName_(s.settings.precipFile),
+      tmeanName_(s.settings.tmeanFile),
       found_(kKinds),
       previousLatitude_(NAN) {
   for (int k = 0; k < kKinds; ++k)
