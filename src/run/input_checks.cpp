@@ -7,7 +7,7 @@
 #include "input/climate_bounds.h"
 #include "input/column_names.h"
 #include "platform/text.h"
-#include "state/run_state.h"
+#include "run/run.h"
 
 namespace vadoset {
 
@@ -690,11 +690,11 @@ Hit (*testOf(const CheckKind& k, int stage))(const Context&) {
 
 }  // namespace
 
-InputChecks::InputChecks(const RunPlan& plan, const RunState& s)
+InputChecks::InputChecks(const RunPlan& plan)
     : plan_(plan),
       // Files are named as the user gave them, folder and all.
-      precipName_(s.settings.precipFile),
-      tmeanName_(s.settings.tmeanFile),
+      precipName_(plan.precipName),
+      tmeanName_(plan.tmeanName),
       found_(kKinds),
       previousLatitude_(NAN) {
   for (int k = 0; k < kKinds; ++k)
@@ -761,12 +761,12 @@ void InputChecks::record(const RecordBatch& b, const RecordSlot& r) {
   }
 }
 
-void InputChecks::end(RunState& s, bool stopped) {
+void InputChecks::end(RunInputs& inputs, bool stopped) {
   EndFacts e;
   e.stopped = stopped;
-  e.moreTemperatures = s.tmean_data && !s.tmean_data->onlyBlankLinesLeft();
-  if (s.precip_data) e.linesCut[0] = s.precip_data->linesCut();
-  if (s.tmean_data) e.linesCut[1] = s.tmean_data->linesCut();
+  e.moreTemperatures = inputs.tmean && !inputs.tmean->onlyBlankLinesLeft();
+  if (inputs.precip) e.linesCut[0] = inputs.precip->linesCut();
+  if (inputs.tmean) e.linesCut[1] = inputs.tmean->linesCut();
   Context c{plan_, precipName_, tmeanName_};
   c.end = &e;
   c.records = records_;
