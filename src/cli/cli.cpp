@@ -426,7 +426,19 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     result.problems.push_back(std::move(p));
   }
   observer.finish();
-  for (const RunProblem& p : result.problems) observer.message(p.message());
+  for (const RunProblem& p : result.problems) {
+    observer.message(p.message(RunProblem::Names::AsGiven));
+    if (p.kind == RunProblem::Kind::Header) {
+      // The format's own message stays as it is; the line after it says
+      // which file and what to do.
+      std::vector<std::string> others;
+      for (const InputFormatDescription& f : inputFormats())
+        if (f.format != options.settings.format) others.emplace_back(f.cliName);
+      observer.message(p.headerHint("--format " + namesOf(
+                                                      others, [](const std::string& n) { return n; }, ", ", " or "),
+                                    RunProblem::Names::AsGiven));
+    }
+  }
   const int status = exitStatus(result, observer.terminatedBy());
   // SIGTERM and SIGHUP keep the earlier table: no summary of rows that are
   // not there.

@@ -294,6 +294,7 @@ const InputFormatDescription kCsvFormat = {
     nullptr,
     {},
     {},
+    {},
     csvReadHeaders,
     nextCsvRecord,
     parseCsv,

@@ -52,6 +52,7 @@ struct InputFormatDescription {
   bool (*headerOk)(std::string_view line);
   std::string_view precipHeaderMessage;
   std::string_view tmeanHeaderMessage;
+  std::string_view headerRefused;  // what is wrong with a refused header line, for the line after its message
 
   /// Reads what the header lines tell (CSV: separator, columns), or nullptr.
   void (*readHeaders)(std::string_view precipHeader, std::string_view tmeanHeader, ReadOptions& options);

@@ -59,6 +59,7 @@ const InputFormatDescription kHcnFormat = {
     hcnHeaderOk,
     "Precip file not an HCN format file",
     "Temp file not an HCN format file",
+    "its first line does not start with HCN",
     nullptr,
     detail::nextLine,
     parseHcn,

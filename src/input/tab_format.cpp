@@ -59,8 +59,23 @@ constexpr FormatCheck kTabChecks[] = {FormatCheck::LooksLikeCsv, FormatCheck::De
 }  // namespace
 
 const InputFormatDescription kTabFormat = {
-    InputFormat::Tab, "tab",    "Tab delimited", false,         nullptr,          {},         {},        nullptr,
-    detail::nextLine, parseTab, nullptr,         tabMonthField, tabLatitudeField, tabIdField, tabFields, kTabChecks,
+    InputFormat::Tab,
+    "tab",
+    "Tab delimited",
+    false,
+    nullptr,
+    {},
+    {},
+    {},
+    nullptr,
+    detail::nextLine,
+    parseTab,
+    nullptr,
+    tabMonthField,
+    tabLatitudeField,
+    tabIdField,
+    tabFields,
+    kTabChecks,
 };
 
 }  // namespace vadoset

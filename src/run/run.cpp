@@ -169,9 +169,15 @@ RunConfig makeRunConfig(const Settings& s, std::string_view dataFolder, std::str
   return c;
 }
 
-std::string RunProblem::message() const {
+std::string RunProblem::message(Names names) const {
   using K = Kind;
   const std::string why = cause.empty() ? fileErrorCause(error) : cause;
+  // Standard output has no name to give.
+  if (names == Names::AsGiven && path == "-" && (kind == K::OutputUnwritable || kind == K::NullReportUnwritable))
+    return withCause(std::string(kind == K::OutputUnwritable ? "The table" : "The null report") +
+                         " could not be written to standard output.",
+                     why);
+  const auto shownName = [&](const std::string& p) { return names == Names::AsGiven ? p : vadoset::shownName(p); };
   switch (kind) {
     case K::InputMissing:
       return "The file " + shownName(path) + " doesn't exist.";
@@ -196,6 +202,12 @@ std::string RunProblem::message() const {
       return "The run stopped because of an error: " + detail;
   }
   return detail;
+}
+
+std::string RunProblem::headerHint(std::string_view otherFormats, Names names) const {
+  if (kind != Kind::Header) return {};
+  return (names == Names::AsGiven ? path : shownName(path)) + ": " + cause + ". Choose " + std::string(otherFormats) +
+         ".";
 }
 
 std::string NullRow::reasonText() const {
@@ -300,6 +312,7 @@ OpenedInputs Open_files(const RunConfig& c, RunObserver& observer) {
           p.kind = RunProblem::Kind::Header;
           p.path = *name;
           p.detail = std::string(message);
+          p.cause = std::string(c.format->headerRefused);
           opened.problems.push_back(std::move(p));
         }
       }

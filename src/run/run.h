@@ -89,7 +89,15 @@ struct RunProblem {
   std::string cause;   // the cause in words, when no error number gives it
   std::string detail;  // what the message needs beyond the above (a count, a text)
 
-  std::string message() const;
+  /// How files are named: by their own name, as the window's messages name
+  /// them, or as the user gave them (folder included, "-" as standard
+  /// output), as the command line's do.
+  enum class Names : std::uint8_t { OwnName, AsGiven };
+  std::string message(Names names = Names::OwnName) const;
+  /// For a header line the format refuses: the line after message() that
+  /// names the file, what is wrong with its first line and the fix, given
+  /// the other formats as the front end names them ("--format tab or csv").
+  std::string headerHint(std::string_view otherFormats, Names names = Names::OwnName) const;
 };
 
 /// Progress of a run. After Open_files, once with rows 0; then after each row.

@@ -221,7 +221,11 @@ void WindowTest::refusedRuns_data() {
   QTest::newRow("field capacity not a number") << u"fc_field"_s << u"ten"_s << fc << QString() << 0 << no;
   QTest::newRow("field capacity below 1 mm") << u"fc_field"_s << u"0.5"_s << fc << QString() << 0 << no;
   QTest::newRow("tab files read as HCN") << QString() << QString()
-                                         << u"Precip file not an HCN format file|Temp file not an HCN format file"_s
+                                         << u"Precip file not an HCN format file\nallsites_prec.txt: its first line "
+                                            u"does not start with HCN. Choose the format Tab delimited or CSV (comma "
+                                            u"separated).|Temp file not an HCN format file\nallsites_temp.txt: its "
+                                            u"first line does not start with HCN. Choose the format Tab delimited or "
+                                            u"CSV (comma separated)."_s
                                          << loaded << 1 << no;
   QTest::newRow("HCN latitude not a number")
       << u"lat_field"_s << u"north"_s << u"Latitude must be a number of decimal degrees from -90 to 90."_s << QString()
