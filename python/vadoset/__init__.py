@@ -12,9 +12,10 @@ bit, as the ``vadoset-cli`` command-line tool.
 """
 
 from ._balance import NULL_CODES, WaterBalance, water_balance
+from ._checks import InputError, InputWarning
 from ._table import read_table
 
-__all__ = ["NULL_CODES", "WaterBalance", "read_table", "water_balance"]
+__all__ = ["NULL_CODES", "InputError", "InputWarning", "WaterBalance", "read_table", "water_balance"]
 __version__ = "0.1.0"
 
 

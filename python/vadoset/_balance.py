@@ -9,7 +9,7 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
-from . import _core
+from . import _checks, _core
 
 MONTHS = 12
 FUNCTIONS = _core.FUNCTION_LETTERS
@@ -157,6 +157,7 @@ def water_balance(
     carryover=False,
     keep_precipitation_fraction=False,
     threads=None,
+    strict=False,
 ):
     """The climatic water balance of many records (sites or years).
 
@@ -184,6 +185,11 @@ def water_balance(
             ``vadoset-cli`` reads it. True: used as given.
         threads: computing threads; None: one per core. The results are the
             same for every number.
+        strict: False (default): the input checks of ``vadoset-cli`` (values
+            in °F, kelvins or tenths, precipitation in inches or tenths, a
+            latitude without its sign or a longitude for it, swapped
+            arguments, ...) give a ``vadoset.InputWarning`` each. True: they
+            raise ``vadoset.InputError`` instead.
 
     Missing months are NaN. The readers' missing markers mean the same here:
     -9999 and 9999 in either input, and precipitation that does not fit a
@@ -196,6 +202,14 @@ def water_balance(
     The GIL is released while the records are computed; Ctrl+C stops the
     computation within a tenth of a second (KeyboardInterrupt).
     """
+    return _compute(temperature, precipitation, latitude, field_capacity, function, carryover,
+                    keep_precipitation_fraction, threads, strict, grid=False)
+
+
+def _compute(temperature, precipitation, latitude, field_capacity, function, carryover, keep_precipitation_fraction,
+             threads, strict, grid):
+    """water_balance; ``grid``: the records are cell-years of a block of a
+    grid, where a block of sea cells is all null and no mistake."""
     index = check_options(function, carryover, keep_precipitation_fraction, threads)
     t = _number_array("temperature", temperature)
     if t.ndim == 0 or t.shape[-1] != MONTHS:
@@ -216,6 +230,10 @@ def water_balance(
 
     n = math.prod(lead)
     chains = math.prod(lead[1:]) if carryover else n
+    where = (lambda i: f"record {np.unravel_index(i, lead)}") if len(lead) > 1 else None  # noqa: E731
+    found = _checks.messages(t, p, lat, keep_precipitation_fraction=keep_precipitation_fraction,
+                             chains=chains if carryover else 0, where=where)
+    _checks.warn_or_raise(found, strict)
     pet, aet, surplus, deficit, soil, snow, totals, reason, month = _core.compute(
         np.ascontiguousarray(t, dtype=np.float64).reshape(n, MONTHS),
         np.ascontiguousarray(p, dtype=np.float64).reshape(n, MONTHS),
@@ -228,6 +246,8 @@ def water_balance(
         0 if threads is None else int(threads),
     )
     monthly = lead + (MONTHS,)
+    if not grid:
+        _checks.warn_or_raise(_checks.all_null(reason), strict)
     return WaterBalance(
         pet=pet.reshape(monthly),
         aet=aet.reshape(monthly),

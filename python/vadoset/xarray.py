@@ -13,7 +13,7 @@ import numpy as np
 import xarray as xr
 
 from ._balance import MONTHS, NULL_CODES, check_field_capacity, check_options
-from ._balance import water_balance as _records
+from ._balance import _compute
 
 __all__ = ["water_balance", "to_celsius", "to_millimetres"]
 
@@ -172,7 +172,7 @@ def _latitude(temperature, latitude, time):
     return latitude
 
 
-def _block(t, p, lat, fc=None, *, fc_value, carryover, **options):
+def _block(t, p, lat, fc=None, *, fc_value, carryover, function, keep_precipitation_fraction, threads, strict):
     """One block of cells: (..., years*12) in, the outputs out."""
     lead = t.shape[:-1]
     years = t.shape[-1] // MONTHS
@@ -191,7 +191,7 @@ def _block(t, p, lat, fc=None, *, fc_value, carryover, **options):
         lat = np.broadcast_to(lat[..., None], lead + (years,))
         if np.ndim(fc):
             fc = np.broadcast_to(fc[..., None], lead + (years,))
-    wb = _records(t, p, lat, field_capacity=fc, carryover=carryover, **options)
+    wb = _compute(t, p, lat, fc, function, carryover, keep_precipitation_fraction, threads, strict, grid=True)
     monthly = []
     for name in _MONTHLY:
         a = getattr(wb, name)
@@ -216,6 +216,7 @@ def water_balance(
     latitude=None,
     time="time",
     threads=None,
+    strict=False,
 ):
     """The water balance of every cell of a monthly grid, as a Dataset.
 
@@ -239,6 +240,11 @@ def water_balance(
         threads: threads per block of cells; default one per core on
             in-memory data, 1 on Dask-backed data (Dask runs the blocks side
             by side).
+        strict: as in :func:`vadoset.water_balance`: the input checks give
+            a ``vadoset.InputWarning`` each, or raise ``vadoset.InputError``
+            with True. On Dask-backed data they look at each block when it
+            is computed (the checks of the bulk of the data, such as
+            precipitation in inches, then judge block by block).
 
     Returns a Dataset with ``pet``, ``aet``, ``surplus``, ``deficit``,
     ``soil``, ``snow`` on the input's grid and times; ``pet_total``,
@@ -288,6 +294,7 @@ def water_balance(
                 "function": function,
                 "keep_precipitation_fraction": keep_precipitation_fraction,
                 "threads": threads,
+                "strict": strict,
             },
             dask="parallelized",
             output_dtypes=[np.float64] * (len(_MONTHLY) + len(_ANNUAL)) + [np.uint8],

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <optional>
 
-#include "input/climate_bounds.h"
 #include "input/column_names.h"
+#include "model/climate_bounds.h"
 #include "platform/text.h"
 #include "run/run.h"
 
@@ -546,8 +546,7 @@ const CheckKind kChecks[] = {
        const climate::Temperatures p = climate::summarize(c.slot->input.ppt.data());
        const double lat = latitudeOf(c);
        if (!p.complete || !c.facts->t.complete || !(std::fabs(lat) >= climate::kTropics)) return kNotConsidered;
-       const double summerWarmerBy = lat > 0 ? p.junToAug - p.decToFeb : p.decToFeb - p.junToAug;
-       return climate::plausibleCelsius(p, lat) && summerWarmerBy >= 5.0 ? hit() : kNone;
+       return climate::looksLikeTemperatures(p, lat) ? hit() : kNone;
      },
      nullptr, [](const Context& c, const Hit&) { return c.recordPlace(); },
      [](const Finding& f) {

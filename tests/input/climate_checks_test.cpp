@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "input/climate_bounds.h"
 #include "input/column_names.h"
+#include "model/climate_bounds.h"
 #include "test_support.h"
 
 namespace vadoset {

@@ -56,6 +56,12 @@ ScaleFit scaleFit(const double* months, double latitude);
 enum class Seasons { Fit, Reversed, NotTold };
 Seasons seasonsFor(const Temperatures& t, double latitude);
 
+/// Whether twelve values that should be precipitation totals look like
+/// monthly mean temperatures instead (swapped files): beyond the tropics,
+/// plausible as °C, with a summer at least 5 °C warmer than the winter of
+/// the latitude's hemisphere, as no precipitation regime gives in mm.
+bool looksLikeTemperatures(const Temperatures& values, double latitude);
+
 /// The most precipitation a year gets at an annual mean temperature, for the
 /// bulk of a file: more than all but the few wettest places on Earth
 /// (1,200 mm at -15 °C and below, 3,000 mm at 0 °C, 4,500 mm from 10 °C up,

@@ -1,4 +1,4 @@
-#include "input/climate_bounds.h"
+#include "model/climate_bounds.h"
 
 #include <cmath>
 #include <cstddef>
@@ -95,6 +95,12 @@ Seasons seasonsFor(const Temperatures& t, double latitude) {
   if (!t.complete || !(std::fabs(latitude) >= kTropics)) return Seasons::NotTold;
   const double winterWarmerBy = latitude > 0 ? t.decToFeb - t.junToAug : t.junToAug - t.decToFeb;
   return winterWarmerBy >= kSeasonMargin ? Seasons::Reversed : Seasons::Fit;
+}
+
+bool looksLikeTemperatures(const Temperatures& v, double latitude) {
+  if (!v.complete || !(std::fabs(latitude) >= kTropics)) return false;
+  const double summerWarmerBy = latitude > 0 ? v.junToAug - v.decToFeb : v.decToFeb - v.junToAug;
+  return summerWarmerBy >= 5.0 && plausibleCelsius(v, latitude);
 }
 
 double wetYearMax(double annualMeanTemperature) {
