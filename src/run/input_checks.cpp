@@ -120,7 +120,7 @@ struct InputChecks::Context {
   }
   std::string here() const { return where(precip, slot->line); }
   // The record's identifier and place, for the checks of a whole record.
-  std::string recordPlace() const { return where(true, slot->line) + ", " + inQuotes(slot->input.id); }
+  std::string recordPlace(bool p = true) const { return where(p, slot->line) + ", " + inQuotes(slot->input.id); }
 };
 
 namespace {
@@ -241,7 +241,7 @@ bool anotherScale(const Context& c) {
 }
 std::string placeTemperatures(const Context& c, const Hit&) {
   const climate::Temperatures& t = c.facts->t;
-  return c.recordPlace() + ": annual mean " + rounded(t.mean) + ", coldest month " + rounded(t.coldest) + ", warmest " +
+  return c.recordPlace(false) + ": annual mean " + rounded(t.mean) + ", coldest month " + rounded(t.coldest) + ", warmest " +
          rounded(t.warmest);
 }
 std::string placePrecipitation(const Context& c, const Hit&) {
