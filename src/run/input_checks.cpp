@@ -241,8 +241,8 @@ bool anotherScale(const Context& c) {
 }
 std::string placeTemperatures(const Context& c, const Hit&) {
   const climate::Temperatures& t = c.facts->t;
-  return c.recordPlace(false) + ": annual mean " + rounded(t.mean) + ", coldest month " + rounded(t.coldest) + ", warmest " +
-         rounded(t.warmest);
+  return c.recordPlace(false) + ": annual mean " + rounded(t.mean) + ", coldest month " + rounded(t.coldest) +
+         ", warmest " + rounded(t.warmest);
 }
 std::string placePrecipitation(const Context& c, const Hit&) {
   return c.recordPlace() + ": " + rounded(c.facts->annualPrecipitation) + " mm a year at " + rounded(c.facts->t.mean) +
