@@ -14,7 +14,7 @@ namespace {
 constexpr std::array<std::string_view, 12 * 8> kMonthNames = {
     "january",  "januar",    "janvier",   "enero",      "gennaio",   "janeiro",  "januari", "jan",      "february",
     "februar",  "fevrier",   "febrero",   "febbraio",   "fevereiro", "februari", "feb",     "march",    "marz",
-    "mars",     "marzo",     "marco",     "maart",      "mar",       "mar",      "april",   "avril",    "abril",
+    "mars",     "marzo",     "marco",     "maart",      "mar",       "mrt",      "april",   "avril",    "abril",
     "aprile",   "apr",       "avr",       "abr",        "apr",       "may",      "mai",     "mayo",     "maggio",
     "maio",     "mei",       "maj",       "may",        "june",      "juni",     "juin",    "junio",    "giugno",
     "junho",    "jun",       "jun",       "july",       "juli",      "juillet",  "julio",   "luglio",   "julho",

@@ -21,7 +21,7 @@ TEST(ColumnNames, MonthsAndOtherColumnsInTheCommonLanguages) {
   const Case cases[] = {
       {"Jan", ColumnKind::Month, 1},       {"janvier", ColumnKind::Month, 1},
       {"Gen", ColumnKind::Month, 1},       {"Févr.", ColumnKind::Month, 2},
-      {"März", ColumnKind::Month, 3},      {"mrt", ColumnKind::Other, 0},
+      {"März", ColumnKind::Month, 3},      {"mrt", ColumnKind::Month, 3},
       {"Maio", ColumnKind::Month, 5},      {"juin", ColumnKind::Month, 6},
       {"Juil", ColumnKind::Month, 7},      {"jui", ColumnKind::Other, 0},
       {"août", ColumnKind::Month, 8},      {"Sept", ColumnKind::Month, 9},
