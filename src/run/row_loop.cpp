@@ -100,6 +100,14 @@ NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r
       n.lineFields = static_cast<int>(fields.size());
       n.fieldsNeeded = kMonths + 2;
     }
+  } else if (month && n.field.empty() && !line.empty() && plan.format->splitFields == nullptr) {
+    // Fixed columns: the line ends before the month's columns. A record
+    // needs as many characters as December's field ends at.
+    static const std::string probe(256, ' ');
+    const std::string_view december = plan.format->monthField(probe, kMonths, plan.read);
+    n.lineFields = static_cast<int>(line.size());
+    n.fieldsNeeded = static_cast<int>(december.data() - probe.data() + static_cast<std::ptrdiff_t>(december.size()));
+    n.inColumns = true;
   }
   return n;
 }

@@ -214,9 +214,11 @@ std::string NullRow::reasonText() const {
   // The reason, and the text that made a month or the latitude unusable.
   std::string text = nullReasonText(reason, month);
   if (!showField) return text;
-  if (lineFields >= 0)
-    return text + " (the line has " + std::to_string(lineFields) + (lineFields == 1 ? " field; " : " fields; ") +
-           std::to_string(fieldsNeeded) + " are needed)";
+  if (lineFields >= 0) {
+    const char* unit =
+        inColumns ? (lineFields == 1 ? " character; " : " characters; ") : (lineFields == 1 ? " field; " : " fields; ");
+    return text + " (the line has " + std::to_string(lineFields) + unit + std::to_string(fieldsNeeded) + " are needed)";
+  }
   if (field.empty()) return text + " (an empty field)";
   text += " ('";
   text.append(field.substr(0, 40));

@@ -119,6 +119,7 @@ struct NullRow {
   bool showField = false;  // the field is worth quoting
   int lineFields = -1;     // when the line ends before the field: its number of fields
   int fieldsNeeded = 0;    // and how many the record needs
+  bool inColumns = false;  // counted in characters (a format of fixed columns)
 
   std::string_view reasonCode() const { return nullReasonCode(reason); }
   /// In words: "month 2 of the precipitation file is missing ('NA')".
