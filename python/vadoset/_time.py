@@ -161,12 +161,12 @@ def records(coord, name, start_month=1, allow_trim=True, size=None):
                         f"from {MONTH_NAMES[start_month - 1]}")
     dropped = []
     if offset:
-        dropped.append(f"{name}'s first {offset} months ({_text(*ym[0])} to {_text(*ym[offset - 1])}) come before "
-                       f"the first year from {MONTH_NAMES[start_month - 1]}: left out")
+        dropped.append(f"{name}: the first {offset} months ({_text(*ym[0])} to {_text(*ym[offset - 1])}) come "
+                       f"before the first year from {MONTH_NAMES[start_month - 1]}: left out")
     tail = n - offset - count
     if tail:
-        dropped.append(f"{name}'s last {tail} months ({_text(*ym[offset + count])} to {_text(*ym[-1])}) are not a "
-                       "whole year: left out")
+        dropped.append(f"{name}: the last {tail} months ({_text(*ym[offset + count])} to {_text(*ym[-1])}) are "
+                       "not a whole year: left out")
     if dropped and not allow_trim:
         raise TimeError("; ".join(dropped).replace(": left out", ""))
     used = ym[offset: offset + count]
