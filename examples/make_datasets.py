@@ -120,7 +120,7 @@ def terraclimate(folder):
 
     t, p = climate()
     # The day-night range of a temperate climate: some 8 °C.
-    tmax, tmin = t + 4.1, t - 3.9
+    tmax, tmin = t + 4.0, t - 4.0
     (la, lav, laa), (lo, lov, loa) = _latlon(lat_desc=True)
     for var, data, scale, offset, attrs in (
         ("tmax", tmax, 0.01, 0.0, {"long_name": "maximum_2m_air_temperature", "units": "degC"}),

@@ -47,5 +47,5 @@ def test_not_a_table(tmp_path):
     with pytest.raises(ValueError, match="is not a vadoset-cli table"):
         vadoset.read_table(tmp_path / "t.txt")
     (tmp_path / "t.txt").write_text(HEADER + "\nA\t1\tx\n")
-    with pytest.raises(ValueError, match="column PET holds a value that is not a number"):
+    with pytest.raises(ValueError, match=r"column PET \(line 2, 'x'\) holds a value that is not a number"):
         vadoset.read_table(tmp_path / "t.txt")

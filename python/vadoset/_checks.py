@@ -219,28 +219,52 @@ def latitude_problems(values, name="latitude"):
             "in degrees north (a projected grid's can be worked out with pyproj from its grid_mapping)"]
 
 
+def _annual_cycle_share(a, axis):
+    """The share of the variance along an axis of 12 that one sine wave of
+    period 12 explains (near 1 for months of a seasonal climate)."""
+    x = np.moveaxis(a, axis, -1)
+    x = x - x.mean(axis=-1, keepdims=True)
+    k = np.arange(12) * (2 * np.pi / 12)
+    c = (x * np.cos(k)).sum(axis=-1)
+    s = (x * np.sin(k)).sum(axis=-1)
+    total = (x * x).sum()
+    return float(((c * c + s * s) * (2 / 12)).sum() / total) if total > 0 else 0.0
+
+
 def months_first_problem(temperature, name="temperature"):
     """A (..., 12, 12) array whose seasons run along the second-last axis:
     the months are likely there, not on the last axis."""
     a = np.asarray(temperature, dtype=np.float64)
-    if a.ndim < 2 or a.shape[-2] != 12 or a.shape[-1] != 12:
+    if a.ndim < 2 or a.shape[-2] != 12 or a.shape[-1] != 12 or not np.isfinite(a).all():
         return None
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", RuntimeWarning)
-        along_last = np.nanmean(np.abs(np.diff(a, axis=-1)))
-        along_first = np.nanmean(np.abs(np.diff(a, axis=-2)))
-        spread_last = np.nanmean(np.nanstd(a, axis=-1))
-        spread_first = np.nanmean(np.nanstd(a, axis=-2))
-    # A seasonal cycle changes smoothly from month to month; sites or years
-    # side by side do not. Months on the wrong axis: that axis is smoother
-    # relative to its spread.
-    if not (np.isfinite(along_first) and np.isfinite(along_last)) or spread_first == 0 or spread_last == 0:
-        return None
-    if along_first / spread_first < 0.5 * along_last / spread_last:
-        return (f"{name} has shape {a.shape} and its values change month by month along axis {a.ndim - 2}, not "
-                "along the last axis where the months are taken: if that axis holds the months, pass "
-                f"np.swapaxes({name}, -1, -2)")
+    on_first, on_last = _annual_cycle_share(a, -2), _annual_cycle_share(a, -1)
+    if on_first > 0.75 and on_first > on_last + 0.2:
+        return (f"{name} has shape {a.shape} and an annual cycle along axis {a.ndim - 2}, not along the last axis "
+                f"where the months are taken: if that axis holds the months, pass np.swapaxes({name}, -1, -2)")
     return None
+
+
+def packing_decimals(encoding):
+    """The decimals of values packed as integers with a scale_factor of a
+    power of ten (TerraClimate's 0.1 mm): decoded, 570 * 0.1 is 57.00000000000001
+    and 23 * 0.1 is 2.3000000000000003, and some such products fall below the
+    number meant, which loses a millimetre when the fraction is dropped.
+    Rounded to the packing's decimals they are the numbers meant. None when
+    the values are not so packed."""
+    scale = encoding.get("scale_factor") if encoding else None
+    dtype = encoding.get("dtype") if encoding else None
+    if scale is None or (dtype is not None and np.dtype(dtype).kind not in "iu"):
+        return None
+    scale = float(scale)
+    if not scale > 0:
+        return None
+    k = round(-np.log10(scale))
+    if k < 0 or k > 8 or not np.isclose(scale, 10.0**-k, rtol=1e-6, atol=0):
+        return None
+    offset = float(encoding.get("add_offset", 0.0))
+    if not np.isclose(round(offset, k), offset, rtol=0, atol=10.0**-(k + 6)):
+        return None
+    return int(k)
 
 
 def warn(problems, stacklevel=3):

@@ -20,6 +20,7 @@ import glob
 import os
 import re
 import threading
+import warnings
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -137,7 +138,11 @@ def _open_uncached(path):
         da.name = "band_data"
         return da.to_dataset()
     try:
-        return xr.open_dataset(path, decode_times=False, decode_coords="all", mask_and_scale=True, cache=False)
+        with warnings.catch_warnings():
+            # A bounds attribute naming a variable that was left out of the
+            # file: the bounds are not needed here.
+            warnings.filterwarnings("ignore", "Variable.. referenced in bounds", UserWarning)
+            return xr.open_dataset(path, decode_times=False, decode_coords="all", mask_and_scale=True, cache=False)
     except (OSError, ValueError) as e:
         raise DatasetError(f"{path} could not be read as NetCDF: {e}") from None
 
@@ -195,6 +200,7 @@ class Source:
     offset: float = 0.0
     flip: tuple = ()  # spatial dims stored in the other order than the grid's
     attrs: dict = field(default_factory=dict)
+    decimals: object = None  # packed as integers of this many decimals: rounded to them
 
     def read(self, region):
         """(months, *region's shape) float64 in °C or mm a month; NaN where
@@ -221,6 +227,8 @@ class Source:
                 if d in self.flip:
                     values = np.flip(values, axis=k + 1)
             out[piece.targets] = values
+        if self.decimals is not None:
+            np.round(out, self.decimals, out=out)
         if isinstance(self.factor, np.ndarray):
             out *= self.factor.reshape((-1,) + (1,) * len(shape))
         elif self.factor != 1.0:
@@ -671,7 +679,10 @@ def build_plan(temperature, precipitation, *, tmax=None, tmin=None, pet=None, fi
             if steps:
                 ps.append(Piece(f.path, f.variable, tdim, np.array(steps), np.array(targets)))
         attrs = dict(items[0].attrs)
-        return Source(role, label, ps, months, grid.dims, factor, offset, flip or (), attrs)
+        decimals = None
+        if role in ("precipitation", "pet"):
+            decimals = _checks.packing_decimals(open_file(items[0].path)[items[0].variable].encoding)
+        return Source(role, label, ps, months, grid.dims, factor, offset, flip or (), attrs, decimals)
 
     if "tmean" in t_role_items:
         temperature_source = make("tmean", temperature_units)

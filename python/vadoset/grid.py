@@ -220,10 +220,7 @@ def compute_tile(job, region, zarr_paths=None):
         if sea.all():
             counts[NO_DATA] = cells * years
             outputs = {"null_code": np.full((years,) + shape, NO_DATA, np.uint8)} if "null_code" in job.names else {}
-            if zarr_paths:
-                _write_zarr(zarr_paths, region, outputs)
-                return region, None, counts
-            return region, outputs, counts
+            return region, _write_zarr(zarr_paths, region, outputs), counts
         pe = None
         if plan.pet is not None:
             pe = np.moveaxis(plan.pet.read(region), 0, -1).reshape(cells, months)
@@ -235,20 +232,25 @@ def compute_tile(job, region, zarr_paths=None):
         for name in job.names:
             a = out[name]
             outputs[name] = np.moveaxis(a, -1, 0).reshape((a.shape[-1],) + shape)
-        if zarr_paths:
-            _write_zarr(zarr_paths, region, outputs)
-            return region, None, counts
-        return region, outputs, counts
+        return region, _write_zarr(zarr_paths, region, outputs), counts
 
 
 def _write_zarr(paths, region, outputs):
+    """Writes the outputs that go to Zarr stores (each tile its own chunks);
+    returns the others, for the writer threads."""
+    if not paths:
+        return outputs
     import zarr
 
+    rest = dict(outputs)
     for path, names in paths:
         group = zarr.open_group(path, mode="r+")
         for name in names:
             if name in outputs:
-                group[name][(slice(None),) + region] = outputs[name]
+                a = group[name]
+                a[(slice(None),) * (a.ndim - len(region)) + region] = outputs[name]
+                rest.pop(name, None)
+    return rest or None
 
 
 # Attributes of an input's coordinates that describe its storage, not the

@@ -227,6 +227,10 @@ def _sample(data, time):
 def _prepare_input(data, name, kind, time):
     """Converted by its units when it has them; else checked for numbers
     that cannot be °C or monthly mm (a warning that names the fix)."""
+    if kind == "p":
+        decimals = _checks.packing_decimals(data.encoding)
+        if decimals is not None:
+            data = data.round(decimals)
     if "units" in data.attrs:
         return to_celsius(data, name) if kind == "t" else to_millimetres(data, name, time)
     problems = (_checks.temperature_problems if kind == "t" else _checks.precipitation_problems)(
@@ -246,7 +250,8 @@ def _block(t, p, lat, *rest, fc_value, has_fc, has_pet, names, **kw):
     fc = np.broadcast_to(fc, lead).reshape(n) if has_fc else fc
     out = _cells.compute(t.reshape(n, -1), p.reshape(n, -1), lat, fc,
                          None if pe is None else pe.reshape(n, -1), names=names, **kw)
-    return tuple(out[name].reshape(lead + out[name].shape[1:]) for name in names)
+    result = tuple(out[name].reshape(lead + out[name].shape[1:]) for name in names)
+    return result[0] if len(result) == 1 else result
 
 
 def water_balance(
