@@ -25,8 +25,20 @@ def missing(a, precipitation):
     return m
 
 
+def no_data(t, p):
+    """Cells (rows) with no usable month in temperature or in
+    precipitation: the sea, or outside the data's domain."""
+    # Most such cells are NaN throughout (the files' fill value): a fast
+    # test for those, the whole rule for the few others that start missing.
+    sea = np.isnan(t).all(axis=1) | np.isnan(p).all(axis=1)
+    maybe = np.flatnonzero(~sea & (missing(t[:, 0], False) | missing(p[:, 0], True)))
+    if maybe.size:
+        sea[maybe] = missing(t[maybe], False).all(axis=1) | missing(p[maybe], True).all(axis=1)
+    return sea
+
+
 def compute(t, p, lat, fc, pe=None, *, start_month=1, carryover=False, function_index=6,
-            keep_precipitation_fraction=False, threads=1, names=ALL, dtype=np.float64):
+            keep_precipitation_fraction=False, threads=1, names=ALL, dtype=np.float64, sea=None):
     """t, p (and pe): (cells, months), months a whole number of years from
     start_month; lat: (cells,); fc: a number or (cells,). Returns
     {name: array}: monthly outputs (cells, months), annual ones and
@@ -42,15 +54,18 @@ def compute(t, p, lat, fc, pe=None, *, start_month=1, carryover=False, function_
             out[name] = np.full((cells, years), np.nan, dtype=dtype)
         else:
             out[name] = np.full((cells, years), NO_DATA, dtype=np.uint8)
-    sea = missing(t, False).all(axis=1) | missing(p, True).all(axis=1)
+    if sea is None:
+        sea = no_data(t, p)
     land = np.flatnonzero(~sea)
     if land.size == 0 or years == 0:
         return out
     lat = np.broadcast_to(np.asarray(lat, dtype=np.float64), (cells,))[land]
     fc_cells = np.broadcast_to(np.asarray(fc, dtype=np.float64), (cells,))[land]
 
+    every = land.size == cells
+
     def records(a):
-        r = _time.to_calendar_order(a[land].reshape(land.size, years, MONTHS), start_month)
+        r = _time.to_calendar_order((a if every else a[land]).reshape(land.size, years, MONTHS), start_month)
         return np.moveaxis(r, 1, 0) if carryover else r
 
     tt, pp = records(t), records(p)

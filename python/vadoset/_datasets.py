@@ -166,6 +166,7 @@ class Grid:
     crs_attrs: dict = field(default_factory=dict)  # the grid_mapping variable's attributes
     grid_mapping: str = ""
     xy: tuple = ()  # (x values, y values, x units, y units) for a projected grid
+    layout: str = "blocks"  # "rows": the inputs are stored in whole rows (read whole rows)
 
     def latitude_of(self, region):
         if self.latitude is not None:
@@ -205,8 +206,19 @@ class Source:
     def read(self, region):
         """(months, *region's shape) float64 in °C or mm a month; NaN where
         the files hold no value."""
+        return np.moveaxis(self.read_cells(region), -1, 0)
+
+    def read_cells(self, region):
+        """(*region's shape, months) float64 in the model's units."""
+        raw = self.read_raw(region)
+        cells = np.moveaxis(raw, 0, -1).astype(np.float64)
+        return self.convert(cells)
+
+    def read_raw(self, region):
+        """(months, *region's shape) as the files decode (float32 mostly,
+        NaN where they hold no value), not yet converted."""
         shape = tuple(len(range(*s.indices(n))) for s, n in zip(region, self._sizes()))
-        out = np.full((self.months,) + shape, np.nan)
+        out = None
         for piece in self.pieces:
             ds = open_file(piece.path)
             var = ds[piece.variable]
@@ -220,22 +232,34 @@ class Source:
             extra = [d for d in a.dims if d not in order]
             if extra:
                 a = a.isel({d: 0 for d in extra})
-            values = np.asarray(a.transpose(*order).values, dtype=np.float64)
+            values = a.transpose(*order).values
             if not piece.time_dim:
                 values = values[None]
             for k, d in enumerate(self.dims):
                 if d in self.flip:
                     values = np.flip(values, axis=k + 1)
+            if out is None:
+                dtype = np.float32 if values.dtype == np.float32 else np.float64
+                if (len(self.pieces) == 1 and len(piece.targets) == self.months and values.dtype == dtype
+                        and (np.diff(piece.targets) == 1).all() and piece.targets[0] == 0):
+                    return values  # one file holds every month: as it is
+                out = np.full((self.months,) + shape, np.nan, dtype=dtype)
             out[piece.targets] = values
-        if self.decimals is not None:
-            np.round(out, self.decimals, out=out)
-        if isinstance(self.factor, np.ndarray):
-            out *= self.factor.reshape((-1,) + (1,) * len(shape))
-        elif self.factor != 1.0:
-            out *= self.factor
-        if self.offset:
-            out += self.offset
         return out
+
+    def convert(self, cells):
+        """Values (..., months) as read, float64, made °C or mm a month in
+        place: packed values at their decimals, then the unit's factor (per
+        month for rates) and offset."""
+        if self.decimals is not None:
+            np.round(cells, self.decimals, out=cells)
+        if isinstance(self.factor, np.ndarray):
+            cells *= self.factor
+        elif self.factor != 1.0:
+            cells *= self.factor
+        if self.offset:
+            cells += self.offset
+        return cells
 
     def _sizes(self):
         ds = open_file(self.pieces[0].path)
@@ -256,10 +280,19 @@ class MeanOf:
     parts: tuple
 
     def read(self, region):
-        a = self.parts[0].read(region)
-        a += self.parts[1].read(region)
+        return np.moveaxis(self.read_cells(region), -1, 0)
+
+    def read_cells(self, region):
+        a = self.parts[0].read_cells(region)
+        a += self.parts[1].read_cells(region)
         a *= 0.5
         return a
+
+    def read_raw(self, region):
+        return np.moveaxis(self.read_cells(region), -1, 0)
+
+    def convert(self, cells):
+        return cells
 
 
 @dataclass
@@ -486,6 +519,10 @@ def _grid_of(found, ds, var, tdim):
             if latitude is not None:
                 break
     grid = Grid(dims=dims, shape=shape, coords=coords, latitude=latitude, crs_attrs=gm_attrs, grid_mapping=gm_name)
+    enc = var.encoding
+    chunks = enc.get("chunksizes")
+    if enc.get("contiguous") or chunks is None or (len(dims) == 2 and chunks[-1] >= shape[-1]):
+        grid.layout = "rows"
     if latitude is None:
         if not gm_attrs or len(dims) != 2:
             raise DatasetError(
