@@ -108,8 +108,7 @@ int main(int argc, char** argv) {
   const double median = seconds[seconds.size() / 2];
   const double cpuMedian = cpu[cpu.size() / 2];
   const auto n = static_cast<double>(records.size());
-  std::printf(
-      "records=%zu mode=%s median_s=%.3f records_per_s=%.0f cpu_s=%.3f records_per_cpu_s=%.0f checksum=%.6f\n",
-      records.size(), mode.c_str(), median, n / median, cpuMedian, n / cpuMedian, checksum);
+  std::printf("records=%zu mode=%s median_s=%.3f records_per_s=%.0f cpu_s=%.3f records_per_cpu_s=%.0f checksum=%.6f\n",
+              records.size(), mode.c_str(), median, n / median, cpuMedian, n / cpuMedian, checksum);
   return 0;
 }

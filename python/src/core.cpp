@@ -107,8 +107,8 @@ constexpr int kPetMissing = static_cast<int>(NullReason::NeverSettles) + 1;
 
 // The engine's compute with the caller's PET in place of Run_pet: the same
 // checks first, then the soil-water step alone on that PET.
-void computeWithPet(const Batch& b, RecordEngine& engine, std::size_t i, const RecordInput& in,
-                    CarriedState& carried, RecordResult& r) {
+void computeWithPet(const Batch& b, RecordEngine& engine, std::size_t i, const RecordInput& in, CarriedState& carried,
+                    RecordResult& r) {
   r.reason = checkRecord(in, r.month);
   r.passes = 0;
   if (r.isNull()) return;
