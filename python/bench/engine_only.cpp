@@ -4,8 +4,9 @@
 // it), or with "scalar" RecordEngine::compute one record at a time. The
 // yardstick for vadoset.water_balance(threads=1) and the grid tool.
 //
-//   python/bench/build_engine_only.sh build/engine-only
-//   build/engine-only build/bench-data/100k [repeat] [carryover|scalar]
+// Built from the engine's own target with the benchmarks (bench/CMakeLists.txt):
+//   cmake --build build/bench --target vadoset-engine-only
+//   build/bench/bin/vadoset-engine-only build/bench-data/100k [repeat] [batch|carryover|scalar]
 
 #include <algorithm>
 #include <chrono>
@@ -95,8 +96,8 @@ int main(int argc, char** argv) {
       for (std::size_t i = 0; i < records.size(); i += kBlock) {
         const std::size_t n = std::min(kBlock, records.size() - i);
         engine.computeBatch({records.data() + i, n}, {out.data(), n}, carried);
-        for (std::size_t k = 0; k < n; ++k)
-          if (!out[k].isNull()) checksum += out[k].aet[6];
+        for (std::size_t j = 0; j < n; ++j)
+          if (!out[j].isNull()) checksum += out[j].aet[6];
       }
     }
     cpu.push_back(static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC);
