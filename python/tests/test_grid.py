@@ -46,7 +46,7 @@ def test_grid_equals_records(sample, carryover):
     assert list(ds.year.values) == list(range(2011, 2021)) and ds.pet.attrs["units"] == "mm"
 
 
-def test_dask_and_cluster_equal_in_memory(sample):
+def test_dask_and_cluster_equal_in_memory(sample, tmp_path):
     distributed = pytest.importorskip("distributed")
     t, p = sample
     soil_map = xr.full_like(t.isel(time=0, drop=True), 150.0).where(t.lon > 0)  # NaN west of 0°: null years
@@ -71,10 +71,21 @@ def test_dask_and_cluster_equal_in_memory(sample):
         try:
             client.wait_for_workers(2, timeout=60)
             remote = client.compute(lazy).result()
+            # The grid tool's tiles on the same workers: each writes its own
+            # Zarr chunks.
+            out = tmp_path / "wb.zarr"
+            assert vadoset.grid.main(["-t", str(EXAMPLES / "grid_temp.nc"), "-p", str(EXAMPLES / "grid_prec.nc"),
+                                      "-o", str(out), "--dtype", "float64", "--function", "B", "--carryover",
+                                      "--field-capacity", "150", "--chunks", "lat=9,lon=25", "--quiet",
+                                      "--scheduler", cluster.scheduler_address]) == 0
         finally:
             worker.terminate()
             worker.wait(30)
     assert all(same(eager[v], remote[v]) for v in eager.data_vars)
+    with xr.open_zarr(out) as tool:
+        whole = vx.water_balance(t, p, 150, function="B", carryover=True)
+        assert all(np.array_equal(bits(tool[v].values), bits(whole[v].values)) for v in
+                   ("aet_total", "surplus_total", "null_code"))
 
 
 @pytest.mark.parametrize(

@@ -141,7 +141,7 @@ def _open_uncached(path):
         with warnings.catch_warnings():
             # A bounds attribute naming a variable that was left out of the
             # file: the bounds are not needed here.
-            warnings.filterwarnings("ignore", "Variable.. referenced in bounds", UserWarning)
+            warnings.filterwarnings("ignore", r"Variable\(s\) referenced in bounds", UserWarning)
             return xr.open_dataset(path, decode_times=False, decode_coords="all", mask_and_scale=True, cache=False)
     except (OSError, ValueError) as e:
         raise DatasetError(f"{path} could not be read as NetCDF: {e}") from None
