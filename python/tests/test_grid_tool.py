@@ -57,6 +57,12 @@ def test_datasets_as_downloaded(data, tmp_path, capsys, kind):
         layers = rioxarray.open_rasterio(out)
         assert layers.attrs["long_name"][1] == "aet_total" and str(layers.rio.crs) == "EPSG:4326"
         aet = layers.values[1][::-1]  # rows north to south
+        # A climatology's annual layers in Zarr too: no time axis.
+        status, err = run([a if a.startswith("-") else str(folder / a) for a in args] + ["-o", tmp_path / "wb.zarr"],
+                          capsys)
+        with xr.open_zarr(tmp_path / "wb.zarr") as z:
+            assert status == 0 and z.aet_total.dims == ("y", "x")
+            assert np.array_equal(z.aet_total.values[::-1], aet, equal_nan=True)
     else:
         with xr.open_dataset(out) as ds:
             aet = ds.aet_total.values

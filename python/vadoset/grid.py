@@ -250,6 +250,12 @@ def compute_tile(job, region, zarr_paths=None):
         return region, _write_zarr(zarr_paths, region, outputs), counts
 
 
+def _fit(block, ndim):
+    """A tile's block for a variable of ndim dimensions: a climatology's
+    annual layers have no time axis, and their one step goes."""
+    return block.reshape(block.shape[-ndim:]) if block.ndim > ndim else block
+
+
 def _write_zarr(paths, region, outputs):
     """Writes the outputs that go to Zarr stores (each tile its own chunks);
     returns the others, for the writer threads."""
@@ -263,7 +269,7 @@ def _write_zarr(paths, region, outputs):
         for name in names:
             if name in outputs:
                 a = group[name]
-                a[(slice(None),) * (a.ndim - len(region)) + region] = outputs[name]
+                a[(slice(None),) * (a.ndim - len(region)) + region] = _fit(outputs[name], a.ndim)
                 rest.pop(name, None)
     return rest or None
 
@@ -403,7 +409,7 @@ class NetcdfWriter:
                 for name in self.names:
                     if name in outputs:
                         var = self.nc.variables[name]
-                        var[(slice(None),) * (var.ndim - len(region)) + region] = outputs[name]
+                        var[(slice(None),) * (var.ndim - len(region)) + region] = _fit(outputs[name], var.ndim)
             except Exception as e:  # handed to the main thread
                 self.error = e
 
