@@ -139,12 +139,20 @@ def _dates(texts):
         (_dates([f"{y}-01-01" for y in range(2001, 2013)]), 1, "yearly data"),
         (_dates(MONTHS_2001[:6]), 1, "not one whole year"),
         (np.arange(12.0), 1, ([0], "holds no dates")),
+        # Numbers with CF units, starting in July: decoded, not taken as January.
+        ((np.arange(18.0), "months since 2000-07-01"), 1, ([2001], "the first 6 months (2000-07 to 2000-12)")),
+        ((np.arange(12.0) * 30.44 + 15, "days since 2001-01-01"), 1, [2001]),
     ],
 )
 def test_time_axis(time, start_month, expected):
     import warnings
 
+    units = None
+    if isinstance(time, tuple):
+        time, units = time
     t = _series(time)
+    if units:
+        t["time"].attrs["units"] = units
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         if isinstance(expected, str):
