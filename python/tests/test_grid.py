@@ -44,6 +44,11 @@ def test_grid_equals_records(sample, carryover):
     assert (names == "no_data").sum() == 9 * 10
     assert (names == "precipitation_missing").sum() == 1 and (names == "temperature_missing").sum() == 1
     assert list(ds.year.values) == list(range(2011, 2021)) and ds.pet.attrs["units"] == "mm"
+    # The coordinates keep what CF tools need, and annual() puts the years
+    # on a CF time axis.
+    assert ds.lat.attrs["units"] == "degrees_north" and ds.lon.attrs["axis"] == "X"
+    annual = vx.annual(ds)
+    assert annual.time.attrs["units"] == "days since 2011-01-01" and annual.time_bnds.values[1].tolist() == [365, 730]
 
 
 def test_dask_and_cluster_equal_in_memory(sample, tmp_path):

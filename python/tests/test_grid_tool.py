@@ -66,7 +66,7 @@ def test_datasets_as_downloaded(data, tmp_path, capsys, kind):
     else:
         with xr.open_dataset(out) as ds:
             aet = ds.aet_total.values
-            assert ds.time.attrs["bounds"] == "time_bnds" and list(ds.year.values) == [2001, 2002]
+            assert ds.time.attrs["bounds"] == "time_bnds" and list(ds.time.dt.year.values) == [2001, 2002]
             codes = ds.null_code.values
             # Sea cells are no_data in every year; nothing else is null here.
             assert set(np.unique(codes)) <= {0, vadoset.NULL_CODES.index("no_data")}

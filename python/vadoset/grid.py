@@ -299,10 +299,13 @@ def _template(plan, names, dtype, kind, tile, attrs):
         steps = len(rec.years)
         if not plan.climatology:
             values, bounds, units = _time.annual_bounds(rec)
-            coords["time"] = ("time", values, {"standard_name": "time", "long_name": "time", "axis": "T",
+            # Each year's first day, its bounds to the next year's. (No
+            # separate year variable: CDO takes such a variable for data or
+            # warns about it in every command.)
+            long_name = "time" if rec.start_month == 1 else \
+                f"start of the year from {_time.MONTH_NAMES[rec.start_month - 1]} (labelled by the year it ends in)"
+            coords["time"] = ("time", values, {"standard_name": "time", "long_name": long_name, "axis": "T",
                                                "units": units, "calendar": rec.calendar, "bounds": "time_bnds"})
-            coords["year"] = ("time", rec.years.astype(np.int32), {
-                "long_name": "year" if rec.start_month == 1 else "year in which the water year ends"})
     else:
         steps = rec.count
         if not plan.climatology:
@@ -338,8 +341,6 @@ def _template(plan, names, dtype, kind, tile, attrs):
         if grid.grid_mapping:
             vattrs["grid_mapping"] = grid.grid_mapping
         aux = [n for n, (d, _, _) in grid.coords.items() if d != (n,)]
-        if "year" in coords and dims[0] == "time":
-            aux.append("year")
         if aux:
             vattrs["coordinates"] = " ".join(aux)
         data[name] = (dims, a, vattrs)

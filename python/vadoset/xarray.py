@@ -422,6 +422,15 @@ def water_balance(
         out.attrs = null_code_attrs() if name == "null_code" else {"units": "mm", **ATTRS[name]}
         data[name] = out
     ds = xr.Dataset(data).assign_coords(year=("year", rec.years))
+    # The grid's coordinates as the input has them (units, standard_name,
+    # axis: what CF tools need to see a lat/lon grid), and no fill value
+    # written for them.
+    for name in ds.coords:
+        if name in temperature.coords and name != "year":
+            ds[name].attrs = dict(temperature.coords[name].attrs)
+            ds[name].encoding = {k: v for k, v in temperature.coords[name].encoding.items()
+                                 if k in ("units", "calendar", "dtype")}
+            ds[name].encoding["_FillValue"] = None
     ds["year"].attrs = {"long_name": "year" if start_month == 1 else f"year in which the year from "
                         f"{_time.MONTH_NAMES[start_month - 1]} ends"}
     ds.attrs = {
@@ -462,8 +471,9 @@ def _dtype(dtype):
 def annual(ds):
     """The annual outputs of a water_balance Dataset on a CF time axis: one
     date a record (its first day) with ``time_bnds`` from its first day to
-    the next record's, and ``year`` kept as a coordinate, so that CDO and
-    other CF tools see years as time steps (not levels)."""
+    the next record's, so that CDO and other CF tools see years as time
+    steps (not levels). The time values are numbers in the units of their
+    ``units`` attribute, ready for ``to_netcdf``."""
     names = [v for v in ds.data_vars if "year" in ds[v].dims]
     out = ds[names]
     if "first_month" not in ds.attrs:
@@ -475,12 +485,13 @@ def annual(ds):
     rec = _time.Records(0, n * MONTHS, ds["year"].values, start_month, (),
                         np.repeat(ym, MONTHS, axis=0), ds.attrs.get("calendar", "standard"), True)
     values, bounds, units = _time.annual_bounds(rec)
-    out = out.rename({"year": "time"}).assign_coords(
+    out = out.drop_vars("year").rename({"year": "time"}).assign_coords(
         time=("time", values, {"standard_name": "time", "long_name": "time", "axis": "T", "units": units,
                                "calendar": rec.calendar, "bounds": "time_bnds"}),
-        year=("time", ds["year"].values, dict(ds["year"].attrs)),
     )
     out["time_bnds"] = (("time", "bnds"), bounds)
+    for name in list(out.coords) + ["time_bnds"]:
+        out[name].encoding["_FillValue"] = None
     return out
 
 
