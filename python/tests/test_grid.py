@@ -234,3 +234,14 @@ def test_pet_float32_and_chosen_outputs(sample):
         small.aet_total.values, full.aet_total.values.astype(np.float32), equal_nan=True)
     with pytest.raises(ValueError, match="variables must name outputs"):
         vx.water_balance(t, p, variables=["aet_sum"])
+
+
+def test_time_dimension_found_by_name_or_dates(sample):
+    t, p = sample
+    t12, p12 = t.isel(time=slice(0, 24)), p.isel(time=slice(0, 24))
+    expected = vx.water_balance(t12, p12, variables=["aet_total"])
+    era5 = vx.water_balance(t12.rename(time="valid_time"), p12.rename(time="valid_time"), variables=["aet_total"])
+    other = vx.water_balance(t12.rename(time="when"), p12.rename(time="when"), variables=["aet_total"])
+    assert same(expected.aet_total, era5.aet_total) and same(expected.aet_total, other.aet_total)
+    with pytest.raises(ValueError, match="has no time dimension"):
+        vx.water_balance(t12.drop_vars("time").rename(time="step"), p12.drop_vars("time").rename(time="step"))

@@ -112,6 +112,21 @@ def to_millimetres(data, name="precipitation", time="time"):
     return out
 
 
+_TIME_NAMES = ("time", "valid_time", "t", "date", "month", "times")
+
+
+def _time_dim_of(data):
+    if not isinstance(data, xr.DataArray):
+        return "time"
+    for d in data.dims:
+        if d in _TIME_NAMES:
+            return d
+    for d in data.dims:
+        if d in data.coords and (data[d].dtype.kind == "M" or " since " in str(data[d].attrs.get("units", ""))):
+            return d
+    raise ValueError(f"temperature has no time dimension among {data.dims}: name it with time=")
+
+
 def _check_array(name, value, time):
     if not isinstance(value, xr.DataArray):
         raise ValueError(f"{name} must be an xarray DataArray, got {type(value).__name__}")
@@ -263,7 +278,7 @@ def water_balance(
     keep_precipitation_fraction=False,
     *,
     latitude=None,
-    time="time",
+    time=None,
     threads=None,
     pet=None,
     start_month=1,
@@ -293,7 +308,9 @@ def water_balance(
         latitude: a DataArray of latitudes over the spatial dimensions;
             default the grid's latitude coordinate, or latitudes worked out
             from its projection (see :func:`latitude_of`).
-        time: the name of the time dimension.
+        time: the name of the time dimension; default the one named time,
+            valid_time (ERA5), t or date, or the one whose coordinate holds
+            dates.
         threads: threads per block of cells; default one per core on
             in-memory data, 1 on Dask-backed data (Dask runs the blocks side
             by side).
@@ -327,6 +344,8 @@ def water_balance(
     for writing.
     """
     function_index = check_options(function, carryover, keep_precipitation_fraction, threads)
+    if time is None:
+        time = _time_dim_of(temperature)
     _check_array("temperature", temperature, time)
     _check_array("precipitation", precipitation, time)
     if pet is not None:
@@ -492,9 +511,19 @@ def annual(ds):
     out["time_bnds"] = (("time", "bnds"), bounds)
     for name in list(out.coords) + ["time_bnds"]:
         out[name].encoding["_FillValue"] = None
-    return out
+    return _storage_chunks(out)
+
+
+def _storage_chunks(ds):
+    """NetCDF storage chunks equal to the Dask chunks, so that each block is
+    written once (Zarr takes the Dask chunks by itself)."""
+    for var in ds.data_vars.values():
+        if var.chunks is not None:
+            var.encoding["chunksizes"] = tuple(c[0] for c in var.chunks)
+    return ds
 
 
 def monthly(ds):
-    """The monthly outputs of a water_balance Dataset (their own time axis)."""
-    return ds[[v for v in ds.data_vars if "year" not in ds[v].dims]]
+    """The monthly outputs of a water_balance Dataset (their own time axis),
+    ready for ``to_netcdf`` or ``to_zarr``."""
+    return _storage_chunks(ds[[v for v in ds.data_vars if "year" not in ds[v].dims]].copy())
