@@ -68,12 +68,13 @@ def test_dask_and_cluster_equal_in_memory(sample, tmp_path):
     import subprocess
     import sys
 
-    with distributed.LocalCluster(n_workers=0, processes=True, dashboard_address=":0") as cluster, \
-            distributed.Client(cluster) as client:
-        worker = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", cluster.scheduler_address,
-                                   "--nworkers", "2", "--nthreads", "1", "--no-dashboard"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
+    worker = None
+    try:
+        with distributed.LocalCluster(n_workers=0, processes=True, dashboard_address=":0") as cluster, \
+                distributed.Client(cluster) as client:
+            worker = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", cluster.scheduler_address,
+                                       "--nworkers", "2", "--nthreads", "1", "--no-dashboard"],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             client.wait_for_workers(2, timeout=60)
             remote = client.compute(lazy).result()
             # The grid tool's tiles on the same workers: each writes its own
@@ -83,9 +84,14 @@ def test_dask_and_cluster_equal_in_memory(sample, tmp_path):
                                       "-o", str(out), "--dtype", "float64", "--function", "B", "--carryover",
                                       "--field-capacity", "150", "--chunks", "lat=9,lon=25", "--quiet",
                                       "--scheduler", cluster.scheduler_address]) == 0
-        finally:
-            worker.terminate()
-            worker.wait(30)
+            # The scheduler tells its workers to close as it closes.
+    finally:
+        if worker is not None:
+            try:
+                worker.wait(30)
+            except subprocess.TimeoutExpired:
+                worker.terminate()
+                worker.wait(30)
     assert all(same(eager[v], remote[v]) for v in eager.data_vars)
     with xr.open_zarr(out) as tool:
         whole = vx.water_balance(t, p, 150, function="B", carryover=True)
