@@ -31,8 +31,7 @@ std::string shownName(std::string_view name) {
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   struct stat sa {};
   struct stat sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool isInput(const RunConfig& c, const std::filesystem::path& p) {
@@ -66,8 +65,8 @@ RunProblem outputProblem(RunProblem::Kind kind, std::string_view name, int error
 // Creates one of the run's files beside its target; nothing is at the path
 // until the commit. `other` is the run's other output, which it may not be.
 std::unique_ptr<TextOutputStream> createOutput(const RunConfig& c, RunProblem::Kind kind, const std::string& name,
-                                               const std::filesystem::path& target,
-                                               const std::filesystem::path* other, std::optional<RunProblem>& problem) {
+                                               const std::filesystem::path& target, const std::filesystem::path* other,
+                                               std::optional<RunProblem>& problem) {
   std::error_code ec;
   std::string cause;
   int error = 0;
@@ -104,8 +103,7 @@ std::optional<RunProblem> write_out(const RunConfig& c, const TableLayout& layou
   const bool wantReport = !c.nullReportName.empty();
   if (tableToStdout) {
     if (fdIsInput(c, c.standardOutputFd))
-      return outputProblem(RunProblem::Kind::OutputUnwritable, "standard output", 0,
-                           "it is one of the input files");
+      return outputProblem(RunProblem::Kind::OutputUnwritable, "standard output", 0, "it is one of the input files");
     outputs.table = TextOutputStream::toStream(*c.standardOutput);
   } else {
     outputs.table = createOutput(c, RunProblem::Kind::OutputUnwritable, c.outputName, c.outputPath,
@@ -267,8 +265,7 @@ OpenedInputs Open_files(const RunConfig& c, RunObserver& observer) {
     std::unique_ptr<TextInputStream> stream = TextInputStream::open(path, &error);
     if (!stream) {
       RunProblem p;
-      p.kind = error == ENOENT || error == ENOTDIR ? RunProblem::Kind::InputMissing
-                                                   : RunProblem::Kind::InputUnreadable;
+      p.kind = error == ENOENT || error == ENOTDIR ? RunProblem::Kind::InputMissing : RunProblem::Kind::InputUnreadable;
       p.path = name;
       p.error = error;
       opened.problems.push_back(std::move(p));
@@ -292,9 +289,8 @@ OpenedInputs Open_files(const RunConfig& c, RunObserver& observer) {
     c.format->nextRecord(*in->precip, in->precipHeader);
     c.format->nextRecord(*in->tmean, in->tmeanHeader);
     if (c.format->headerOk != nullptr) {
-      for (auto [header, name, message] :
-           {std::tuple{&in->precipHeader, &c.precipName, c.format->precipHeaderMessage},
-            std::tuple{&in->tmeanHeader, &c.tmeanName, c.format->tmeanHeaderMessage}}) {
+      for (auto [header, name, message] : {std::tuple{&in->precipHeader, &c.precipName, c.format->precipHeaderMessage},
+                                           std::tuple{&in->tmeanHeader, &c.tmeanName, c.format->tmeanHeaderMessage}}) {
         if (!c.format->headerOk(*header)) {
           RunProblem p;
           p.kind = RunProblem::Kind::Header;
@@ -378,8 +374,8 @@ RunResult runTable(std::unique_ptr<RunInputs> inputs, const RunConfig& c, RunObs
         std::tuple{outputs.report.get(), RunProblem::Kind::NullReportUnwritable, &c.nullReportName}}) {
     if (out != nullptr && !out->flush()) return give_up(outputProblem(kind, *name, out->error()));
   }
-  if (!outputs.table->commit()) return give_up(outputProblem(RunProblem::Kind::OutputUnwritable, c.outputName,
-                                                             outputs.table->error()));
+  if (!outputs.table->commit())
+    return give_up(outputProblem(RunProblem::Kind::OutputUnwritable, c.outputName, outputs.table->error()));
   result.tableWritten = true;
   if (outputs.report && !outputs.report->commit())
     return give_up(outputProblem(RunProblem::Kind::NullReportUnwritable, c.nullReportName, outputs.report->error()));

@@ -84,9 +84,9 @@ struct RunProblem {
     Failed,                // anything else that ended the run (what happened in detail)
   };
   Kind kind = Kind::Failed;
-  std::string path;   // the file concerned, as the user gave it; empty for none
-  int error = 0;      // an errno value or kNotRegularFile, when that is the cause
-  std::string cause;  // the cause in words, when no error number gives it
+  std::string path;    // the file concerned, as the user gave it; empty for none
+  int error = 0;       // an errno value or kNotRegularFile, when that is the cause
+  std::string cause;   // the cause in words, when no error number gives it
   std::string detail;  // what the message needs beyond the above (a count, a text)
 
   std::string message() const;
@@ -174,7 +174,6 @@ class RunInputs {
   std::optional<RunProblem> readProblem(const RunConfig& config);
   void close();
 };
-
 
 /// The result of Open_files: the inputs, or why there are none.
 struct OpenedInputs {
