@@ -688,7 +688,6 @@ def build_plan(temperature, precipitation, *, tmax=None, tmin=None, pet=None, fi
         notes.extend(rec.dropped)
         common = np.array(common[rec.first: rec.first + rec.count])
 
-    first_t = next(iter(t_role_items.values()))
     f0, ds0, var0, tdim0, _ = described[next(iter(t_role_items))][1][0]
     grid = _grid_of(f0, ds0, var0, tdim0)
     months = rec.count

@@ -206,48 +206,51 @@ def compute_tile(job, region, zarr_paths=None):
     """Reads, computes and (for Zarr) writes one tile. Returns (region,
     outputs or None, counts): outputs {name: array (steps, *tile)} unless
     written here; counts of null codes among the tile's records."""
-    import dask
-
-    with dask.config.set(scheduler="synchronous"):
-        plan = job.plan
-        # Read as the files hold it; only cells with data are made float64
-        # and converted (most of a global grid is sea).
-        t = plan.temperature.read_raw(region)
-        p = plan.precipitation.read_raw(region)
-        months = t.shape[0]
-        shape = t.shape[1:]
-        cells = int(np.prod(shape))
-        t = t.reshape(months, cells)
-        p = p.reshape(months, cells)
-        years = months // 12
-        counts = np.zeros(len(NULL_CODES), np.int64)
-        land = np.flatnonzero(~(np.isnan(t).all(axis=0) | np.isnan(p).all(axis=0)))
-        if land.size == 0:
-            counts[NO_DATA] = cells * years
-            outputs = {"null_code": np.full((years,) + shape, NO_DATA, np.uint8)} if "null_code" in job.names else {}
-            return region, _write_zarr(zarr_paths, region, outputs), counts
-        t2 = plan.temperature.convert(t[:, land].T.astype(np.float64))
-        p2 = plan.precipitation.convert(p[:, land].T.astype(np.float64))
-        del t, p
-        pe = None
-        if plan.pet is not None:
-            pe = plan.pet.convert(plan.pet.read_raw(region).reshape(months, cells)[:, land].T.astype(np.float64))
-        lat = plan.grid.latitude_of(region).reshape(cells)[land]
-        fc = job.fc_value
-        if job.fc_source is not None:
-            fc = job.fc_source.read_cells(region).reshape(cells)[land]
-        names = tuple(set(job.names) | {"null_code"})
-        out = _cells.compute(t2, p2, lat, fc, pe, names=names, **job.options)
-        counts += np.bincount(out["null_code"].ravel(), minlength=len(NULL_CODES))[: len(NULL_CODES)]
-        counts[NO_DATA] += (cells - land.size) * years
-        outputs = {}
-        for name in job.names:
-            a = out[name]
-            steps = a.shape[-1]
-            full = np.full((steps, cells), NO_DATA if name == "null_code" else np.nan, dtype=a.dtype)
-            full[:, land] = a.T
-            outputs[name] = full.reshape((steps,) + shape)
+    plan = job.plan
+    # Read as the files hold it; only cells with data are made float64
+    # and converted (most of a global grid is sea).
+    t = plan.temperature.read_raw(region)
+    p = plan.precipitation.read_raw(region)
+    months = t.shape[0]
+    shape = t.shape[1:]
+    cells = int(np.prod(shape))
+    t = t.reshape(months, cells)
+    p = p.reshape(months, cells)
+    years = months // 12
+    counts = np.zeros(len(NULL_CODES), np.int64)
+    land = np.flatnonzero(~(np.isnan(t).all(axis=0) | np.isnan(p).all(axis=0)))
+    if land.size == 0:
+        counts[NO_DATA] = cells * years
+        outputs = {"null_code": np.full((years,) + shape, NO_DATA, np.uint8)} if "null_code" in job.names else {}
         return region, _write_zarr(zarr_paths, region, outputs), counts
+    t2 = plan.temperature.convert(_cells_first(t, land))
+    p2 = plan.precipitation.convert(_cells_first(p, land))
+    del t, p
+    pe = None
+    if plan.pet is not None:
+        pe = plan.pet.convert(_cells_first(plan.pet.read_raw(region).reshape(months, cells), land))
+    lat = plan.grid.latitude_of(region).reshape(cells)[land]
+    fc = job.fc_value
+    if job.fc_source is not None:
+        fc = job.fc_source.read_cells(region).reshape(cells)[land]
+    names = tuple(set(job.names) | {"null_code"})
+    out = _cells.compute(t2, p2, lat, fc, pe, names=names, **job.options)
+    counts += np.bincount(out["null_code"].ravel(), minlength=len(NULL_CODES))[: len(NULL_CODES)]
+    counts[NO_DATA] += (cells - land.size) * years
+    outputs = {}
+    for name in job.names:
+        a = out[name]
+        steps = a.shape[-1]
+        full = np.full((steps, cells), NO_DATA if name == "null_code" else np.nan, dtype=a.dtype)
+        full[:, land] = a.T
+        outputs[name] = full.reshape((steps,) + shape)
+    return region, _write_zarr(zarr_paths, region, outputs), counts
+
+
+def _cells_first(a, land):
+    """(months, cells) as read -> (land cells, months) float64, C order,
+    in one pass."""
+    return np.ascontiguousarray(a[:, land].T, dtype=np.float64)
 
 
 def _fit(block, ndim):
