@@ -274,6 +274,7 @@ const InputFormatDescription kCsvFormat = {
     "csv",
     "CSV (comma separated)",
     false,
+    true,
     nullptr,
     {},
     {},

@@ -106,7 +106,7 @@ bool readBatch(RunState& s, Host& host, const RunPlan& plan, BatchComputer& c, R
   if (b.slots.size() != n) b.slots.resize(n);
   b.rowBytes = plan.table.rowValuesBytes();
   if (b.rows.size() != n * b.rowBytes) b.rows.resize(n * b.rowBytes);
-  const bool multiLine = plan.format->format == InputFormat::Csv;
+  const bool multiLine = plan.format->recordsSpanLines;
   while (b.count < n && (b.count == 0 || b.lineBytes() < c.batchLineBytes())) {
     if (s.precip_data->onlyBlankLinesLeft()) return true;
     // A very long line starts a batch of its own, so that it never shares

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "input/formats.h"
+#include "input/record_file.h"
 #include "model/engine.h"
 #include "run/driver.h"
 #include "state/host.h"
-#include "ui/table_file.h"
 
 namespace vadoset {
 
@@ -80,13 +80,13 @@ class RecordingHost final : public Host {
 
 /// A run's records computed again from its input files, for the charts.
 ///
-/// Record k is line k + 1 of each input file (line 1 is the header). Without
-/// carry-over each record is computed alone. With carry-over a record starts
-/// from the soil water and snow the one before it left, so the records are
-/// computed in order from the run's first; the carried state is kept every
-/// kCheckpointEvery records, so that the first look at record k computes the
-/// records up to it once (prepare, in steps) and any later look at most
-/// kCheckpointEvery of them.
+/// Record k is read again by the format's own record reader (RecordReader).
+/// Without carry-over each record is computed alone. With carry-over a
+/// record starts from the soil water and snow the one before it left, so the
+/// records are computed in order from the run's first; the carried state is
+/// kept every kCheckpointEvery records, so that the first look at record k
+/// computes the records up to it once (prepare, in steps) and any later look
+/// at most kCheckpointEvery of them.
 class RecordSource {
  public:
   static constexpr std::size_t kCheckpointEvery = 1024;
@@ -99,8 +99,8 @@ class RecordSource {
   /// Records computed in order from the run's first so far.
   std::size_t prepared() const { return (checkpoints_.size() - 1) * kCheckpointEvery; }
 
-  /// Indexes both input files of the run. Gives an empty string, or what went
-  /// wrong (the files are gone, or the format reads more than a line a record).
+  /// Opens both input files of the run. Gives an empty string, or what went
+  /// wrong (the files are gone or cannot be read).
   std::string open(std::shared_ptr<const RunRecord> run);
 
   /// Record k (from 0) as the run computed it.
@@ -115,24 +115,12 @@ class RecordSource {
   std::string compute(std::size_t k, Computed& out);
 
  private:
-  // Reads lines sequentially through a buffer, or one at a time anywhere.
-  struct Lines {
-    ReadOnlyFile file;
-    LineIndex index;
-    std::string buffer;
-    std::uint64_t bufferStart = 0;
-    bool failed = false;                   // a read error
-    bool has(std::size_t i);               // whether line i exists, indexing on to it
-    std::string_view line(std::size_t i);  // empty past the end of the file
-  };
-  void read(std::size_t k, RecordInput& in);
-
   std::shared_ptr<const RunRecord> run_;
-  Lines precip_, tmean_;
+  RecordReader reader_;
+  bool readFailed_ = false;
   RecordEngine engine_;
   std::vector<CarriedState> checkpoints_;  // before record j * kCheckpointEvery
   RecordResult scratch_;
-  std::string recordText_;  // where a record's identifier may point
 };
 
 }  // namespace vadoset
