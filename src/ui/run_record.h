@@ -10,6 +10,7 @@
 #include "input/record_file.h"
 #include "model/engine.h"
 #include "run/driver.h"
+#include "run/run_report.h"
 #include "state/host.h"
 
 namespace vadoset {
@@ -24,6 +25,7 @@ class NullReasons {
   /// The reason of row `row` (from 1), or nullptr when none was recorded.
   const std::string* find(std::int64_t row) const;
   std::size_t size() const { return rows_.size(); }
+  const std::vector<std::string>& texts() const { return texts_; }
 
  private:
   std::vector<std::int64_t> rows_;
@@ -45,6 +47,7 @@ struct RunRecord {
   CarriedState start;
   NullReasons nullRows;
   bool stopped = false;  // Stop ended the run: the table holds its first rows only
+  RunReport report;      // its warnings and null rows, as the status line told them
 };
 
 /// A Host that passes every call on to another one and records what the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -118,7 +119,14 @@ class TableFile {
 
   /// Column c's number in every row, in row order, from one pass over the
   /// file: NaN for a null row or a field without a number.
-  std::vector<double> columnValues(std::size_t c) const;
+  std::vector<double> columnValues(std::size_t c) const {
+    return std::move(columnValues(std::vector<std::size_t>{c}).front());
+  }
+  /// The same for several columns in one pass: element i for columns[i].
+  /// It may run on another thread while this one reads rows, as long as the
+  /// table stays open; once `cancel` is set it stops, leaving NaN.
+  std::vector<std::vector<double>> columnValues(const std::vector<std::size_t>& columns,
+                                                const std::atomic<bool>* cancel = nullptr) const;
 
   /// Blocks of rows read from the file so far (for tests of the cache).
   std::size_t blockReads() const { return blockReads_; }

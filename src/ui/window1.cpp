@@ -79,7 +79,10 @@ Window1::Window1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialo
   statusBar()->setSizeGripEnabled(false);
   // Shown once there is a run to tell of: the window opens as it always has.
   statusBar()->hide();
-  connect(status_line, &QLabel::linkActivated, this, [this] { showResults(); });
+  connect(status_line, &QLabel::linkActivated, this, [this](const QString& link) {
+    showResults();
+    if (link == QStringLiteral("warnings")) results_->showWarnings();
+  });
   // The content area has a fixed size; a menu bar inside the window (where
   // the platform puts it there) adds its own height on top.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -208,7 +211,10 @@ void Window1::runOnWorker(const ParallelOptions& parallel) {
   try {
     RecordingHost host(*this, state_);
     outcome = runParallel(state_, host, parallel);
-    finishedRun_ = host.finish(state_, outcome);
+    std::shared_ptr<RunRecord> record = host.finish(state_, outcome);
+    // The results window lists the run's warnings and null rows.
+    if (record) record->report = report_;
+    finishedRun_ = std::move(record);
   } catch (const std::exception& e) {
     failure = e.what();
   } catch (...) {
@@ -242,12 +248,14 @@ void Window1::finishRun(RunOutcome outcome, const std::string& failure) {
 }
 
 // "Finished: 23 rows written to /data/output.txt (0.05 s, 460 records/s).
-// 2 null rows: ... 1 warning." A run that failed clears the line.
+// 2 null rows: ... 1 warning." A run that failed or was refused clears the
+// line and the counter: the count of an earlier run would pass for its own.
 void Window1::showSummary(RunOutcome outcome) {
   if (outcome != RunOutcome::Completed && outcome != RunOutcome::Stopped) {
     status_line->clear();
     status_line->setToolTip({});
     statusBar()->hide();
+    counter->clear();
     return;
   }
   statusBar()->show();
@@ -259,9 +267,10 @@ void Window1::showSummary(RunOutcome outcome) {
                  fromStd(text).toHtmlEscaped() + QStringLiteral(".");
   if (report_.nullRows() > 0)
     html += QStringLiteral(" ") + fromStd(report_.nullsText()).toHtmlEscaped() + QStringLiteral(".");
+  // The warnings are one click away, in the results window's panel.
   const std::size_t warnings = report_.warnings().size();
   if (warnings > 0)
-    html += QStringLiteral(" %1 %2 (point here to read).")
+    html += QStringLiteral(" <a href=\"warnings\">%1 %2</a>.")
                 .arg(warnings)
                 .arg(warnings == 1 ? QStringLiteral("warning") : QStringLiteral("warnings"));
   html += QStringLiteral(" <a href=\"results\">Show results</a>");

@@ -1,3 +1,5 @@
+#include "input/record_file.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "input/formats.h"
-#include "input/record_file.h"
 #include "platform/text_stream.h"
 #include "test_support.h"
 
