@@ -19,8 +19,10 @@ FrozenTableView::FrozenTableView(QWidget* parent) : QTableView(parent) {
 
   // Both views scroll together, have the same row heights and the same
   // first column's width, and either header sorts.
-  connect(verticalScrollBar(), &QAbstractSlider::valueChanged, frozen_->verticalScrollBar(), &QAbstractSlider::setValue);
-  connect(frozen_->verticalScrollBar(), &QAbstractSlider::valueChanged, verticalScrollBar(), &QAbstractSlider::setValue);
+  connect(verticalScrollBar(), &QAbstractSlider::valueChanged, frozen_->verticalScrollBar(),
+          &QAbstractSlider::setValue);
+  connect(frozen_->verticalScrollBar(), &QAbstractSlider::valueChanged, verticalScrollBar(),
+          &QAbstractSlider::setValue);
   connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section, int, int size) {
     if (section != 0) return;
     frozen_->setColumnWidth(0, size);

@@ -95,8 +95,9 @@ QImage densityImage(const BudykoPoints& p, double reachX, double reachY) {
       const std::uint32_t c = cells[std::size_t(row) * kDensityColumns + std::size_t(col)];
       if (c == 0) continue;
       const double t = scale > 0 ? 0.25 + 0.75 * std::log1p(static_cast<double>(c)) / scale : 1.0;
-      image.setPixel(col, row,
-                     qRgb(static_cast<int>(200 - 190 * t), static_cast<int>(215 - 175 * t), static_cast<int>(240 - 130 * t)));
+      image.setPixel(
+          col, row,
+          qRgb(static_cast<int>(200 - 190 * t), static_cast<int>(215 - 175 * t), static_cast<int>(240 - 130 * t)));
     }
   }
   return image;
@@ -335,12 +336,10 @@ void OverviewView::mouseMoveEvent(QMouseEvent* event) {
   }
   const BudykoPoints& p = *points_;
   const QString id = idOf_ ? idOf_(p.rows[*i]) : QString::number(p.rows[*i] + 1);
-  QToolTip::showText(event->globalPosition().toPoint(),
-                     u"%1: PET/P %2, AET/P %3 (row %4)"_s.arg(id)
-                         .arg(p.x[*i], 0, 'f', 2)
-                         .arg(p.y[*i], 0, 'f', 2)
-                         .arg(p.rows[*i] + 1),
-                     this);
+  QToolTip::showText(
+      event->globalPosition().toPoint(),
+      u"%1: PET/P %2, AET/P %3 (row %4)"_s.arg(id).arg(p.x[*i], 0, 'f', 2).arg(p.y[*i], 0, 'f', 2).arg(p.rows[*i] + 1),
+      this);
   viewport()->setCursor(Qt::PointingHandCursor);
 }
 
