@@ -25,6 +25,7 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -192,6 +193,10 @@ ResultsWindow::ResultsWindow(QWidget* parent) : QMainWindow(parent, Qt::Window) 
   warnings_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   warnings_->setWordWrap(true);
   warnings_->setTextElideMode(Qt::ElideNone);
+  // Long lines wrap at the panel's width, as it is now.
+  warnings_->setResizeMode(QListView::Adjust);
+  warnings_->setUniformItemSizes(false);
+  warnings_->setIconSize(QSize(16, 16));
   warnings_->installEventFilter(this);
   warningsDock_ = new QDockWidget(u"Warnings and null rows"_s, this);
   warningsDock_->setObjectName(u"warningsDock"_s);
@@ -436,7 +441,8 @@ void ResultsWindow::fillWarnings() {
   }
   const RunReport& report = run_->report;
   for (const std::string& w : report.warnings()) {
-    auto* item = new QListWidgetItem(QIcon::fromTheme(u"dialog-warning"_s), capitalised(fromStd(w)), warnings_);
+    auto* item =
+        new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxWarning), capitalised(fromStd(w)), warnings_);
     item->setToolTip(item->text());
   }
   for (const RunReport::NullCount& n : report.nulls()) {
