@@ -1,6 +1,5 @@
 #include "input/record_file.h"
 
-#include "input/input.h"
 #include "platform/text_stream.h"
 
 namespace vadoset {
@@ -62,7 +61,7 @@ std::string RecordReader::open(const std::filesystem::path& precipPath, const st
   for (auto [file, path] : {std::pair{&precip_, &precipPath}, std::pair{&tmean_, &tmeanPath}}) {
     int error = 0;
     if (!file->open(*path, format, &error) || !file->has(0) || file->failed())
-      return withCause("The input file " + shownName(*path) + " could not be read.", error);
+      return withCause("The input file " + path->filename().string() + " could not be read.", error);
   }
   return {};
 }
