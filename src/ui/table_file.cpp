@@ -53,9 +53,8 @@ void LineIndex::reserveFor(std::size_t firstBytes) {
   }
 }
 
-void LineIndex::begin(int fd, std::string* ids, std::vector<std::uint64_t>* idEnds, std::size_t bufferBytes) {
+bool LineIndex::build(int fd, std::string* ids, std::vector<std::uint64_t>* idEnds, std::size_t bufferBytes) {
   fd_ = fd;
-  bufferBytes_ = std::max<std::size_t>(bufferBytes, 3);  // room for a byte-order mark
   ids_ = ids;
   idEnds_ = idEnds;
   starts_.assign(1, 0);
@@ -67,17 +66,14 @@ void LineIndex::begin(int fd, std::string* ids, std::vector<std::uint64_t>* idEn
   pendingCr_ = false;
   idOpen_ = ids_ != nullptr;
   idBytes_ = 0;
-  finished_ = false;
+  buf_.resize(std::max<std::size_t>(bufferBytes, 3));  // room for a byte-order mark
+  bool finished = false, ok = true;
+  while (ok && !finished) ok = readBuffer(finished);
+  buf_ = {};
+  return ok;
 }
 
-bool LineIndex::indexLines(std::size_t count) {
-  while (!finished_ && lines() < count)
-    if (!readBuffer()) return false;
-  return true;
-}
-
-bool LineIndex::readBuffer() {
-  buf_.resize(bufferBytes_);
+bool LineIndex::readBuffer(bool& finished) {
   std::size_t n = 0;
   if (::lseek(fd_, static_cast<off_t>(base_), SEEK_SET) < 0 || !readFull(fd_, buf_, n)) return false;
   if (n == 0) {
@@ -86,8 +82,7 @@ bool LineIndex::readBuffer() {
       if (idOpen_) idEnds_->push_back(ids_->size());
       starts_.push_back(base_);
     }
-    finished_ = true;
-    buf_ = {};
+    finished = true;
     return true;
   }
   const char* const b = buf_.data();
