@@ -1,5 +1,7 @@
 #include "input/record_file.h"
 
+#include <cerrno>
+
 #include "platform/text_stream.h"
 
 namespace vadoset {
@@ -60,8 +62,10 @@ std::string RecordReader::open(const std::filesystem::path& precipPath, const st
   options_ = options;
   for (auto [file, path] : {std::pair{&precip_, &precipPath}, std::pair{&tmean_, &tmeanPath}}) {
     int error = 0;
-    if (!file->open(*path, format, &error) || !file->has(0) || file->failed())
-      return withCause("The input file " + path->filename().string() + " could not be read.", error);
+    if (!file->open(*path, format, &error) || !file->has(0) || file->failed()) {
+      const std::string name = "The input file " + path->filename().string();
+      return error == ENOENT ? name + " is no longer there." : withCause(name + " could not be read.", error);
+    }
   }
   return {};
 }
