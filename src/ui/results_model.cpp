@@ -211,34 +211,43 @@ void ResultsModel::sort(int column, Qt::SortOrder order) {
       // reason column sorts the null rows by their reasons, after the rest.
       if (column != sortColumn_ || sortValues_.size() != n)
         sortValues_ = table_.columnValues(column == reasonColumn() ? 1 : static_cast<std::size_t>(column));
-      const std::vector<double>& v = sortValues_;
-      if (column == reasonColumn()) {
-        std::vector<const std::string*> key(n, nullptr);
-        for (std::size_t r = 0; r < n; ++r) {
-          if (!std::isnan(v[r])) continue;
-          const std::string* text = reasons_ ? reasons_->find(static_cast<std::int64_t>(r) + 1) : nullptr;
-          key[r] = text != nullptr ? text : &kNullRow;
-        }
-        std::stable_sort(order_.begin(), order_.end(), [&key, ascending](std::uint32_t a, std::uint32_t b) {
-          if (key[a] == nullptr || key[b] == nullptr) return key[a] == nullptr && key[b] != nullptr;
-          return ascending ? *key[a] < *key[b] : *key[b] < *key[a];
-        });
-      } else {
-        // (key, row) pairs sort faster than rows compared through the
-        // values; the row breaks ties, which keeps the sort stable.
-        std::vector<std::pair<double, std::uint32_t>> keyed(n);
-        for (std::size_t r = 0; r < n; ++r) {
-          const double key = std::isnan(v[r]) ? HUGE_VAL : (ascending ? v[r] : -v[r]);
-          keyed[r] = {key, static_cast<std::uint32_t>(r)};
-        }
-        std::sort(keyed.begin(), keyed.end());
-        for (std::size_t i = 0; i < n; ++i) order_[i] = keyed[i].second;
-      }
+      if (column == reasonColumn())
+        sortByReason(ascending);
+      else
+        sortByNumber(ascending);
     }
   }
   sortColumn_ = column;
   rebuildView();
   endResetModel();
+}
+
+void ResultsModel::sortByReason(bool ascending) {
+  const std::size_t n = order_.size();
+  std::vector<const std::string*> key(n, nullptr);
+  for (std::size_t r = 0; r < n; ++r) {
+    if (!std::isnan(sortValues_[r])) continue;
+    const std::string* text = reasons_ ? reasons_->find(static_cast<std::int64_t>(r) + 1) : nullptr;
+    key[r] = text != nullptr ? text : &kNullRow;
+  }
+  std::stable_sort(order_.begin(), order_.end(), [&key, ascending](std::uint32_t a, std::uint32_t b) {
+    if (key[a] == nullptr || key[b] == nullptr) return key[a] == nullptr && key[b] != nullptr;
+    return ascending ? *key[a] < *key[b] : *key[b] < *key[a];
+  });
+}
+
+// (key, row) pairs sort faster than rows compared through the values; the
+// row breaks ties, which keeps the sort stable.
+void ResultsModel::sortByNumber(bool ascending) {
+  const std::size_t n = order_.size();
+  const std::vector<double>& v = sortValues_;
+  std::vector<std::pair<double, std::uint32_t>> keyed(n);
+  for (std::size_t r = 0; r < n; ++r) {
+    const double key = std::isnan(v[r]) ? HUGE_VAL : (ascending ? v[r] : -v[r]);
+    keyed[r] = {key, static_cast<std::uint32_t>(r)};
+  }
+  std::sort(keyed.begin(), keyed.end());
+  for (std::size_t i = 0; i < n; ++i) order_[i] = keyed[i].second;
 }
 
 void ResultsModel::sortByIdentifier(bool ascending) {

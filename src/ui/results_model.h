@@ -92,6 +92,8 @@ class ResultsModel final : public QAbstractTableModel {
  private:
   void rebuildView();
   void sortByIdentifier(bool ascending);
+  void sortByReason(bool ascending);
+  void sortByNumber(bool ascending);
 
   mutable TableFile table_;  // reading fills its cache
   std::shared_ptr<const NullReasons> reasons_;
