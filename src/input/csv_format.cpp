@@ -284,6 +284,7 @@ const InputFormatDescription kCsvFormat = {
     "csv",
     "CSV (comma separated)",
     false,
+    true,
     nullptr,
     {},
     {},
