@@ -1,0 +1,117 @@
+# The input checks that vadoset-cli makes of every record, for arrays: values
+# that are numbers to the model but most likely a mistake (swapped inputs,
+# the wrong unit, a missing-value code that is not one). They never change
+# the results; each kind gives one warning with a count and the first place.
+#
+# A check is a state (a list) that sees the inputs block by block
+# (check_inputs), then the results (check_results); input_warnings() gives
+# the texts. A new check is one more entry in check_inputs() and its text
+# in input_warnings().
+
+new_checks <- function() {
+  list(records = 0, nulls = 0, found = list())
+}
+
+# Counts one kind of finding: `first` is where it was first seen.
+note_finding <- function(state, kind, count, first) {
+  if (count == 0) return(state)
+  f <- state$found[[kind]]
+  if (is.null(f)) f <- list(count = 0, first = first)
+  f$count <- f$count + count
+  state$found[[kind]] <- f
+  state
+}
+
+# Tests every column of `cols` (a matrix, or a list of vectors) with `test`;
+# the count of hits and c(row, column) of the first.
+scan_columns <- function(cols, test) {
+  count <- 0
+  first <- NULL
+  ncols <- if (is.list(cols)) length(cols) else ncol(cols)
+  for (j in seq_len(ncols)) {
+    bad <- test(if (is.list(cols)) cols[[j]] else cols[, j])
+    k <- sum(bad)
+    if (k > 0) {
+      if (is.null(first)) first <- c(match(TRUE, bad), j)
+      count <- count + k
+    }
+  }
+  list(count = count, first = first)
+}
+
+# The month values of one block of records as the model reads them.
+# `where(row, column, value)` describes a place for the messages.
+check_inputs <- function(state, tmean, prec, lat, keep, records, where) {
+  state$records <- state$records + records
+  # Temperatures the model takes (not a missing marker) outside -80 to 60.
+  hot_or_cold <- function(v) {
+    is.finite(v) & ((v < -80 & v != -9999) | (v > 60 & v != 9999))
+  }
+  s <- scan_columns(tmean, hot_or_cold)
+  if (s$count > 0) {
+    v <- if (is.list(tmean)) tmean[[s$first[2]]][s$first[1]] else tmean[s$first[1], s$first[2]]
+    state <- note_finding(state, "temperature_range", s$count,
+                          where(s$first[1], s$first[2], sprintf("%s \u00b0C", format(v))))
+  }
+  # Precipitation as the model uses it: whole millimetres unless the
+  # fraction is kept; -9999, 9999 and numbers beyond 32 bits are missing.
+  used <- function(v) {
+    w <- trunc(v)
+    ok <- !is.na(v) & v != -9999 & w != 9999 & abs(w) < 2^31
+    list(ok = ok, value = if (keep) v else w)
+  }
+  for (kind in c("negative_precipitation", "huge_precipitation")) {
+    test <- if (kind == "negative_precipitation")
+      function(v) { u <- used(v); u$ok & u$value < 0 }
+    else
+      function(v) { u <- used(v); u$ok & u$value > 5000 }
+    s <- scan_columns(prec, test)
+    if (s$count > 0) {
+      v <- if (is.list(prec)) prec[[s$first[2]]][s$first[1]] else prec[s$first[1], s$first[2]]
+      state <- note_finding(state, kind, s$count, where(s$first[1], s$first[2], format(v)))
+    }
+  }
+  # Latitudes given but not degrees (NA is a deliberate missing value).
+  bad <- !is.na(lat) & (lat < -90 | lat > 90)
+  k <- sum(bad)
+  if (k > 0) {
+    i <- match(TRUE, bad)
+    state <- note_finding(state, "latitude", if (length(lat) == 1) records else k,
+                          where(i, NA, format(lat[i])))
+  }
+  state
+}
+
+# The results: how many records are null.
+check_results <- function(state, reason) {
+  state$nulls <- state$nulls + sum(reason != as.raw(0))
+  state
+}
+
+# One warning a kind, in the order the kinds were first seen.
+input_warnings <- function(state, inputs = "tmean and prec") {
+  out <- character()
+  plural <- function(n, one, many) if (n == 1) one else many
+  for (kind in names(state$found)) {
+    f <- state$found[[kind]]
+    n <- f$count
+    first <- if (n == 1) sprintf(" (%s)", f$first) else sprintf(" (the first: %s)", f$first)
+    out <- c(out, switch(kind,
+      temperature_range = sprintf("%d %s outside -80 to 60 \u00b0C%s. Are %s swapped, or the temperatures not in \u00b0C?",
+                                  n, plural(n, "monthly mean temperature lies", "monthly mean temperatures lie"),
+                                  first, inputs),
+      negative_precipitation = sprintf(paste0("%d %s negative%s. A missing-value code such as -99.9 or -999 is ",
+                                              "taken as a number: mark a missing month with NA or -9999."),
+                                       n, plural(n, "monthly precipitation total is",
+                                                 "monthly precipitation totals are"), first),
+      huge_precipitation = sprintf("%d %s 5000 mm%s. Are %s swapped, or the values in tenths of a millimetre?",
+                                   n, plural(n, "monthly precipitation total exceeds",
+                                             "monthly precipitation totals exceed"), first, inputs),
+      latitude = sprintf("%d %s no latitude from -90 to 90 decimal degrees%s; %s null.",
+                         n, plural(n, "record has", "records have"), first,
+                         plural(n, "its row is", "their rows are"))))
+  }
+  if (state$records > 0 && state$nulls == state$records)
+    out <- c(out, "every record is a null row: check the inputs (null_reason says why).")
+  out
+}
