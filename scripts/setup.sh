@@ -14,6 +14,8 @@ packages=(
   clang libclang-rt-14-dev clang-format
   python3-pybind11 python3-setuptools python3-numpy python3-pandas python3-xarray python3-netcdf4
   python3-dask python3-distributed python3-pytest python3-venv python3-pip python3-dev
+  # The R package (r/): R CMD check wants codetools; roxygen2 writes r/man.
+  r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat r-cran-codetools r-cran-roxygen2
 )
 
 missing=()

@@ -205,11 +205,11 @@ block_latitude <- function(x, row, nrows, lonlat) {
   terra::project(xy, from = terra::crs(x), to = "+proj=longlat +datum=WGS84")[, 2]
 }
 
-# terra's write blocks cut into pieces of about 50,000 records, at least a
-# row each, so that threads always have the next block while R reads and
-# writes.
+# terra's write blocks cut into pieces of about 50,000 records (the option
+# vadoset.block_records), at least a row each, so that threads always have
+# the next block while R reads and writes.
 split_blocks <- function(b, nc, years, cores) {
-  per <- max(1L, as.integer(50000 %/% (nc * years)))
+  per <- max(1L, as.integer(getOption("vadoset.block_records", 50000) %/% (nc * years)))
   row <- integer()
   nrows <- integer()
   for (i in seq_len(b$n)) {

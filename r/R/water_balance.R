@@ -180,7 +180,7 @@ water_balance <- function(tmean, prec, lat, field_capacity = 100, curve = "G", c
                null_reason = cpp_null_reasons(reason, out$month))
   out$reason <- NULL
   out$month <- NULL
-  if (as == "list") return(c(list(id = ids_vector(ids, n)), out, tail))
+  if (as == "list") return(c(if (length(ids) > 0) list(id = ids_vector(ids, n)), out, tail))
   columns <- c(ids, out, tail)
   row_names <- if (is.null(t$row_names)) .set_row_names(n) else t$row_names
   structure(columns, class = "data.frame", row.names = row_names)

@@ -34,6 +34,10 @@ std::string monthName(const char* quantity, int m) {
   return std::string(quantity) + "_" + two;
 }
 
+Rcpp::CharacterVector monthAbbreviations() {
+  return {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+}
+
 // An input of 12 months: a list of 12 double vectors (a data frame's
 // columns), or one double vector whose month m starts at m * monthStride
 // with records in groups as `place` says.
@@ -169,6 +173,7 @@ SEXP cpp_start(SEXP tmean, SEXP prec, SEXP lat, SEXP fc, int curve, bool carryov
         }
       } else {
         Rcpp::NumericMatrix v(static_cast<int>(n), kMonths);
+        v.attr("dimnames") = Rcpp::List::create(R_NilValue, monthAbbreviations());
         for (std::size_t k = 0; k < kMonths; ++k) monthly[q]->month[k] = REAL(v) + k * n;
         add(v, kQuantityNames[q]);
       }
