@@ -13,6 +13,10 @@ cpp_cancel <- function(handle) {
     invisible(.Call(`_vadoset_cpp_cancel`, handle))
 }
 
+cpp_check_values <- function(tmean, prec, lat, keep) {
+    .Call(`_vadoset_cpp_check_values`, tmean, prec, lat, keep)
+}
+
 cpp_null_codes <- function() {
     .Call(`_vadoset_cpp_null_codes`)
 }

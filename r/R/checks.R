@@ -22,62 +22,19 @@ note_finding <- function(state, kind, count, first) {
   state
 }
 
-# Tests every column of `cols` (a matrix, or a list of vectors) with `test`;
-# the count of hits and c(row, column) of the first.
-scan_columns <- function(cols, test) {
-  count <- 0
-  first <- NULL
-  ncols <- if (is.list(cols)) length(cols) else ncol(cols)
-  for (j in seq_len(ncols)) {
-    bad <- test(if (is.list(cols)) cols[[j]] else cols[, j])
-    k <- sum(bad)
-    if (k > 0) {
-      if (is.null(first)) first <- c(match(TRUE, bad), j)
-      count <- count + k
-    }
-  }
-  list(count = count, first = first)
-}
-
-# The month values of one block of records as the model reads them.
-# `where(row, column, value)` describes a place for the messages.
+# The month values of one block of records (matrices, or lists of
+# columns), as the model reads them. `where(row, column, value)` describes a
+# place for the messages (column NA for the latitude).
 check_inputs <- function(state, tmean, prec, lat, keep, records, where) {
   state$records <- state$records + records
-  # Temperatures the model takes (not a missing marker) outside -80 to 60.
-  hot_or_cold <- function(v) {
-    is.finite(v) & ((v < -80 & v != -9999) | (v > 60 & v != 9999))
-  }
-  s <- scan_columns(tmean, hot_or_cold)
-  if (s$count > 0) {
-    v <- if (is.list(tmean)) tmean[[s$first[2]]][s$first[1]] else tmean[s$first[1], s$first[2]]
-    state <- note_finding(state, "temperature_range", s$count,
-                          where(s$first[1], s$first[2], sprintf("%s \u00b0C", format(v))))
-  }
-  # Precipitation as the model uses it: whole millimetres unless the
-  # fraction is kept; -9999, 9999 and numbers beyond 32 bits are missing.
-  used <- function(v) {
-    w <- trunc(v)
-    ok <- !is.na(v) & v != -9999 & w != 9999 & abs(w) < 2^31
-    list(ok = ok, value = if (keep) v else w)
-  }
-  for (kind in c("negative_precipitation", "huge_precipitation")) {
-    test <- if (kind == "negative_precipitation")
-      function(v) { u <- used(v); u$ok & u$value < 0 }
-    else
-      function(v) { u <- used(v); u$ok & u$value > 5000 }
-    s <- scan_columns(prec, test)
-    if (s$count > 0) {
-      v <- if (is.list(prec)) prec[[s$first[2]]][s$first[1]] else prec[s$first[1], s$first[2]]
-      state <- note_finding(state, kind, s$count, where(s$first[1], s$first[2], format(v)))
-    }
-  }
-  # Latitudes given but not degrees (NA is a deliberate missing value).
-  bad <- !is.na(lat) & (lat < -90 | lat > 90)
-  k <- sum(bad)
-  if (k > 0) {
-    i <- match(TRUE, bad)
-    state <- note_finding(state, "latitude", if (length(lat) == 1) records else k,
-                          where(i, NA, format(lat[i])))
+  found <- cpp_check_values(tmean, prec, lat, keep)
+  for (kind in names(found)) {
+    f <- found[[kind]]
+    if (f[1] == 0) next
+    value <- if (kind == "temperature_range") sprintf("%s \u00b0C", format(f[4])) else format(f[4])
+    # One latitude for every record: all of them.
+    count <- if (kind == "latitude" && length(lat) == 1) records else f[1]
+    state <- note_finding(state, kind, count, where(f[2], if (kind == "latitude") NA else f[3], value))
   }
   state
 }

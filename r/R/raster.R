@@ -127,9 +127,16 @@ water_balance_rast <- function(tmean, prec, field_capacity = 100, curve = "G", c
   nc <- terra::ncol(tmean)
   job <- NULL
   opened <- list()
+  writing <- FALSE
   on.exit({
     if (!is.null(job)) cpp_cancel(job)
     for (r in opened) try(terra::readStop(r), silent = TRUE)
+    # A run that failed or was interrupted leaves no half-written raster
+    # that would look complete.
+    if (writing) {
+      try(terra::writeStop(out), silent = TRUE)
+      if (nzchar(filename)) unlink(filename)
+    }
   })
   for (r in c(list(tmean, prec), if (fc_raster) list(field_capacity))) {
     terra::readStart(r)
@@ -138,6 +145,7 @@ water_balance_rast <- function(tmean, prec, field_capacity = 100, curve = "G", c
   # terra's blocks fit memory; cut further so that several are in flight
   # while R reads and writes.
   b <- terra::writeStart(out, filename = filename, overwrite = overwrite, ...)
+  writing <- TRUE
   rows <- split_blocks(b, nc, years, cores)
   checks <- new_checks()
   # Each block computes while R writes the one before and reads the next.
@@ -158,13 +166,13 @@ water_balance_rast <- function(tmean, prec, field_capacity = 100, curve = "G", c
     lat <- block_latitude(tmean, row, nrows, lonlat)
     fc <- if (fc_raster) terra::readValues(field_capacity, row, nrows, 1, nc) else field_capacity
     dim(t) <- dim(p) <- c(cells, nl)
-    checks <- check_inputs(checks, t, p, lat,
-                           keep_precipitation_fraction, cells * years, cell_place((row - 1) * nc, nc))
     chain <- if (carryover) rep(seq_len(cells) - 1L, years) else NULL
     if (!is.null(job)) done <- collect(at)
     job <- cpp_start(t, p, lat, fc, curve_index, carryover, keep_precipitation_fraction, chain, cores,
                      layers, "raster", cells * years, cells)
     at <- list(row = row, nrows = nrows)
+    checks <- check_inputs(checks, t, p, lat, keep_precipitation_fraction, cells * years,
+                           cell_place((row - 1) * nc, nc))
     if (cores == 1) done <- collect(at)
     if (!is.null(done)) {
       terra::writeValues(out, done$values, done$row, done$nrows)
@@ -175,8 +183,10 @@ water_balance_rast <- function(tmean, prec, field_capacity = 100, curve = "G", c
     done <- collect(at)
     terra::writeValues(out, done$values, done$row, done$nrows)
   }
+  writing <- FALSE
+  out <- terra::writeStop(out)
   for (w in input_warnings(checks)) vs_warning(w, call)
-  terra::writeStop(out)
+  out
 }
 
 # Whether a raster's coordinates are longitude and latitude; a raster

@@ -162,13 +162,14 @@ water_balance <- function(tmean, prec, lat, field_capacity = 100, curve = "G", c
   }
 
   ids <- t$ids
-  checks <- check_inputs(new_checks(), t$values, p$values, lat, keep_precipitation_fraction, n,
-                         record_place(ids))
   what <- c("pet", "aet", "surplus", "deficit", "soil", "snow", "precip", "totals")
   shape <- if (as == "list") "matrix" else "columns"
   job <- cpp_start(t$values, p$values, lat, field_capacity, curve_index, carryover, keep_precipitation_fraction,
                    chain, threads, what, shape, n, 0)
   on.exit(cpp_cancel(job))
+  # The input checks look at the inputs while the threads compute.
+  checks <- check_inputs(new_checks(), t$values, p$values, lat, keep_precipitation_fraction, n,
+                         record_place(ids))
   out <- cpp_finish(job)
   for (w in input_warnings(check_results(checks, out$reason))) vs_warning(w, call)
 

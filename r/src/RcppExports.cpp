@@ -54,6 +54,20 @@ BEGIN_RCPP
     return R_NilValue;
 END_RCPP
 }
+// cpp_check_values
+Rcpp::List cpp_check_values(SEXP tmean, SEXP prec, SEXP lat, bool keep);
+RcppExport SEXP _vadoset_cpp_check_values(SEXP tmeanSEXP, SEXP precSEXP, SEXP latSEXP, SEXP keepSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< SEXP >::type tmean(tmeanSEXP);
+    Rcpp::traits::input_parameter< SEXP >::type prec(precSEXP);
+    Rcpp::traits::input_parameter< SEXP >::type lat(latSEXP);
+    Rcpp::traits::input_parameter< bool >::type keep(keepSEXP);
+    rcpp_result_gen = Rcpp::wrap(cpp_check_values(tmean, prec, lat, keep));
+    return rcpp_result_gen;
+END_RCPP
+}
 // cpp_null_codes
 Rcpp::CharacterVector cpp_null_codes();
 RcppExport SEXP _vadoset_cpp_null_codes() {
@@ -134,6 +148,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_vadoset_cpp_start", (DL_FUNC) &_vadoset_cpp_start, 13},
     {"_vadoset_cpp_finish", (DL_FUNC) &_vadoset_cpp_finish, 1},
     {"_vadoset_cpp_cancel", (DL_FUNC) &_vadoset_cpp_cancel, 1},
+    {"_vadoset_cpp_check_values", (DL_FUNC) &_vadoset_cpp_check_values, 4},
     {"_vadoset_cpp_null_codes", (DL_FUNC) &_vadoset_cpp_null_codes, 0},
     {"_vadoset_cpp_null_reasons", (DL_FUNC) &_vadoset_cpp_null_reasons, 2},
     {"_vadoset_cpp_curves", (DL_FUNC) &_vadoset_cpp_curves, 0},

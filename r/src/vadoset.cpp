@@ -15,6 +15,7 @@
 #include "input/formats.h"
 #include "model/array_run.h"
 #include "model/engine.h"
+#include "model/values.h"
 #include "output/columns.h"
 #include "platform/text_stream.h"
 
@@ -144,7 +145,8 @@ SEXP cpp_start(SEXP tmean, SEXP prec, SEXP lat, SEXP fc, int curve, bool carryov
     if (wants("totals")) layers += 4;
     if (wants("null_code")) ++layers;
     const std::size_t years = groupCells == 0 ? 0 : n / groupCells;
-    Rcpp::NumericMatrix m(static_cast<int>(groupCells), static_cast<int>(years * layers));
+    // Not filled here: the run writes every value.
+    Rcpp::NumericMatrix m(Rf_allocMatrix(REALSXP, static_cast<int>(groupCells), static_cast<int>(years * layers)));
     job->raster = m;
     double* data = REAL(m);
     const RecordPlace outPlace{1, groupCells, layers * groupCells};
@@ -167,12 +169,12 @@ SEXP cpp_start(SEXP tmean, SEXP prec, SEXP lat, SEXP fc, int curve, bool carryov
       if (!wants(kQuantityNames[q])) continue;
       if (columns) {
         for (std::size_t k = 0; k < kMonths; ++k) {
-          Rcpp::NumericVector v(static_cast<R_xlen_t>(n));
+          Rcpp::NumericVector v(Rf_allocVector(REALSXP, static_cast<R_xlen_t>(n)));
           monthly[q]->month[k] = REAL(v);
           add(v, monthName(kQuantityNames[q], static_cast<int>(k)));
         }
       } else {
-        Rcpp::NumericMatrix v(static_cast<int>(n), kMonths);
+        Rcpp::NumericMatrix v(Rf_allocMatrix(REALSXP, static_cast<int>(n), kMonths));
         v.attr("dimnames") = Rcpp::List::create(R_NilValue, monthAbbreviations());
         for (std::size_t k = 0; k < kMonths; ++k) monthly[q]->month[k] = REAL(v) + k * n;
         add(v, kQuantityNames[q]);
@@ -180,7 +182,7 @@ SEXP cpp_start(SEXP tmean, SEXP prec, SEXP lat, SEXP fc, int curve, bool carryov
     }
     if (wants("totals")) {
       for (int t = 0; t < 4; ++t) {
-        Rcpp::NumericVector v(static_cast<R_xlen_t>(n));
+        Rcpp::NumericVector v(Rf_allocVector(REALSXP, static_cast<R_xlen_t>(n)));
         totals[t]->data = REAL(v);
         add(v, kTotalNames[t]);
       }
@@ -232,6 +234,75 @@ SEXP cpp_finish(SEXP handle) {
 void cpp_cancel(SEXP handle) {
   Rcpp::XPtr<Job> job(handle);
   job->run.reset();
+}
+
+namespace {
+
+// Where a kind of suspicious value was seen: how often, and the first place
+// (the lowest row, then the lowest column) with its value.
+struct Finding {
+  double count = 0;
+  double row = 0;  // from 1; 0 while none is seen
+  double column = 0;
+  double value = 0;
+
+  void see(R_xlen_t i, int j, double v) {
+    ++count;
+    const double r = static_cast<double>(i) + 1;
+    if (row == 0 || r < row || (r == row && j + 1 < column)) {
+      row = r;
+      column = j + 1;
+      value = v;
+    }
+  }
+  Rcpp::NumericVector values() const { return {count, row, column, value}; }
+};
+
+// The columns of an input: a list of vectors, or a matrix.
+int columnCount(SEXP x) {
+  return TYPEOF(x) == VECSXP ? static_cast<int>(XLENGTH(x)) : Rf_ncols(x);
+}
+R_xlen_t rowCount(SEXP x) {
+  return TYPEOF(x) == VECSXP ? XLENGTH(VECTOR_ELT(x, 0)) : Rf_nrows(x);
+}
+const double* column(SEXP x, int j) {
+  return TYPEOF(x) == VECSXP ? REAL(VECTOR_ELT(x, j)) : REAL(x) + static_cast<R_xlen_t>(j) * Rf_nrows(x);
+}
+
+}  // namespace
+
+// The values that the model takes but that are most likely a mistake, as
+// vadoset-cli's input checks find them in its records: temperatures outside
+// -80 to 60 °C, negative precipitation and precipitation above 5000 mm (as
+// the model uses them: whole millimetres unless the fraction is kept), and
+// latitudes outside -90 to 90. For each, c(count, row, column, value) of the
+// first. Missing values (NA, -9999, 9999) are none of these.
+// [[Rcpp::export]]
+Rcpp::List cpp_check_values(SEXP tmean, SEXP prec, SEXP lat, bool keep) {
+  Finding temperature, negative, huge, latitude;
+  const R_xlen_t rows = rowCount(tmean);
+  for (int j = 0; j < columnCount(tmean); ++j) {
+    const double* t = column(tmean, j);
+    for (R_xlen_t i = 0; i < rows; ++i) {
+      const double v = values::temperature(t[i]);
+      if (v < -80.0 || v > 60.0) temperature.see(i, j, t[i]);
+    }
+  }
+  for (int j = 0; j < columnCount(prec); ++j) {
+    const double* p = column(prec, j);
+    for (R_xlen_t i = 0; i < rows; ++i) {
+      const double v = values::precipitation(p[i], keep);
+      if (v < 0.0) negative.see(i, j, p[i]);
+      if (v > 5000.0) huge.see(i, j, p[i]);
+    }
+  }
+  const double* l = REAL(lat);
+  for (R_xlen_t i = 0; i < XLENGTH(lat); ++i)
+    if (l[i] < -90.0 || l[i] > 90.0) latitude.see(i, -1, l[i]);
+  return Rcpp::List::create(Rcpp::Named("temperature_range") = temperature.values(),
+                            Rcpp::Named("negative_precipitation") = negative.values(),
+                            Rcpp::Named("huge_precipitation") = huge.values(),
+                            Rcpp::Named("latitude") = latitude.values());
 }
 
 // The stable names of the null reasons, for codes 1, 2, ...
