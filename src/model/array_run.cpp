@@ -9,28 +9,6 @@
 
 namespace vadoset {
 
-namespace {
-
-template <typename T>
-void putMonths(const MonthColumns<T>& c, std::size_t r, const MonthValues& v) {
-  if (!c.wanted()) return;
-  const std::size_t at = c.place.offset(r);
-  for (int m = 0; m < kMonths; ++m) c.month[static_cast<std::size_t>(m)][at] = v[static_cast<std::size_t>(m)];
-}
-
-void putMissing(const MonthColumns<double>& c, std::size_t r, double missing) {
-  if (!c.wanted()) return;
-  const std::size_t at = c.place.offset(r);
-  for (double* m : c.month) m[at] = missing;
-}
-
-template <typename T>
-void put(const RecordColumn<T>& c, std::size_t r, T v) {
-  if (c.data != nullptr) c.data[c.place.offset(r)] = v;
-}
-
-}  // namespace
-
 ArrayRun::ArrayRun(const ArrayRecords& records, int threads) : rec_(records) {
   if (rec_.params.carryover) {
     // The chains in order, by counting: chain c's records are
@@ -111,20 +89,27 @@ bool ArrayRun::wait(const std::function<bool()>& interrupted) {
   return !stop_;
 }
 
+void ArrayRun::Scratch::resize(std::size_t n) {
+  if (records.size() >= n) return;
+  records.resize(n);
+  offsets.resize(n);
+  ins.resize(n);
+  outs.resize(n);
+  totals.resize(n);
+}
+
 void ArrayRun::work() {
   try {
     RecordEngine engine(rec_.params);
-    RecordResult result;  // compute sets every field it reports
-    std::vector<RecordInput> ins;
-    std::vector<RecordResult> outs;
+    Scratch scratch;
     for (;;) {
       const std::size_t start = next_.fetch_add(blockSize_);
       if (start >= units_ || stop_.load(std::memory_order_relaxed)) break;
       const std::size_t end = std::min(units_, start + blockSize_);
       if (rec_.params.carryover)
-        computeChains(engine, start, end, result);
+        computeChains(engine, start, end, scratch);
       else
-        computeBlock(engine, start, end, ins, outs);
+        computeBlock(engine, start, end, scratch);
     }
   } catch (...) {
     std::lock_guard lock(mutex_);
@@ -136,78 +121,93 @@ void ArrayRun::work() {
   finished_.notify_all();
 }
 
-void ArrayRun::readRecord(std::size_t r, RecordInput& in) const {
-  const std::size_t t = rec_.tmean.place.offset(r);
-  const std::size_t p = rec_.ppt.place.offset(r);
+namespace {
+
+void placeOffsets(const RecordPlace& place, const std::vector<std::size_t>& records, std::size_t n,
+                  std::vector<std::size_t>& offsets) {
+  for (std::size_t i = 0; i < n; ++i) offsets[i] = place.offset(records[i]);
+}
+
+}  // namespace
+
+void ArrayRun::readBlock(Scratch& s, std::size_t n) const {
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t r = s.records[i];
+    s.ins[i].latitude = rec_.latitude.data[rec_.latitude.place.offset(r)];
+    s.ins[i].fieldCapacity = values::fieldCapacity(rec_.fieldCapacity.data[rec_.fieldCapacity.place.offset(r)]);
+  }
+  placeOffsets(rec_.tmean.place, s.records, n, s.offsets);
   for (std::size_t m = 0; m < kMonths; ++m) {
-    in.tmean[m] = values::temperature(rec_.tmean.month[m][t]);
-    in.ppt[m] = values::precipitation(rec_.ppt.month[m][p], rec_.keepPrecipitationFraction);
+    const double* column = rec_.tmean.month[m];
+    for (std::size_t i = 0; i < n; ++i) s.ins[i].tmean[m] = values::temperature(column[s.offsets[i]]);
   }
-  in.latitude = rec_.latitude.data[rec_.latitude.place.offset(r)];
-  in.fieldCapacity = values::fieldCapacity(rec_.fieldCapacity.data[rec_.fieldCapacity.place.offset(r)]);
+  placeOffsets(rec_.ppt.place, s.records, n, s.offsets);
+  for (std::size_t m = 0; m < kMonths; ++m) {
+    const double* column = rec_.ppt.month[m];
+    for (std::size_t i = 0; i < n; ++i)
+      s.ins[i].ppt[m] = values::precipitation(column[s.offsets[i]], rec_.keepPrecipitationFraction);
+  }
 }
 
-void ArrayRun::storeRecord(std::size_t r, const RecordResult& res) const {
-  put(rec_.reason, r, static_cast<std::uint8_t>(res.reason));
-  put(rec_.month, r, static_cast<std::uint8_t>(res.month));
+void ArrayRun::storeBlock(Scratch& s, std::size_t n) const {
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t r = s.records[i];
+    const RecordResult& res = s.outs[i];
+    if (rec_.reason.data != nullptr)
+      rec_.reason.data[rec_.reason.place.offset(r)] = static_cast<std::uint8_t>(res.reason);
+    if (rec_.month.data != nullptr) rec_.month.data[rec_.month.place.offset(r)] = static_cast<std::uint8_t>(res.month);
+    // The sums as the table's columns have them.
+    if (!res.isNull()) s.totals[i] = annualTotals(res);
+  }
   const double x = rec_.missing;
-  if (res.isNull()) {
-    for (const MonthColumns<double>* c :
-         {&rec_.pet, &rec_.aet, &rec_.surplus, &rec_.deficit, &rec_.soil, &rec_.snow, &rec_.precipitation})
-      putMissing(*c, r, x);
-    for (const RecordColumn<double>* c : {&rec_.petTotal, &rec_.aetTotal, &rec_.surplusTotal, &rec_.deficitTotal})
-      put(*c, r, x);
-    return;
-  }
-  putMonths(rec_.pet, r, res.pet);
-  putMonths(rec_.aet, r, res.aet);
-  putMonths(rec_.surplus, r, res.surplus);
-  putMonths(rec_.soil, r, res.soil);
-  putMonths(rec_.snow, r, res.snow);
-  if (rec_.deficit.wanted()) {
-    MonthValues d;
-    for (std::size_t m = 0; m < kMonths; ++m) d[m] = res.pet[m] - res.aet[m];
-    putMonths(rec_.deficit, r, d);
-  }
-  if (rec_.precipitation.wanted()) {
-    // What the model used: the input under the value rules again.
-    const std::size_t p = rec_.ppt.place.offset(r);
-    MonthValues used;
-    for (std::size_t m = 0; m < kMonths; ++m)
-      used[m] = values::precipitation(rec_.ppt.month[m][p], rec_.keepPrecipitationFraction);
-    putMonths(rec_.precipitation, r, used);
-  }
-  // The sums as the table's columns have them.
-  const AnnualTotals t = annualTotals(res);
-  put(rec_.petTotal, r, t.pet);
-  put(rec_.aetTotal, r, t.aet);
-  put(rec_.surplusTotal, r, t.surplus);
-  put(rec_.deficitTotal, r, t.deficit);
+  // A monthly output: value(i, m) for a computed record, `missing` for a null one.
+  auto monthly = [&](const MonthColumns<double>& c, auto value) {
+    if (!c.wanted()) return;
+    placeOffsets(c.place, s.records, n, s.offsets);
+    for (std::size_t m = 0; m < kMonths; ++m) {
+      double* column = c.month[m];
+      for (std::size_t i = 0; i < n; ++i) column[s.offsets[i]] = s.outs[i].isNull() ? x : value(i, m);
+    }
+  };
+  monthly(rec_.pet, [&](std::size_t i, std::size_t m) { return s.outs[i].pet[m]; });
+  monthly(rec_.aet, [&](std::size_t i, std::size_t m) { return s.outs[i].aet[m]; });
+  monthly(rec_.surplus, [&](std::size_t i, std::size_t m) { return s.outs[i].surplus[m]; });
+  monthly(rec_.deficit, [&](std::size_t i, std::size_t m) { return s.outs[i].pet[m] - s.outs[i].aet[m]; });
+  monthly(rec_.soil, [&](std::size_t i, std::size_t m) { return s.outs[i].soil[m]; });
+  monthly(rec_.snow, [&](std::size_t i, std::size_t m) { return s.outs[i].snow[m]; });
+  // What the model used: the input under the value rules.
+  monthly(rec_.precipitation, [&](std::size_t i, std::size_t m) { return s.ins[i].ppt[m]; });
+  auto total = [&](const RecordColumn<double>& c, double AnnualTotals::*field) {
+    if (c.data == nullptr) return;
+    for (std::size_t i = 0; i < n; ++i)
+      c.data[c.place.offset(s.records[i])] = s.outs[i].isNull() ? x : s.totals[i].*field;
+  };
+  total(rec_.petTotal, &AnnualTotals::pet);
+  total(rec_.aetTotal, &AnnualTotals::aet);
+  total(rec_.surplusTotal, &AnnualTotals::surplus);
+  total(rec_.deficitTotal, &AnnualTotals::deficit);
 }
 
-void ArrayRun::computeBlock(RecordEngine& engine, std::size_t start, std::size_t end, std::vector<RecordInput>& ins,
-                            std::vector<RecordResult>& outs) {
+void ArrayRun::computeBlock(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s) {
   const std::size_t n = end - start;
-  if (ins.size() < n) {
-    ins.resize(n);
-    outs.resize(n);
-  }
-  for (std::size_t i = 0; i < n; ++i) readRecord(start + i, ins[i]);
+  s.resize(n);
+  for (std::size_t i = 0; i < n; ++i) s.records[i] = start + i;
+  readBlock(s, n);
   CarriedState unused;
-  engine.computeBatch({ins.data(), n}, {outs.data(), n}, unused);
-  for (std::size_t i = 0; i < n; ++i) storeRecord(start + i, outs[i]);
+  engine.computeBatch({s.ins.data(), n}, {s.outs.data(), n}, unused);
+  storeBlock(s, n);
 }
 
-void ArrayRun::computeChains(RecordEngine& engine, std::size_t start, std::size_t end, RecordResult& result) {
-  RecordInput in;
+void ArrayRun::computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s) {
+  s.resize(1);
   for (std::size_t c = start; c < end && !stop_.load(std::memory_order_relaxed); ++c) {
     // Every chain starts as a run does: no soil water, no snow, spun up.
     CarriedState carried{0.0, 0.0, true};
     for (std::size_t k = chainStart_[c]; k < chainStart_[c + 1]; ++k) {
-      const std::size_t r = order_[k];
-      readRecord(r, in);
-      engine.compute(in, carried, result);
-      storeRecord(r, result);
+      s.records[0] = order_[k];
+      readBlock(s, 1);
+      engine.compute(s.ins[0], carried, s.outs[0]);
+      storeBlock(s, 1);
     }
   }
 }

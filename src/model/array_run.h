@@ -103,12 +103,24 @@ class ArrayRun {
   bool wait(const std::function<bool()>& interrupted = {});
 
  private:
+  // One thread's room for a block of records.
+  struct Scratch {
+    std::vector<std::size_t> records;  // the block's records
+    std::vector<std::size_t> offsets;  // of each record in one array
+    std::vector<RecordInput> ins;
+    std::vector<RecordResult> outs;
+    std::vector<AnnualTotals> totals;
+    void resize(std::size_t n);
+  };
+
   void work();
-  void computeBlock(RecordEngine& engine, std::size_t start, std::size_t end, std::vector<RecordInput>& ins,
-                    std::vector<RecordResult>& outs);
-  void computeChains(RecordEngine& engine, std::size_t start, std::size_t end, RecordResult& result);
-  void readRecord(std::size_t r, RecordInput& in) const;
-  void storeRecord(std::size_t r, const RecordResult& result) const;
+  void computeBlock(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s);
+  void computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s);
+  // Read and store the records of s.records (n of them), one array after
+  // the other, each along its own length: far fewer cache and TLB misses
+  // than record by record across every array.
+  void readBlock(Scratch& s, std::size_t n) const;
+  void storeBlock(Scratch& s, std::size_t n) const;
   void join();
 
   ArrayRecords rec_;
