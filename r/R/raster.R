@@ -31,9 +31,10 @@
 #'   its extension); \code{""} keeps it in memory when it fits, else in a
 #'   temporary file, as \code{terra} does.
 #' @param overwrite \code{TRUE} to replace an existing \code{filename}.
-#' @param cores Threads that compute. With more than one, R reads the next
-#'   block and writes the last while they compute. The results are the same
-#'   for every number.
+#' @param cores Threads that compute, R's own among them. With more than
+#'   one, the others compute a block while R writes the last and reads the
+#'   next, and R then helps them finish it. The results are the same for
+#'   every number.
 #' @param ... Options for writing the file, as \code{terra::writeRaster}'s
 #'   \code{wopt} takes them: \code{datatype} (\code{"FLT4S"} by default for
 #'   files; \code{"FLT8S"} keeps the numbers to the last bit), \code{gdal}

@@ -34,8 +34,8 @@
 #'   is used in whole millimetres, its fraction dropped toward zero, as
 #'   \code{vadoset-cli} reads it. \code{TRUE}: used as given. With
 #'   \code{read_vadoset()}'s records, the choice made when they were read.
-#' @param threads Computing threads; \code{NULL}: one per core. The results
-#'   are the same for every number.
+#' @param threads Computing threads, R's own among them; \code{NULL}: one
+#'   per core. The results are the same for every number.
 #' @param site With \code{carryover = TRUE}: the site of each row (a vector
 #'   as long as the records, or the name of a column of \code{tmean}). The
 #'   rows of each site are its years in order; each site is a chain of its

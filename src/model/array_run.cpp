@@ -44,26 +44,18 @@ ArrayRun::ArrayRun(const ArrayRecords& records, int threads) : rec_(records) {
   const std::size_t blocks = (units_ + blockSize_ - 1) / blockSize_;
   std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
   n = std::clamp<std::size_t>(n, 1, blocks);
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = 1; i < n; ++i) {
     {
       std::lock_guard lock(mutex_);
       ++running_;
     }
     try {
-      pool_.emplace_back([this] { work(); });
+      pool_.emplace_back([this] { work(nullptr); });
     } catch (const std::system_error&) {
       std::lock_guard lock(mutex_);
       --running_;
       break;  // fewer threads: the ones running take the rest
     }
-  }
-  if (pool_.empty()) {
-    // Not even one thread: the calling thread does the work.
-    {
-      std::lock_guard lock(mutex_);
-      ++running_;
-    }
-    work();
   }
 }
 
@@ -78,6 +70,15 @@ void ArrayRun::join() {
 }
 
 bool ArrayRun::wait(const std::function<bool()>& interrupted) {
+  if (!waited_) {
+    waited_ = true;
+    {
+      std::lock_guard lock(mutex_);
+      ++running_;
+    }
+    lastPoll_ = std::chrono::steady_clock::now();
+    work(interrupted ? &interrupted : nullptr);
+  }
   for (;;) {
     std::unique_lock lock(mutex_);
     if (finished_.wait_for(lock, std::chrono::milliseconds(100), [&] { return running_ == 0; })) break;
@@ -89,6 +90,14 @@ bool ArrayRun::wait(const std::function<bool()>& interrupted) {
   return !stop_;
 }
 
+void ArrayRun::pollNow(const std::function<bool()>* poll) {
+  if (poll == nullptr) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastPoll_ < std::chrono::milliseconds(100)) return;
+  lastPoll_ = now;
+  if ((*poll)()) stop_ = true;
+}
+
 void ArrayRun::Scratch::resize(std::size_t n) {
   if (records.size() >= n) return;
   records.resize(n);
@@ -98,7 +107,7 @@ void ArrayRun::Scratch::resize(std::size_t n) {
   totals.resize(n);
 }
 
-void ArrayRun::work() {
+void ArrayRun::work(const std::function<bool()>* poll) {
   try {
     RecordEngine engine(rec_.params);
     Scratch scratch;
@@ -107,9 +116,10 @@ void ArrayRun::work() {
       if (start >= units_ || stop_.load(std::memory_order_relaxed)) break;
       const std::size_t end = std::min(units_, start + blockSize_);
       if (rec_.params.carryover)
-        computeChains(engine, start, end, scratch);
+        computeChains(engine, start, end, scratch, poll);
       else
         computeBlock(engine, start, end, scratch);
+      pollNow(poll);
     }
   } catch (...) {
     std::lock_guard lock(mutex_);
@@ -198,12 +208,18 @@ void ArrayRun::computeBlock(RecordEngine& engine, std::size_t start, std::size_t
   storeBlock(s, n);
 }
 
-void ArrayRun::computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s) {
+void ArrayRun::computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s,
+                             const std::function<bool()>* poll) {
   s.resize(1);
-  for (std::size_t c = start; c < end && !stop_.load(std::memory_order_relaxed); ++c) {
+  for (std::size_t c = start; c < end; ++c) {
     // Every chain starts as a run does: no soil water, no snow, spun up.
     CarriedState carried{0.0, 0.0, true};
     for (std::size_t k = chainStart_[c]; k < chainStart_[c + 1]; ++k) {
+      // A chain may hold every record: the stop is seen within it.
+      if ((k & 1023) == 0) {
+        pollNow(poll);
+        if (stop_.load(std::memory_order_relaxed)) return;
+      }
       s.records[0] = order_[k];
       readBlock(s, 1);
       engine.compute(s.ins[0], carried, s.outs[0]);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -79,26 +80,29 @@ struct ArrayRecords {
   double missing = std::numeric_limits<double>::quiet_NaN();
 };
 
-/// The records of one ArrayRecords computed on worker threads, from the
-/// constructor on. Independent records go in blocks through the engine's
-/// batch form (its vector lanes), chains in blocks of whole chains; the
-/// results are the same, to the bit, for every number of threads. The
-/// arrays must stay in place until wait() has returned or the run is
-/// destroyed.
+/// The records of one ArrayRecords computed on several threads: helper
+/// threads from the constructor on, and the thread that calls wait() as
+/// well. Independent records go in blocks through the engine's batch form
+/// (its vector lanes), chains in blocks of whole chains; the results are the
+/// same, to the bit, for every number of threads. The arrays must stay in
+/// place until wait() has returned or the run is destroyed.
 class ArrayRun {
  public:
-  /// Starts `threads` threads (0: one per core; never more than there are
-  /// blocks). Throws std::invalid_argument when a chain index is negative
-  /// or the chains are given with the wrong length.
+  /// Computes the records on `threads` threads (0: one per core): starts
+  /// threads - 1 helpers now (never more than there are blocks after the
+  /// first), and the caller of wait() is the last. With one thread nothing
+  /// runs before wait(). Throws std::invalid_argument when a chain index is
+  /// negative or the chains are given with the wrong length.
   ArrayRun(const ArrayRecords& records, int threads);
   /// Stops the work (after the blocks in hand) and waits for the threads.
   ~ArrayRun();
   ArrayRun(const ArrayRun&) = delete;
   ArrayRun& operator=(const ArrayRun&) = delete;
 
-  /// Waits for every record, asking `interrupted` about every 100 ms (on
-  /// the calling thread) whether to stop; when it says so, the threads stop
-  /// after the blocks in hand. True when every record was computed.
+  /// Computes blocks on the calling thread while any are left, then waits
+  /// for the helpers; asks `interrupted` about every 100 ms (on the calling
+  /// thread) whether to stop, and when it says so every thread stops after
+  /// the block or record in hand. True when every record was computed.
   /// Rethrows what failed on a thread (std::bad_alloc).
   bool wait(const std::function<bool()>& interrupted = {});
 
@@ -113,9 +117,13 @@ class ArrayRun {
     void resize(std::size_t n);
   };
 
-  void work();
+  // Takes blocks until none is left; `poll` (the caller of wait() only) is
+  // asked now and then whether to stop.
+  void work(const std::function<bool()>* poll);
   void computeBlock(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s);
-  void computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s);
+  void computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s,
+                     const std::function<bool()>* poll);
+  void pollNow(const std::function<bool()>* poll);
   // Read and store the records of s.records (n of them), one array after
   // the other, each along its own length: far fewer cache and TLB misses
   // than record by record across every array.
@@ -136,6 +144,8 @@ class ArrayRun {
   std::size_t running_ = 0;
   std::exception_ptr failure_;
   std::vector<std::thread> pool_;
+  bool waited_ = false;
+  std::chrono::steady_clock::time_point lastPoll_;
 };
 
 }  // namespace vadoset
