@@ -284,6 +284,7 @@ Rcpp::List cpp_check_values(SEXP tmean, SEXP prec, SEXP lat, bool keep) {
   for (int j = 0; j < columnCount(tmean); ++j) {
     const double* t = column(tmean, j);
     for (R_xlen_t i = 0; i < rows; ++i) {
+      if (t[i] >= -80.0 && t[i] <= 60.0) continue;  // most values, at once
       const double v = values::temperature(t[i]);
       if (v < -80.0 || v > 60.0) temperature.see(i, j, t[i]);
     }
@@ -291,6 +292,7 @@ Rcpp::List cpp_check_values(SEXP tmean, SEXP prec, SEXP lat, bool keep) {
   for (int j = 0; j < columnCount(prec); ++j) {
     const double* p = column(prec, j);
     for (R_xlen_t i = 0; i < rows; ++i) {
+      if (p[i] >= 0.0 && p[i] <= 5000.0) continue;
       const double v = values::precipitation(p[i], keep);
       if (v < 0.0) negative.see(i, j, p[i]);
       if (v > 5000.0) huge.see(i, j, p[i]);

@@ -37,8 +37,10 @@ ArrayRun::ArrayRun(const ArrayRecords& records, int threads) : rec_(records) {
     blockSize_ = 8;
   } else {
     units_ = rec_.records;
-    // Enough records to fill the engine's lanes many times over.
-    blockSize_ = 64;
+    // Enough records to fill the engine's lanes many times over, and for
+    // long runs along each input array (column-major arrays are read one
+    // month at a time: short runs would leave the reads waiting on memory).
+    blockSize_ = 512;
   }
   if (units_ == 0) return;
   const std::size_t blocks = (units_ + blockSize_ - 1) / blockSize_;
