@@ -5,13 +5,13 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libdragonbox-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # Qt Charts' CMake files need Qt OpenGL's, which Debian does not pull in.
   qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   xvfb xauth
   python3 time
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev clang-format clang-tidy
   python3-pybind11 python3-setuptools python3-numpy python3-pandas python3-xarray python3-netcdf4
   python3-dask python3-distributed python3-pytest python3-venv python3-pip python3-dev
   # The R package (r/): R CMD check wants codetools; roxygen2 writes r/man.

@@ -16,6 +16,9 @@ struct CliEnvironment {
   const std::atomic<int>* terminated = nullptr;
   /// Whether a progress line may be drawn on err (stderr is a terminal).
   bool progressLine = false;
+  /// The file descriptor behind `out`, when it has one: a table or report
+  /// sent there is refused when it is one of the inputs.
+  int standardOutputFd = -1;
 };
 
 /// Exit statuses of vadoset-cli.

@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
   env.interrupted = &gInterrupted;
   env.terminated = &gTerminated;
   env.progressLine = ::isatty(STDERR_FILENO) != 0;
+  env.standardOutputFd = STDOUT_FILENO;
   std::vector<std::string> args(argv + 1, argv + argc);
   const int status = vadoset::runCli(args, std::cout, std::cerr, env);
   if (const int sig = gTerminated.load(); sig != 0 && status == 128 + sig) {
