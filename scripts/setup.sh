@@ -17,6 +17,8 @@ packages=(
   # The grid tool: Zarr output, GeoTIFF in and out, projected grids; CDO
   # reads its output in the tests.
   python3-zarr python3-rioxarray python3-rasterio python3-pyproj python3-psutil cdo
+  # The R package (r/): R CMD check wants codetools; roxygen2 writes r/man.
+  r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat r-cran-codetools r-cran-roxygen2
 )
 
 missing=()
