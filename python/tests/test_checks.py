@@ -1,5 +1,5 @@
-"""The input checks of vadoset-cli on arrays: an InputWarning for each
-mistake, InputError with strict=True, nothing on real climates."""
+"""The input checks on arrays: an InputWarning for each mistake,
+InputError with strict=True, nothing on real climates."""
 
 import re
 import warnings
@@ -30,14 +30,14 @@ def test_published_normals_of_every_climate_give_no_warning(normals):
 @pytest.mark.parametrize(
     "mistake, change, phrase",
     [
-        ("°F", lambda t, p, lat: (t * 1.8 + 32, p, lat), "fit as degrees Fahrenheit"),
-        ("kelvins", lambda t, p, lat: (t + 273.15, p, lat), "fit as kelvins"),
+        ("°F", lambda t, p, lat: (t * 1.8 + 32, p, lat), "looks like Fahrenheit"),
+        ("kelvins", lambda t, p, lat: (t + 273.15, p, lat), "looks like kelvin"),
         ("inches", lambda t, p, lat: (t, p / 25.4, lat), "inches (multiply by 25.4)"),
         ("tenths of a mm", lambda t, p, lat: (t, p * 10, lat), "tenths of a millimetre"),
         ("no minus sign", lambda t, p, lat: (t, p, np.abs(lat)), "warm season of the other hemisphere"),
-        ("longitudes", lambda t, p, lat: (t, p, np.linspace(-180, 180, lat.size)), "look like longitudes"),
+        ("longitudes", lambda t, p, lat: (t, p, np.linspace(-180, 180, lat.size)), "values beyond ±90"),
         ("swapped", lambda t, p, lat: (p, t, lat), "look swapped"),
-        ("-99.9 for missing", lambda t, p, lat: (t, np.where(p == p.max(), -99.9, p), lat), "negative"),
+        ("-99.9 for missing", lambda t, p, lat: (t, np.where(p == p.max(), -99.9, p), lat), "missing-value code"),
     ],
 )
 def test_each_mistake_warns_and_strict_raises(normals, mistake, change, phrase):

@@ -1,168 +1,272 @@
-"""The input checks of vadoset-cli, on arrays: warnings about inputs that are
-probably not what was meant (temperatures in °F, precipitation in inches, a
-latitude without its sign, swapped arguments, ...). The bounds of the Earth's
-climates are the engine's own (_core.classify), so a record warns here exactly
-when its line would warn in vadoset-cli."""
+"""Units and plausibility: what the inputs' numbers are, and whether they
+look like it.
+
+One place for the rules every Python entry shares: the unit names the
+package converts (and the ones it refuses), and the checks that warn when a
+value cannot be what it is taken for (kelvin read as °C, a rate per second
+read as a monthly total, a missing-value code read as data). The checks
+look at numbers only; they never change them.
+"""
 
 from __future__ import annotations
 
+import re
 import warnings
 
 import numpy as np
 
-from . import _core
-
 
 class InputWarning(UserWarning):
-    """An input that is probably not what was meant. The results are the
-    same as without the warning; pass ``strict=True`` to raise instead."""
+    """An input that is probably not what it is taken for: the result is
+    computed as asked, but very likely wrong. Turn these into errors with
+    ``warnings.simplefilter("error", vadoset.InputWarning)``."""
 
 
-class InputError(ValueError):
-    """Raised with ``strict=True`` for inputs that would warn: its message
-    holds every warning."""
+# Units, compared in lower case with blanks, "**" and "^" taken out.
+CELSIUS = {"degc", "deg_c", "degreec", "degree_c", "degreesc", "degrees_c", "celsius", "degree_celsius",
+           "degrees_celsius", "degreescelsius", "degreecelsius", "°c", "c"}
+KELVIN = {"k", "kelvin", "kelvins", "degk", "deg_k", "degree_k", "degrees_k"}
+FAHRENHEIT = {"degf", "deg_f", "degree_f", "degrees_f", "fahrenheit", "degree_fahrenheit",
+              "degrees_fahrenheit", "°f", "f"}
+# Water amounts: mm, or kg of water per m², which is the same.
+AMOUNTS = {"mm": 1.0, "millimeter": 1.0, "millimeters": 1.0, "millimetre": 1.0, "millimetres": 1.0,
+           "kgm-2": 1.0, "kg/m2": 1.0, "kg.m-2": 1.0, "cm": 10.0, "m": 1000.0, "meter": 1000.0,
+           "meters": 1000.0, "metre": 1000.0, "metres": 1000.0, "mmofwater": 1.0,
+           "mofwaterequivalent": 1000.0}
+# Per month (a monthly total, as the model takes it), per day or per second
+# (a mean rate over the month, times the month's length).
+PER_MONTH = ("/month", "month-1", "/mon", "mon-1", ".month-1", ".mon-1")
+PER_DAY = ("/day", "day-1", "/d", "d-1", ".day-1", ".d-1")
+PER_SECOND = ("/s", "s-1", "/sec", ".s-1")
+
+TEMPERATURE_UNITS = "degC (Celsius), K (kelvin) or degF (Fahrenheit)"
+AMOUNT_UNITS = ("mm, kg m-2, cm or m (monthly totals), or a rate per day or per second "
+                "(mm/day, kg m-2 s-1)")
 
 
-# The bits of _core.classify.
-_COMPLETE = 1
-_KELVIN, _FAHRENHEIT, _TENTHS = 2, 4, 8
-_REVERSED = 16
-_DRY_CONSIDERED, _TOO_DRY, _TOO_WET = 32, 64, 128
-_SWAP_CONSIDERED, _SWAPPED = 256, 512
-_OUTSIDE = 1024
+def plain_units(units):
+    return re.sub(r"\s+", "", str(units).strip().lower().replace("**", "").replace("^", ""))
 
 
-def _first(mask, where):
-    """How many records a mask holds, and where the first is."""
-    count = int(np.count_nonzero(mask))
-    return count, (where(int(np.flatnonzero(mask)[0])) if count else "")
+def temperature_scale(units):
+    """(factor, offset) that make °C from values in these units, or None for
+    a unit the package does not know."""
+    u = plain_units(units)
+    if u in CELSIUS:
+        return 1.0, 0.0
+    if u in KELVIN:
+        return 1.0, -273.15
+    if u in FAHRENHEIT:
+        return 5.0 / 9.0, -32.0 * 5.0 / 9.0
+    return None
 
 
-def _bulk(hits, considered):
-    """Whether most of the records considered are hits."""
-    return 2 * int(np.count_nonzero(hits & considered)) > int(np.count_nonzero(considered))
+def amount_scale(units):
+    """(factor to mm, per) for a water amount: per is None (a total over the
+    month), "month", "day" or "second"; None for an unknown unit."""
+    u = plain_units(units)
+    for suffixes, kind in ((PER_MONTH, "month"), (PER_DAY, "day"), (PER_SECOND, "second")):
+        for s in suffixes:
+            if u.endswith(s) and u[: -len(s)] in AMOUNTS:
+                return AMOUNTS[u[: -len(s)]], kind
+    if u in AMOUNTS:
+        return AMOUNTS[u], None
+    return None
 
 
-def messages(temperature, precipitation, latitude, *, keep_precipitation_fraction=False, chains=0, where=None):
-    """The warnings for records of shape ``(n, 12)`` with latitudes ``(n,)``
-    (values as the caller gives them; the readers' missing markers count as
-    missing). ``where(i)`` names record i ("record 3"). ``chains``: with
-    carry-over, the number of sites whose years follow each other (record
-    i + chains is the year after record i); a latitude that changes from one
-    year to the next is told."""
-    where = where or (lambda i: f"record {i}")
-    t = np.ascontiguousarray(temperature, dtype=np.float64).reshape(-1, 12)
-    p = np.ascontiguousarray(precipitation, dtype=np.float64).reshape(-1, 12)
-    lat = np.ascontiguousarray(latitude, dtype=np.float64).reshape(-1)
-    flags = _core.classify(t, p, lat, bool(keep_precipitation_fraction))
-    out = []
-    plural = lambda n, one, many: f"{n}{one if n == 1 else many}"  # noqa: E731
-    first = lambda n, place: f" ({place})" if n == 1 else f" (the first: {place})"  # noqa: E731
+# Missing-value codes that files use and the engine does not know (it knows
+# NaN, -9999 and 9999): taken as data they make nonsense.
+MISSING_CODES = (-999.0, -99.0, -99.9, -999.9, -9999.9, -8888.0, -32768.0, 32767.0, 65535.0, -3.4028234663852886e38,
+                 9.969209968386869e36, 1e20, -1e20)
+_MARKERS = (-9999.0, 9999.0)
 
-    # Of the explanations of the same records, the one that explains most:
-    # swapped arguments and longitudes first, then the scales and the sign.
-    beyond = np.abs(lat) > 90.0
-    beyond &= np.abs(lat) <= 180.0
-    complete = (flags & _COMPLETE) != 0
-    swapped = _bulk((flags & _SWAPPED) != 0, (flags & _SWAP_CONSIDERED) != 0)
-    scales = {
-        "kelvins": ((flags & _KELVIN) != 0, "subtract 273.15"),
-        "degrees Fahrenheit": ((flags & _FAHRENHEIT) != 0, "(F - 32) / 1.8"),
-        "tenths of a degree": ((flags & _TENTHS) != 0, "divide them by 10"),
-    }
-    reversed_ = (flags & _REVERSED) != 0
-    if swapped:
-        hits, considered = (flags & _SWAPPED) != 0, (flags & _SWAP_CONSIDERED) != 0
-        n, place = _first(hits & considered, where)
-        out.append(
-            f"temperature and precipitation look swapped: in {n} of {int(np.count_nonzero(considered))} records "
-            f"beyond the tropics the precipitation holds what looks like monthly mean temperatures{first(n, place)}."
-        )
-    elif beyond.any():
-        n, place = _first(beyond, where)
-        out.append(
-            f"{plural(n, ' record has', ' records have')} a latitude beyond 90 degrees{first(n, place)}: "
-            "the latitudes look like longitudes, and the records within ±90 were computed at the wrong latitude."
-        )
-    else:
-        candidates = [(int(np.count_nonzero(m)), name, fix) for name, (m, fix) in scales.items()]
-        candidates.append((int(np.count_nonzero(reversed_)), None, None))
-        best = max(candidates, key=lambda c: c[0])
-        if best[0] > 0 and best[1] is not None:
-            m, fix = scales[best[1]]
-            n, place = _first(m, where)
-            out.append(
-                f"{plural(n, ' record holds', ' records hold')} monthly mean temperatures that no place on Earth "
-                f"has in °C, but that fit as {best[1]}{first(n, place)}. Convert them to °C: {fix}."
-            )
-        elif best[0] > 0:
-            n, place = _first(reversed_, where)
-            out.append(
-                f"{plural(n, ' record', ' records')} beyond the tropics have the warm season of the other "
-                f"hemisphere{first(n, place)}. Is the latitude's sign missing or wrong? Southern latitudes are "
-                "negative."
-            )
-    another_scale = ((flags & (_KELVIN | _FAHRENHEIT | _TENTHS)) != 0) & ~swapped
-    n, place = _first(((flags & _OUTSIDE) != 0) & ~another_scale, where)
-    if n:
-        out.append(
-            f"{plural(n, ' record has', ' records have')} monthly mean temperatures outside -80 to 60 °C"
-            f"{first(n, place)}. Are temperature and precipitation swapped?"
-        )
-    negative = (p < 0.0) & (p != -9999.0)
-    n, place = _first(negative.any(axis=1), where)
-    if n:
-        out.append(
-            f"{plural(n, ' record has', ' records have')} negative monthly precipitation{first(n, place)}. "
-            "A missing-value code such as -99.9 or -999 is taken as a number: mark a missing month with NaN."
-        )
-    huge = (p > 5000.0) & (p != 9999.0) & np.isfinite(p)
-    n, place = _first(huge.any(axis=1), where)
-    if n:
-        out.append(
-            f"{plural(n, ' record has', ' records have')} monthly precipitation over 5000 mm{first(n, place)}. "
-            "Are the arguments swapped, or the values in tenths of a millimetre?"
-        )
-    if _bulk((flags & _TOO_DRY) != 0, (flags & _DRY_CONSIDERED) != 0):
-        hits, considered = (flags & _TOO_DRY) != 0, (flags & _DRY_CONSIDERED) != 0
-        n, place = _first(hits, where)
-        out.append(
-            f"{n} of {int(np.count_nonzero(considered))} records get less than 100 mm of precipitation a year at "
-            f"annual mean temperatures from -10 to 16 °C, which only deserts do{first(n, place)}. Are the values in "
-            "inches (multiply by 25.4) or centimetres (multiply by 10)?"
-        )
-    if _bulk((flags & _TOO_WET) != 0, complete):
-        n, place = _first((flags & _TOO_WET) != 0, where)
-        out.append(
-            f"{n} of {int(np.count_nonzero(complete))} records get more precipitation a year than all but the "
-            f"wettest places on Earth at their temperatures{first(n, place)}. Are the values in tenths of a "
-            "millimetre (divide by 10)?"
-        )
-    if chains and lat.size > chains:
-        changes = np.zeros(lat.shape, dtype=bool)
-        now, before = lat[chains:], lat[:-chains]
-        changes[chains:] = (now != before) & ~np.isnan(now) & ~np.isnan(before)
-        n, place = _first(changes, where)
+# Monthly means that no place on Earth has (°C): the CLI's input checks use
+# the same range.
+T_LOW, T_HIGH = -90.0, 60.0
+# The largest monthly total on record is about 9,300 mm (Cherrapunji, July
+# 1861); more than 10,000 mm in a month is not precipitation in mm.
+P_HIGH = 10000.0
+
+
+def _is_code(values, code):
+    # Within float32's rounding of the code (-99.9 stored as float32).
+    return np.isclose(values, code, rtol=1e-6, atol=0.0)
+
+
+def _codes(values):
+    """{code: count} of the missing-value codes among the values."""
+    found = {}
+    for c in MISSING_CODES:
+        n = int(np.count_nonzero(_is_code(values, c)))
         if n:
-            out.append(
-                f"with carryover, the latitude changes from one year to the next {plural(n, ' time', ' times')}"
-                f"{first(n, place)}: soil water and snow were carried from one site to another. Carry-over chains "
-                "one site's years in order."
-            )
-    return out
+            found[c] = n
+    return found
 
 
-def all_null(null):
-    """The warning for a result whose every record is null."""
-    return ["every record is null: check the inputs (null_reason says why)."] if null.size and null.all() else []
+def _g(v):
+    return f"{float(v):.6g}"
 
 
-def warn_or_raise(found, strict, stacklevel=3):
-    """Each warning as an InputWarning, or all of them as one InputError
-    when ``strict``."""
-    if not found:
-        return
-    if strict:
-        raise InputError("the input checks found " + "; ".join(found) + " (strict=True)")
-    for text in found:
-        warnings.warn(text, InputWarning, stacklevel=stacklevel + 1)
+def _usable(values):
+    """The finite values that are neither the engine's own markers nor other
+    missing codes, as float64, and the codes found."""
+    a = np.asarray(values)
+    if a.dtype.kind not in "iuf":
+        return np.empty(0), {}
+    a = a.ravel().astype(np.float64, copy=False)
+    a = a[np.isfinite(a)]
+    a = a[(a != _MARKERS[0]) & (a != _MARKERS[1])]
+    # Every code is below -98 or above 32,000: look at those values alone.
+    odd = (a < -98.0) | (a > 32000.0)
+    codes = _codes(a[odd]) if odd.any() else {}
+    if codes:
+        keep = np.ones(a.shape, bool)
+        for c in codes:
+            keep &= ~_is_code(a, c)
+        a = a[keep]
+    return a, codes
+
+
+def _median(a):
+    # A sample is enough to tell kelvin from °C.
+    return float(np.median(a[:: max(1, a.size // 1_000_000)]))
+
+
+def _code_message(name, codes):
+    first = sorted(codes, key=lambda c: -codes[c])[0]
+    listed = ", ".join(f"{_g(c)} ({n}x)" for c, n in codes.items())
+    return (f"{name} holds {listed}, a missing-value code used as data: mark those months missing "
+            f"with NaN (for example {name}.where({name} != {_g(first)})), or open the file so that its "
+            "_FillValue/missing_value is applied")
+
+
+def _packed(name, values, attrs):
+    a = np.asarray(values)
+    if attrs and ("scale_factor" in attrs or "add_offset" in attrs) and a.dtype.kind in "iu":
+        return (f"{name} holds packed integers ({a.dtype}) with scale_factor/add_offset not applied: "
+                "open the file with xarray's default decoding (mask_and_scale=True), or apply "
+                f"scale_factor {attrs.get('scale_factor', 1)} and add_offset {attrs.get('add_offset', 0)} yourself")
+    return None
+
+
+def temperature_problems(values, name="temperature", attrs=None):
+    """Why these numbers cannot be monthly means in °C, as sentences that
+    name the fix (an empty list when they can)."""
+    problems = []
+    packed = _packed(name, values, attrs)
+    if packed:
+        return [packed]
+    a, codes = _usable(values)
+    if codes:
+        problems.append(_code_message(name, codes))
+    if a.size == 0:
+        return problems
+    outside = (a < T_LOW) | (a > T_HIGH)
+    if not outside.any():
+        return problems
+    median = _median(a)
+    if np.asarray(values).dtype.kind in "iu" and np.abs(a).max() > 500:
+        problems.append(f"{name} holds whole numbers up to {_g(np.abs(a).max())}: packed values (such as int16 "
+                        "hundredths) that were not decoded; apply the file's scale_factor and add_offset")
+    elif 150.0 <= median <= 350.0:
+        problems.append(f"{name} looks like kelvin (median {_g(median)}), not °C: give it units 'K' "
+                        f"(xarray: {name}.attrs['units'] = 'K') or subtract 273.15")
+    elif 35.0 <= median < 150.0:
+        problems.append(f"{name} looks like Fahrenheit (median {_g(median)}), not °C: give it units 'degF' "
+                        "or convert with (F - 32) * 5 / 9")
+    else:
+        problems.append(f"{name} has {int(outside.sum())} values outside {T_LOW:g} to {T_HIGH:g} °C (from "
+                        f"{_g(a.min())} to {_g(a.max())}): not monthly means in °C; check the units and "
+                        "the missing-value codes")
+    return problems
+
+
+def precipitation_problems(values, name="precipitation", attrs=None):
+    """Why these numbers cannot be monthly totals in mm (an empty list when
+    they can)."""
+    problems = []
+    packed = _packed(name, values, attrs)
+    if packed:
+        return [packed]
+    a, codes = _usable(values)
+    if codes:
+        problems.append(_code_message(name, codes))
+    if a.size == 0:
+        return problems
+    negative = a < 0
+    if negative.any():
+        problems.append(f"{name} has {int(negative.sum())} negative months (the lowest {_g(a.min())}), which are "
+                        f"used as data: set them to 0 ({name}.clip(min=0)) or mark them missing with NaN")
+    high = float(a.max())
+    if 0.0 < high < 0.1:
+        problems.append(f"{name}'s largest month is {_g(high)} mm: it looks like a rate (kg m-2 s-1) or metres, "
+                        "not a monthly total in mm; give it units ('kg m-2 s-1', 'm', 'mm/day') so that it is "
+                        "converted")
+    elif high > P_HIGH:
+        problems.append(f"{name} has months of up to {_g(high)} mm, more than any place has had "
+                        f"({P_HIGH:g} mm): check the units (tenths of a millimetre?) and the missing-value codes")
+    return problems
+
+
+def latitude_problems(values, name="latitude"):
+    a = np.asarray(values, dtype=np.float64).ravel()
+    a = a[np.isfinite(a)]
+    outside = np.abs(a) > 90.0
+    if not outside.any():
+        return []
+    return [f"{name} has {int(outside.sum())} of {a.size} values beyond ±90 (up to {_g(np.abs(a).max())}): not "
+            "degrees (metres of a projected grid? longitudes?), and those records are null; give latitudes "
+            "in degrees north (a projected grid's can be worked out with pyproj from its grid_mapping)"]
+
+
+def _annual_cycle_share(a, axis):
+    """The share of the variance along an axis of 12 that one sine wave of
+    period 12 explains (near 1 for months of a seasonal climate)."""
+    x = np.moveaxis(a, axis, -1)
+    x = x - x.mean(axis=-1, keepdims=True)
+    k = np.arange(12) * (2 * np.pi / 12)
+    c = (x * np.cos(k)).sum(axis=-1)
+    s = (x * np.sin(k)).sum(axis=-1)
+    total = (x * x).sum()
+    return float(((c * c + s * s) * (2 / 12)).sum() / total) if total > 0 else 0.0
+
+
+def months_first_problem(temperature, name="temperature"):
+    """A (..., 12, 12) array whose seasons run along the second-last axis:
+    the months are likely there, not on the last axis."""
+    a = np.asarray(temperature, dtype=np.float64)
+    if a.ndim < 2 or a.shape[-2] != 12 or a.shape[-1] != 12 or not np.isfinite(a).all():
+        return None
+    on_first, on_last = _annual_cycle_share(a, -2), _annual_cycle_share(a, -1)
+    if on_first > 0.75 and on_first > on_last + 0.2:
+        return (f"{name} has shape {a.shape} and an annual cycle along axis {a.ndim - 2}, not along the last axis "
+                f"where the months are taken: if that axis holds the months, pass np.swapaxes({name}, -1, -2)")
+    return None
+
+
+def packing_decimals(encoding):
+    """The decimals of values packed as integers with a scale_factor of a
+    power of ten (TerraClimate's 0.1 mm): decoded, 570 * 0.1 is 57.00000000000001
+    and 23 * 0.1 is 2.3000000000000003, and some such products fall below the
+    number meant, which loses a millimetre when the fraction is dropped.
+    Rounded to the packing's decimals they are the numbers meant. None when
+    the values are not so packed."""
+    scale = encoding.get("scale_factor") if encoding else None
+    dtype = encoding.get("dtype") if encoding else None
+    if scale is None or (dtype is not None and np.dtype(dtype).kind not in "iu"):
+        return None
+    scale = float(scale)
+    if not scale > 0:
+        return None
+    k = round(-np.log10(scale))
+    if k < 0 or k > 8 or not np.isclose(scale, 10.0**-k, rtol=1e-6, atol=0):
+        return None
+    offset = float(encoding.get("add_offset", 0.0))
+    if not np.isclose(round(offset, k), offset, rtol=0, atol=10.0**-(k + 6)):
+        return None
+    return int(k)
+
+
+def warn(problems, stacklevel=3):
+    for p in problems:
+        warnings.warn(p, InputWarning, stacklevel=stacklevel)

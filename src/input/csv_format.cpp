@@ -291,6 +291,7 @@ const InputFormatDescription kCsvFormat = {
     "csv",
     "CSV (comma separated)",
     false,
+    true,
     nullptr,
     {},
     {},

@@ -63,6 +63,7 @@ const InputFormatDescription kTabFormat = {
     "tab",
     "Tab delimited",
     false,
+    false,
     nullptr,
     {},
     {},

@@ -252,6 +252,12 @@ bool TextInputStream::Eof() {
   return !haveLookahead_ && !fill();
 }
 
+void TextInputStream::seek(std::uint64_t offset) {
+  haveLookahead_ = false;
+  knownRecordLines_ = 0;
+  seekTo(offset);
+}
+
 void TextInputStream::seekTo(std::uint64_t offset) {
   pos_ = end_ = 0;
   atEnd_ = false;
