@@ -316,7 +316,7 @@ py::array_t<std::uint16_t> classify(py::array_t<double, py::array::c_style> tmea
     std::uint16_t bits = 0;
     if (s.complete && !std::isnan(total)) bits |= 1;
     if (!f.celsius) bits |= (f.kelvin ? 2 : 0) | (f.fahrenheit ? 4 : 0) | (f.tenths ? 8 : 0);
-    if (climate::seasonsFor(s, lat[i]) == climate::Seasons::Reversed) bits |= 16;
+    if (f.celsius && climate::seasonsFor(s, lat[i]) == climate::Seasons::Reversed) bits |= 16;
     if ((bits & 1) && s.mean >= climate::kDryColdest && s.mean < climate::kDryWarmest) {
       bits |= 32;
       if (climate::precipitationFit(total, s.mean) == climate::PrecipitationFit::TooLow) bits |= 64;

@@ -85,6 +85,22 @@ ScaleFit scaleFit(const double* months, double latitude) {
   const Temperatures c = summarize(months);
   if (!c.complete || plausibleCelsius(c, latitude)) return f;
   f.celsius = false;
+  // One wrong month (a typing error) is no other scale: with the month that
+  // stands out most from its neighbours replaced by their mean, such a
+  // record is plausible in °C.
+  double mended[12];
+  int worst = 0;
+  double worstGap = -1.0;
+  for (int m = 0; m < 12; ++m) {
+    mended[m] = months[m];
+    const double gap = std::fabs(months[m] - (months[(m + 11) % 12] + months[(m + 1) % 12]) / 2.0);
+    if (gap > worstGap) {
+      worstGap = gap;
+      worst = m;
+    }
+  }
+  mended[worst] = (months[(worst + 11) % 12] + months[(worst + 1) % 12]) / 2.0;
+  if (plausibleCelsius(summarize(mended), latitude)) return f;
   f.kelvin = plausibleCelsius(converted(months, 1.0, 273.15), latitude);
   f.fahrenheit = plausibleCelsius(converted(months, 1.0 / 1.8, 32.0), latitude);
   f.tenths = plausibleCelsius(converted(months, 0.1, 0.0), latitude);

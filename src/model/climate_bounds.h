@@ -43,7 +43,8 @@ bool plausibleCelsius(const Temperatures& t, double latitude);
 /// Which scales twelve monthly means fit: °C when they are a climate of the
 /// Earth at that latitude; otherwise whether they are one once read as
 /// kelvins, degrees Fahrenheit or tenths of a degree. None fits a record of
-/// precipitation totals of a wet place (swapped files), say.
+/// precipitation totals of a wet place (swapped files), say, nor a record
+/// that one wrong month alone makes implausible.
 struct ScaleFit {
   bool celsius = true;
   bool kelvin = false, fahrenheit = false, tenths = false;

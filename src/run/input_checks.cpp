@@ -602,7 +602,11 @@ const CheckKind kChecks[] = {
     // The latitude: its sign, or a longitude in its place.
     {false, Tally::Every, 1, hasLatitudeField, nullptr,
      [](const Context& c) {
-       return climate::seasonsFor(c.facts->t, c.slot->input.latitude) == climate::Seasons::Reversed ? hit() : kNone;
+       // Only the seasons of a plausible climate tell the hemisphere.
+       return c.facts->scale.celsius &&
+                      climate::seasonsFor(c.facts->t, c.slot->input.latitude) == climate::Seasons::Reversed
+                  ? hit()
+                  : kNone;
      },
      nullptr,
      [](const Context& c, const Hit&) {
@@ -617,7 +621,8 @@ const CheckKind kChecks[] = {
      }},
     {false, Tally::Bulk, 0, usesLatitudeSetting, nullptr,
      [](const Context& c) {
-       const climate::Seasons s = climate::seasonsFor(c.facts->t, c.read().latitude);
+       const climate::Seasons s =
+           c.facts->scale.celsius ? climate::seasonsFor(c.facts->t, c.read().latitude) : climate::Seasons::NotTold;
        return s == climate::Seasons::NotTold ? kNotConsidered : s == climate::Seasons::Reversed ? hit() : kNone;
      },
      nullptr,
