@@ -169,7 +169,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  lanes::activeExpMode(o.level);  // the start-up check, outside the clock
+  lanes::activeExpMode(o.level);  // the start-up checks, outside the clock
+  lanes::activePowMode(o.level);
 
   // Wall time, and the process's CPU time, which a busy machine disturbs less.
   auto cpuNow = [] { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; };
@@ -193,8 +194,10 @@ int main(int argc, char** argv) {
   std::printf("records=%zu\ncomputed=%lld\nnull_rows=%lld\npass_limit=%lld\nsimulated_days=%lld\nthreads=%d\n",
               in->records.size(), static_cast<long long>(t.computed), static_cast<long long>(t.nullRows),
               static_cast<long long>(t.passLimit), static_cast<long long>(t.days), in->model.carryover ? 1 : o.threads);
-  std::printf("simd=%s\nexp=%s\n", in->model.carryover ? "scalar (carry-over chain)" : lanes::simdLevelName(o.level),
-              lanes::activeExpMode(o.level) == lanes::ExpMode::Vector ? "vector" : "per_lane");
+  std::printf("simd=%s\nexp=%s\npow=%s\n",
+              in->model.carryover ? "scalar (carry-over chain)" : lanes::simdLevelName(o.level),
+              lanes::activeExpMode(o.level) == lanes::ExpMode::Vector ? "vector" : "per_lane",
+              lanes::activePowMode(o.level) == lanes::PowMode::Vector ? "vector" : "per_lane");
   std::printf("seconds=");
   for (std::size_t i = 0; i < seconds.size(); ++i) std::printf("%s%.4f", i ? "," : "", seconds[i]);
   std::printf("\nmedian_seconds=%.4f\nmedian_cpu_seconds=%.4f\nrecords_per_s=%.0f\nns_per_day=%.3f\nchecksum=%.17g\n",

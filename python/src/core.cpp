@@ -5,6 +5,7 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,12 +17,14 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "model/climate_bounds.h"
 #include "model/engine.h"
 #include "model/values.h"
 
@@ -40,6 +43,7 @@ struct Batch {
   const double* latitude;
   const double* fieldCapacity;    // one per record, or one for all
   std::size_t fieldCapacityStep;  // 1, or 0 for one for all
+  const double* userPet;          // the caller's monthly PET, or null: Willmott's from temperature
   std::size_t records;
   // With carry-over record (y, c) is at y * chains + c and each chain is a
   // run of its own; without it every record stands alone.
@@ -101,10 +105,36 @@ void readInput(const Batch& b, std::size_t i, RecordInput& in) {
   in.fieldCapacity = values::fieldCapacity(b.fieldCapacity[i * b.fieldCapacityStep]);
 }
 
+// A null code of the package's own, after the engine's: a month of the
+// caller's PET is missing.
+constexpr int kPetMissing = static_cast<int>(NullReason::NeverSettles) + 1;
+
+// The engine's compute with the caller's PET in place of Run_pet: the same
+// checks first, then the soil-water step alone on that PET.
+void computeWithPet(const Batch& b, RecordEngine& engine, std::size_t i, const RecordInput& in, CarriedState& carried,
+                    RecordResult& r) {
+  r.reason = checkRecord(in, r.month);
+  r.passes = 0;
+  if (r.isNull()) return;
+  const double* pet = b.userPet + i * kMonths;
+  for (int m = 0; m < kMonths; ++m) {
+    if (!std::isfinite(pet[m])) {
+      r.reason = static_cast<NullReason>(kPetMissing);
+      r.month = static_cast<std::int8_t>(m + 1);
+      return;
+    }
+    r.pet[m] = pet[m];
+  }
+  engine.Run_model(in, carried, r);
+}
+
 void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
   RecordInput in;
   readInput(b, i, in);
-  engine.compute(in, carried, r);
+  if (b.userPet != nullptr)
+    computeWithPet(b, engine, i, in, carried, r);
+  else
+    engine.compute(in, carried, r);
   storeRecord(b, i, r);
 }
 
@@ -122,7 +152,7 @@ struct Shared {
 void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
   RecordEngine engine(b.params);
   RecordResult result;  // one per thread: compute sets every field it reports
-  if (!b.params.carryover) {
+  if (!b.params.carryover && b.userPet == nullptr) {
     // Independent records go to the engine's batch form, which computes
     // many side by side in vector lanes where the CPU has them.
     std::vector<RecordInput> ins(blockSize);
@@ -137,6 +167,8 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
       for (std::size_t i = 0; i < n; ++i) storeRecord(b, start + i, outs[i]);
     }
   }
+  // Chains of years with carry-over; with the caller's PET and no carry-over
+  // every record is a chain of one year, computed on its own.
   const std::size_t years = b.chains == 0 ? 0 : b.records / b.chains;
   std::vector<CarriedState> carried;
   for (;;) {
@@ -144,6 +176,7 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
     if (start >= b.chains) return;
     const std::size_t end = std::min(b.chains, start + blockSize);
     // Every chain starts as a run does: no soil water, no snow, spun up.
+    // (Without carry-over Run_model does not read it.)
     carried.assign(end - start, CarriedState{0.0, 0.0, true});
     for (std::size_t y = 0; y < years && !shared.stop.load(std::memory_order_relaxed); ++y)
       for (std::size_t c = start; c < end; ++c) computeRecord(b, engine, y * b.chains + c, carried[c - start], result);
@@ -155,10 +188,10 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
 // whether to stop. True when it stopped the work.
 template <typename Interrupted>
 bool runBatch(const Batch& b, int threads, Interrupted interrupted) {
-  const std::size_t units = b.params.carryover ? b.chains : b.records;
+  const std::size_t units = b.params.carryover || b.userPet != nullptr ? b.chains : b.records;
   if (units == 0) return false;
   // Small blocks for chains (each holds every year of its cells).
-  const std::size_t blockSize = b.params.carryover ? 8 : 64;
+  const std::size_t blockSize = b.params.carryover || b.userPet != nullptr ? 8 : 64;
   const std::size_t blocks = (units + blockSize - 1) / blockSize;
   std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
   n = std::clamp<std::size_t>(n, 1, blocks);
@@ -220,12 +253,15 @@ py::array_t<T> outputArray(const py::object& out, std::size_t i, std::vector<py:
 
 py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latitude, const InArray& fieldCapacity,
                   int function, bool carryover, bool keepFraction, std::size_t chains, int threads,
-                  const py::object& out) {
+                  const std::optional<InArray>& userPet, const py::object& out) {
   const auto records = static_cast<std::size_t>(latitude.size());
   if (static_cast<std::size_t>(tmean.size()) != records * kMonths ||
       static_cast<std::size_t>(ppt.size()) != records * kMonths ||
-      (static_cast<std::size_t>(fieldCapacity.size()) != records && fieldCapacity.size() != 1))
+      (static_cast<std::size_t>(fieldCapacity.size()) != records && fieldCapacity.size() != 1) ||
+      (userPet && static_cast<std::size_t>(userPet->size()) != records * kMonths))
     throw std::invalid_argument("inconsistent array sizes");
+  // Without carry-over, records with the caller's PET go one at a time.
+  if (userPet && !carryover) chains = records;
   if (function < 0 || static_cast<std::size_t>(function) >= kAvailabilityLetters.size())
     throw std::invalid_argument("function must be an index into FUNCTION_LETTERS");
   if (carryover && (chains == 0 ? records != 0 : records % chains != 0))
@@ -247,6 +283,7 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
   b.latitude = latitude.data();
   b.fieldCapacity = fieldCapacity.data();
   b.fieldCapacityStep = static_cast<std::size_t>(fieldCapacity.size()) == records ? 1 : 0;
+  b.userPet = userPet ? userPet->data() : nullptr;
   b.records = records;
   b.chains = chains;
   b.keepFraction = keepFraction;
@@ -275,6 +312,50 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
   return py::make_tuple(pet, aet, surplus, deficit, soil, snow, totals, reason, month);
 }
 
+// What the input checks see in each record, as bits (kCheck... in
+// vadoset/_checks.py): the same bounds of the Earth's climates as
+// vadoset-cli's checks, on the values as the model takes them.
+py::array_t<std::uint16_t> classify(py::array_t<double, py::array::c_style> tmean,
+                                    py::array_t<double, py::array::c_style> ppt,
+                                    py::array_t<double, py::array::c_style> latitude, bool keepFraction) {
+  const std::size_t n = static_cast<std::size_t>(latitude.size());
+  py::array_t<std::uint16_t> flags(static_cast<py::ssize_t>(n));
+  const double* t = tmean.data();
+  const double* p = ppt.data();
+  const double* lat = latitude.data();
+  std::uint16_t* out = flags.mutable_data();
+  py::gil_scoped_release release;
+  for (std::size_t i = 0; i < n; ++i) {
+    double tm[kMonths], pm[kMonths], total = 0.0;
+    bool outside = false;
+    for (int m = 0; m < kMonths; ++m) {
+      tm[m] = values::temperature(t[i * kMonths + m]);
+      pm[m] = values::precipitation(p[i * kMonths + m], keepFraction);
+      total += pm[m];
+      outside = outside || tm[m] < -80.0 || tm[m] > 60.0;
+    }
+    const climate::Temperatures s = climate::summarize(tm);
+    const climate::Temperatures asTemperature = climate::summarize(pm);
+    const climate::ScaleFit f = climate::scaleFit(tm, lat[i]);
+    std::uint16_t bits = 0;
+    if (s.complete && !std::isnan(total)) bits |= 1;
+    if (!f.celsius) bits |= (f.kelvin ? 2 : 0) | (f.fahrenheit ? 4 : 0) | (f.tenths ? 8 : 0);
+    if (f.celsius && climate::seasonsFor(s, lat[i]) == climate::Seasons::Reversed) bits |= 16;
+    if ((bits & 1) && s.mean >= climate::kDryColdest && s.mean < climate::kDryWarmest) {
+      bits |= 32;
+      if (climate::precipitationFit(total, s.mean) == climate::PrecipitationFit::TooLow) bits |= 64;
+    }
+    if ((bits & 1) && climate::precipitationFit(total, s.mean) == climate::PrecipitationFit::TooHigh) bits |= 128;
+    if ((bits & 1) && std::fabs(lat[i]) >= climate::kTropics) {
+      bits |= 256;
+      if (climate::looksLikeTemperatures(asTemperature, lat[i])) bits |= 512;
+    }
+    if (outside) bits |= 1024;
+    out[i] = bits;
+  }
+  return flags;
+}
+
 }  // namespace
 
 }  // namespace vadoset
@@ -284,14 +365,24 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "The record engine, for vadoset's Python functions (use those, not this module).";
   m.def("compute", &compute, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("field_capacity"),
         py::arg("function"), py::arg("carryover"), py::arg("keep_fraction"), py::arg("chains"), py::arg("threads"),
-        py::arg("out") = py::none());
+        py::arg("pet") = py::none(), py::arg("out") = py::none());
   m.def(
-      "null_reason_text", [](int reason, int month) { return nullReasonText(static_cast<NullReason>(reason), month); },
+      "null_reason_text",
+      [](int reason, int month) {
+        if (reason == kPetMissing) return "month " + std::to_string(month) + " of the PET is missing";
+        return nullReasonText(static_cast<NullReason>(reason), month);
+      },
       py::arg("reason"), py::arg("month"));
   m.def(
-      "null_reason_code", [](int reason) { return std::string(nullReasonCode(static_cast<NullReason>(reason))); },
+      "null_reason_code",
+      [](int reason) {
+        if (reason == kPetMissing) return std::string("pet_missing");
+        return std::string(nullReasonCode(static_cast<NullReason>(reason)));
+      },
       py::arg("reason"));
-  m.attr("NULL_REASON_COUNT") = static_cast<int>(NullReason::NeverSettles) + 1;
+  m.def("classify", &classify, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("keep_fraction"));
+  // The engine's reasons, then the package's own (pet_missing).
+  m.attr("NULL_REASON_COUNT") = kPetMissing + 1;
   m.attr("PASS_LIMIT") = kPassLimit;
   m.attr("FUNCTION_LETTERS") = std::string(kAvailabilityLetters);
 }

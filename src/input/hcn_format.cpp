@@ -56,9 +56,11 @@ const InputFormatDescription kHcnFormat = {
     "hcn",
     "HCN data file",
     true,
+    false,
     hcnHeaderOk,
     "Precip file not an HCN format file",
     "Temp file not an HCN format file",
+    "its first line does not start with HCN",
     nullptr,
     detail::nextLine,
     parseHcn,
@@ -66,6 +68,8 @@ const InputFormatDescription kHcnFormat = {
     hcnMonthField,
     hcnLatitudeField,
     hcnIdField,
+    nullptr,
+    {},
 };
 
 }  // namespace vadoset

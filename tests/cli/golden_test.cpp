@@ -72,7 +72,7 @@ TEST_P(Golden, TableMatchesByteForByte) {
   std::vector<std::string> args = argsOf(GetParam());
   test::TempDir dir;
   const std::filesystem::path report = dir / "nulls.txt";
-  args.insert(args.end(), {"--output", "-", "--null-report", report.string()});
+  args.insert(args.end(), {"--output", "-", "--line-ending", "cr", "--null-report", report.string()});
   std::ostringstream out, err;
   ASSERT_EQ(runCli(args, out, err), 0) << err.str();
   std::string expected = test::readFile(kData / GetParam() / "expected.txt");

@@ -24,10 +24,6 @@ constexpr AF A = AF::A, B = AF::B, C = AF::C, D = AF::D, E = AF::E, F = AF::F, G
 // No front end can name another function; the engine draws nothing for one.
 constexpr AF kUnknown = static_cast<AF>(8);
 
-bool sameBits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
-
 TEST(BetaFunction, CornersKneesAndOutsiders) {
   volatile double x035 = 0.35, x02 = 0.2;  // divisions, not products with 1/c
   const struct {
@@ -105,6 +101,10 @@ TEST(Pet, EdgesOfTheFormula) {
   EXPECT_EQ(a[11], 0.0);
   for (int m = 1; m <= 10; ++m) EXPECT_EQ(a[m], b[m]) << m;
   EXPECT_EQ(petOf(year(0.0, 26.5, 0.0))[3], (-415.85 + 32.24 * 26.5) - (0.43 * 26.5) * 26.5);
+}
+
+bool sameBits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
 // A record's months through values::months, two at a time, give what the
