@@ -21,8 +21,7 @@
 # number text, PET, the soil-water day loop, reading and writing, threads
 # and the rest.
 #
-# Needs /usr/bin/time (package time), and perf (linux-perf) or valgrind for
-# the stages. The machine should be quiet: the script prints the load
+# Needs perf (linux-perf) or valgrind for the stages. The machine should be quiet: the script prints the load
 # before and after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,7 +47,6 @@ done
 for b in "$cli" "${refs[@]}"; do
   [ -x "$b" ] || { echo "whole_runs.sh: $b is not an executable" >&2; exit 2; }
 done
-[ -x /usr/bin/time ] || { echo "whole_runs.sh: /usr/bin/time is missing (Debian package time)" >&2; exit 1; }
 
 data=build/bench-data
 mkdir -p "$data"
@@ -68,10 +66,12 @@ one() {
   local i=$1 size=$2 f=$3 c=$4 t=$5 sink=$6 key=$7 line
   local args=(-t "$data/${size}_temp.txt" -p "$data/${size}_prec.txt" --function "$f" --threads "$t" --quiet)
   [ "$c" = on ] && args+=(--carryover)
+  # Bash's own timer: milliseconds (/usr/bin/time gives hundredths).
+  local TIMEFORMAT="%3R %3U %3S"
   if [ "$sink" = file ]; then
-    line=$(/usr/bin/time -f "%e %U %S" "${binaries[$i]}" "${args[@]}" -o "$out/table.$i" 2>&1 >/dev/null | tail -n 1)
+    line=$( { time "${binaries[$i]}" "${args[@]}" -o "$out/table.$i" >/dev/null 2>&1; } 2>&1 | tail -n 1)
   else
-    line=$( { /usr/bin/time -f "%e %U %S" "${binaries[$i]}" "${args[@]}" -o - >/dev/null; } 2>&1 | tail -n 1)
+    line=$( { time "${binaries[$i]}" "${args[@]}" -o - >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
   fi
   awk '{ printf "%s %.3f\n", $1, $2 + $3 }' <<<"$line" >>"$out/$key.$i"
 }
