@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace vadoset {
 namespace {
@@ -66,17 +67,33 @@ TEST(Fields, NthFieldMidLeft) {
   EXPECT_FALSE(IsBlank(" x "));
 }
 
-TEST(EscapeControl, WritesOutWhatATerminalWouldObey) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"plain name.txt", "plain name.txt"},
-      {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
-      {"\x1b[2J\x07\x7f" + std::string(1, '\0'), "\\x1b[2J\\x07\\x7f\\x00"},
+// Each text as a terminal's message and as a field of a report that programs read.
+TEST(EscapeControl, WritesOutWhatATerminalOrAReaderWouldObey) {
+  const std::string same = "=";  // the field is written as for the terminal
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"plain name.txt", "plain name.txt", same},
+      {"a\tb\nc\rd", "a\\tb\\nc\\rd", same},
+      {"\x1b[2J\x07\x7f" + std::string(1, '\0'), "\\x1b[2J\\x07\\x7f\\x00", same},
       {"\xc2\x9b"
-       "31m \xc2\x80",
-       "\\u009b31m \\u0080"},  // C1 controls in UTF-8
-      {"S\xc3\xa3o Paulo \xe2\x82\xac \xc2\xa0 \xff \xc2", "S\xc3\xa3o Paulo \xe2\x82\xac \xc2\xa0 \xff \xc2"},
+       "31m \xc2\x80 \xc2\x85",
+       "\\u009b31m \\u0080 \\u0085", same},  // C1 controls in UTF-8; U+0085 is a line break to some readers
+      {"\x9b"
+       "31m",
+       "\\x9b31m", same},  // an 8-bit CSI
+      {"a literal \\x1b and C:\\data", "a literal \\\\x1b and C:\\\\data", same},
+      // Characters that end in a byte from 0x80 to 0x9F are kept whole.
+      {"\xc4\x9b \xe2\x80\x9c \xf0\x9f\x98\x80", "\xc4\x9b \xe2\x80\x9c \xf0\x9f\x98\x80", same},
+      // Stray bytes: only those a terminal could take for controls, but all in a field.
+      {"S\xc3\xa3o \xe2\x82\xac \xc2\xa0 \xff \xc2", "S\xc3\xa3o \xe2\x82\xac \xc2\xa0 \xff \xc2",
+       "S\xc3\xa3o \xe2\x82\xac \xc2\xa0 \\xff \\xc2"},
+      // Overlong forms, surrogates and a cut sequence are no UTF-8.
+      {"\xc0\x9b \xed\xa0\x80 \xe2\x82", "\xc0\\x9b \xed\xa0\\x80 \xe2\\x82", "\\xc0\\x9b \\xed\\xa0\\x80 \\xe2\\x82"},
+      {"line\xe2\x80\xa8sep\xe2\x80\xa9", "line\xe2\x80\xa8sep\xe2\x80\xa9", "line\\u2028sep\\u2029"},
   };
-  for (const auto& [text, shown] : cases) EXPECT_EQ(escapeControl(text), shown);
+  for (const auto& [text, shown, field] : cases) {
+    EXPECT_EQ(escapeControl(text), shown) << shown;
+    EXPECT_EQ(escapeField(text), field == same ? shown : field) << shown;
+  }
 }
 
 }  // namespace
