@@ -265,7 +265,7 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "null_reason_code", [](int reason) { return std::string(nullReasonCode(static_cast<NullReason>(reason))); },
       py::arg("reason"));
-  m.attr("NULL_REASON_COUNT") = static_cast<int>(NullReason::NeverSettles) + 1;
+  m.attr("NULL_REASON_COUNT") = kNullReasonCount;
   m.attr("PASS_LIMIT") = kPassLimit;
   m.attr("FUNCTION_LETTERS") = std::string(kAvailabilityLetters);
 }
