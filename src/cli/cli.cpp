@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -14,6 +15,7 @@
 #include "input/formats.h"
 #include "output/columns.h"
 #include "platform/text.h"
+#include "platform/text_stream.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
 #include "run/run_report.h"
@@ -376,9 +378,11 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   std::ofstream report;
   if (!options.nullReport.empty()) {
+    errno = 0;
     report.open(options.nullReport, std::ios::binary | std::ios::trunc);
     if (!report) {
-      err << "The null report " << escapeControl(options.nullReport) << " could not be written.\n";
+      err << withCause("The null report " + escapeControl(options.nullReport) + " could not be written.", errno)
+          << "\n";
       return kExitFailed;
     }
     report << "line\tidentifier\tcode\treason\n";
@@ -396,9 +400,11 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   host.finish();
   if (report.is_open()) {
+    errno = 0;
     report.close();
     if (!report) {
-      err << "The null report " << escapeControl(options.nullReport) << " could not be written.\n";
+      err << withCause("The null report " + escapeControl(options.nullReport) + " could not be written.", errno)
+          << "\n";
       return kExitFailed;
     }
   }

@@ -14,6 +14,14 @@ struct CliEnvironment {
   /// Set to a signal number (SIGTERM, SIGHUP) to stop the run after the
   /// current record without a table: the earlier file at the output path stays.
   const std::atomic<int>* terminated = nullptr;
+  /// Set (from a signal handler) by SIGINT, SIGTERM and SIGHUP alike: a
+  /// write to `out` blocked on a pipe, a FIFO or a terminal then gives up
+  /// (see DescriptorBuf), so that the run can end.
+  const std::atomic<bool>* stop = nullptr;
+  /// The descriptor behind `out` (standard output, 1), whose file the run
+  /// refuses to write over when it is one of the inputs (`-o - >> in.txt`);
+  /// -1 when `out` is no descriptor (tests).
+  int standardOutputFd = -1;
   /// Whether a progress line may be drawn on err (stderr is a terminal).
   bool progressLine = false;
 };

@@ -1,5 +1,6 @@
 #include "run/driver.h"
 
+#include <cerrno>
 #include <cmath>
 
 #include "input/input.h"
@@ -88,6 +89,8 @@ RunOutcome finishRun(RunState& s, Host& host, bool stopped) {
     return RunOutcome::Stopped;
   }
   if (!Close_files(s)) {
+    // Ctrl+C while the output was blocked: the rows it took are all there is.
+    if (stopped && s.aet_out && s.aet_out->error() == EINTR) return RunOutcome::Stopped;
     host.showMessage(outputFailedMessage(s));
     return RunOutcome::OutputFailed;
   }

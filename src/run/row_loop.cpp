@@ -1,5 +1,6 @@
 #include "run/row_loop.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "run/input_checks.h"
@@ -197,6 +198,11 @@ RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
         out.Write(r.input.id);
         out.Write('\t');
         out.Write(std::string_view(b.row(i), r.rowLength));
+        // A write to a pipe that nobody reads gives up when a stop is asked.
+        if (out.failed() && out.error() == EINTR && host.stopRequested()) {
+          stopped = true;
+          break;
+        }
         if (out.failed()) {
           c.end();
           abandonRun(s);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <streambuf>
 #include <thread>
@@ -23,6 +25,7 @@
 #include "output/columns.h"
 #include "output/output.h"
 #include "platform/text.h"
+#include "platform/text_stream.h"
 #include "run/driver.h"
 #include "run/parallel_run.h"
 #include "state/run_state.h"
@@ -67,7 +70,7 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
 struct RunFolder {
   test::TempDir dir, scratch;  // scratch: a child's stderr, kept out of the run's folder
   fs::path prec, temp, table;
-  explicit RunFolder(int records = 20) {
+  explicit RunFolder(int records = 20, const fs::path& base = {}) : dir(base) {
     std::string p = kHeader;
     for (int i = 0; i < records; ++i) p += precip("station " + std::to_string(i));
     prec = dir.write("prec.txt", p);
@@ -153,8 +156,9 @@ TEST(InputFaults, NumbersBeyondTheDoubleRange) {
 // Folders, links to them, dangling links, link loops, devices and FIFOs are
 // refused as inputs, with the cause (a FIFO without a writer must not block:
 // the real binary runs with a timeout); they, missing folders, the inputs by
-// any road and links to a process's open files (/dev/stdout) are refused as
-// the output. Nothing in the folder changes.
+// any road, links to a process's open files (/dev/stdout) and another user's
+// links in a shared sticky folder are refused as the output. Nothing in the
+// folder changes.
 TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   RunFolder f;
   fs::create_directory(f.dir / "sub");
@@ -170,6 +174,14 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   fs::create_hard_link(f.prec, f.dir / "hard.txt");
   // A device node like /dev/null (only root may make one): a rename would replace it.
   const bool haveDevice = ::mknod((f.dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  // Another user's links in a sticky folder that everyone may write to, to
+  // the earlier table and to this folder (only root can give them away).
+  fs::create_directory(f.dir / "shared");
+  fs::permissions(f.dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+  fs::create_symlink(f.table, f.dir / "shared/theirs.txt");
+  fs::create_symlink(f.dir.path(), f.dir / "shared/their-folder");
+  const bool haveTheirs = ::lchown((f.dir / "shared/theirs.txt").c_str(), 4242, -1) == 0 &&
+                          ::lchown((f.dir / "shared/their-folder").c_str(), 4242, -1) == 0;
   const auto before = snapshot(f.dir.path());
   const std::string folder = " could not be read: it is a folder.\n",
                     special = " could not be read: it is not a regular file.\n";
@@ -188,6 +200,10 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   }
   const std::string input = ": it is one of the input files.",
                     special2 = ": it is not a regular file (to write the table to standard output, use -o -).";
+  const std::string theirs = haveTheirs ? " could not be written: its path goes through a symbolic link that another "
+                                          "user owns in a folder everyone may write to; such links are not followed, "
+                                          "as the system's protected_symlinks rule would refuse them."
+                                        : " could not be written" + special2;
   const std::pair<std::string, std::string> outputs[] = {
       {"missing/out.txt", "out.txt could not be written: the folder does not exist."},
       {"afile.txt/out.txt", "out.txt could not be written: a part of its path is not a folder."},
@@ -204,7 +220,9 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
       {"link.txt", "link.txt could not be written" + input},
       {"hard.txt", "hard.txt could not be written" + input},
       {"./prec.txt", "prec.txt could not be written" + input},
-      {"", " could not be written: no file name was given."}};
+      {"", " could not be written: no file name was given."},
+      {haveTheirs ? "shared/theirs.txt" : "fifo", (haveTheirs ? "theirs.txt" : "fifo") + theirs},
+      {haveTheirs ? "shared/their-folder/out.txt" : "fifo", (haveTheirs ? "out.txt" : "fifo") + theirs}};
   for (const auto& [name, says] : outputs) {
     // A process of its own, with standard output a regular file, which a
     // link through /proc leads to.
@@ -214,10 +232,11 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   }
   // The snapshot holds inodes and modes, so the links, FIFO and device are still themselves.
   EXPECT_TRUE(snapshot(f.dir.path()) == before) << "a file was touched, added or removed";
-  // A link to a regular file stays a link; the file it leads to gets the table.
-  fs::create_symlink("out.txt", f.dir / "table-link");
-  EXPECT_EQ(cli(f.args((f.dir / "table-link").string())).status, kExitOk);
-  EXPECT_TRUE(fs::is_symlink(f.dir / "table-link"));
+  // A link to a regular file stays a link; the file it leads to gets the
+  // table. In the shared folder, a link of its owner's is followed.
+  fs::create_symlink("../out.txt", f.dir / "shared/table-link");
+  EXPECT_EQ(cli(f.args((f.dir / "shared/table-link").string())).status, kExitOk);
+  EXPECT_TRUE(fs::is_symlink(f.dir / "shared/table-link"));
   EXPECT_EQ(test::readFile(f.table).substr(0, TableLayout().header().size()), TableLayout().header());
 }
 
@@ -317,8 +336,9 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
   EXPECT_GT(fs::file_size(f.table), 100'000u);
 }
 
-// An input cut short, replaced at its path or written to while the run reads
-// it fails the run; the earlier table stays and nothing is left behind.
+// An input cut short, replaced at its path or written to (even with its
+// modification time set back) while the run reads it fails the run; the
+// earlier table stays and nothing is left behind.
 struct ChangingHost : StdoutHost {
   std::function<void()> change;
   void progress(const Progress& p) override {
@@ -332,7 +352,12 @@ TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
   const std::pair<const char*, std::function<void(const fs::path&)>> changes[] = {
       {"cut short", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) / 2); }},
       {"replaced", [&](const fs::path& p) { fs::rename(f.dir.write("new.txt", test::readFile(p)), p); }},
-      {"written to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }}};
+      {"written to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }},
+      {"written in place, its time set back", [](const fs::path& p) {
+         const auto time = fs::last_write_time(p);
+         std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).seekp(100'000) << 'X';
+         fs::last_write_time(p, time);
+       }}};
   for (int threads : {0, 2}) {
     for (const auto& [what, change] : changes) {
       for (const fs::path& input : {f.prec, f.temp}) {
@@ -361,10 +386,23 @@ TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
   }
 }
 
-// SIGINT: exit status 130, and the table in place holds the header and whole
-// rows in order. SIGTERM and SIGHUP: the process ends by the signal, the
-// earlier table stays and no temporary file is left. SIGKILL: the earlier
-// table stays. Two trials each, early and later in the run.
+// True once the process has its table open in `dir`: unnamed (/proc shows
+// "DIR/#INODE (deleted)") or under a temporary name.
+bool writingIn(pid_t pid, const fs::path& dir) {
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::string file = fs::read_symlink(fd.path(), ec).string();
+    if (file.rfind(dir.string() + "/", 0) == 0 &&
+        (file.ends_with(" (deleted)") || file.find(TextOutputStream::kTempMarker) != std::string::npos))
+      return true;
+  }
+  return false;
+}
+
+// On each file system: SIGINT gives status 130 and a table of the header and
+// whole rows in order; SIGTERM and SIGHUP end the process by the signal and
+// keep the earlier table; kill -9 keeps it too. No signal leaves a temporary
+// file (the table has no name until it is whole).
 TEST(Interrupt, EachSignalLeavesAWholeTable) {
   // With a field capacity of 1e9 mm a dry record takes all 1002 passes and
   // becomes a null row; a wet one fills the soil at once. They alternate.
@@ -377,18 +415,18 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
     prec += line("R" + std::to_string(i), i % 2 ? "0" : "200"), temp += line("x", i % 2 ? "25" : "5");
   const std::string wetValues =
       rowsOf(kHeader + line("R0", "200"), kHeader + line("x", "5"), "1000000000").at(0).substr(2);
-  test::TempDir dir, scratch;
-  const fs::path p = dir.write("p.txt", prec), t = dir.write("t.txt", temp);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
-    for (int waitMs : {20, 300}) {
-      SCOPED_TRACE(std::to_string(sig) + " after " + std::to_string(waitMs) + " ms");
+  for (const fs::path& base : test::fileSystems()) {
+    test::TempDir dir(base), scratch;
+    const fs::path p = dir.write("p.txt", prec), t = dir.write("t.txt", temp);
+    for (const auto& [sig, waitMs] :
+         {std::pair{SIGINT, 20}, {SIGINT, 300}, {SIGTERM, 20}, {SIGHUP, 300}, {SIGKILL, 20}, {SIGKILL, 300}}) {
+      SCOPED_TRACE(base.string() + ": signal " + std::to_string(sig) + " after " + std::to_string(waitMs) + " ms");
       const fs::path out = dir.write("out.txt", "earlier\r");
       auto before = snapshot(dir.path());
-      // The temporary table appears once the handlers are in place; then let some rows be written.
-      auto signal = [&](pid_t pid) {
-        auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
-        for (int i = 0; i < 15000 && entries() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        EXPECT_EQ(entries(), 4) << "the run never created its table";
+      // Once the table is open the handlers are in place; then let some rows be written.
+      auto signal = [&, sig = sig, waitMs = waitMs](pid_t pid) {
+        for (int i = 0; i < 15000 && !writingIn(pid, dir.path()); ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         ::kill(pid, sig);
       };
@@ -396,10 +434,6 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
           {"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000", "--quiet"},
           scratch.path(), "/dev/null", RLIM_INFINITY, signal);
       auto after = snapshot(dir.path());
-      if (sig == SIGKILL)  // the temporary file stays, named for what it is
-        std::erase_if(after, [&](const auto& entry) {
-          return entry.first.rfind(".out.txt.vadoset-partial-", 0) == 0 && fs::remove(dir / entry.first);
-        });
       if (sig != SIGINT) {
         EXPECT_EQ(r, Result(1000 + sig, ""));
         EXPECT_TRUE(after == before) << "the earlier table was touched, or a temporary file is left";
@@ -419,23 +453,94 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
   }
 }
 
+// kill -9 at moments spread over a whole run and a little past its end: the
+// output path holds the earlier table or the whole new one, and nothing else
+// is left in the folder.
+TEST(Interrupt, KillAtAnyMomentLeavesTheEarlierOrTheWholeTable) {
+  for (const fs::path& base : test::fileSystems()) {
+    RunFolder f(5000, base);
+    const std::string earlier = test::readFile(f.table);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(runProcess(f.args((f.scratch / "whole.txt").string()), f.scratch.path()).first, kExitOk);
+    const auto runTime = std::chrono::steady_clock::now() - start;
+    const std::string whole = test::readFile(f.scratch / "whole.txt");
+    const auto before = snapshot(f.dir.path());
+    int kept = 0;
+    for (int i = 0; i <= 8; ++i) {
+      f.dir.write("out.txt", earlier);
+      runProcess(f.args(f.table.string()), f.scratch.path(), "/dev/null", RLIM_INFINITY, [&](pid_t pid) {
+        std::this_thread::sleep_for(runTime * i / 6);
+        ::kill(pid, SIGKILL);
+      });
+      const std::string now = test::readFile(f.table);
+      EXPECT_TRUE(now == earlier || now == whole) << base << ", trial " << i;
+      kept += now == earlier;
+      auto after = snapshot(f.dir.path());
+      EXPECT_EQ(after.size(), before.size()) << base << ", trial " << i << ": a temporary file is left";
+    }
+    EXPECT_GT(kept, 0) << base << ": every kill came after the run";
+  }
+}
+
+// A run blocked writing to a pipe that nobody reads ends on each signal: at
+// once on SIGTERM and SIGHUP, after the moment it gives a reader on Ctrl+C.
+TEST(Interrupt, ASignalEndsARunBlockedOnItsOutput) {
+  RunFolder f(3000);  // a table far larger than a pipe holds
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const int capacity = ::fcntl(pipeFds[0], F_GETPIPE_SZ);
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = runProcess(
+        f.args("-"), f.scratch.path(), "/proc/self/fd/" + std::to_string(pipeFds[1]), RLIM_INFINITY, [&](pid_t pid) {
+          int queued = 0;
+          for (int i = 0; i < 10000 && ::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < capacity; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          ::kill(pid, sig);
+        });
+    ::close(pipeFds[0]), ::close(pipeFds[1]);
+    EXPECT_EQ(r, Result(sig == SIGINT ? kExitInterrupted : 1000 + sig, "")) << sig;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << sig;
+  }
+}
+
 // The table reaches the disk before its name, and its name before the run
-// ends: fsync of the file, the rename, fsync of the folder, in that order
-// (seen by a preloaded library that logs the calls).
-TEST(Durability, TheTableIsSyncedBeforeAndAfterItsRename) {
-  RunFolder f(3);
-  const fs::path log = f.scratch / "sync.log";
-  ::setenv("VADOSET_SYNC_LOG", log.c_str(), 1);
-  ::setenv("LD_PRELOAD", VADOSET_SYNC_LOG_LIB, 1);
-  // An AddressSanitizer build would refuse a library loaded before its own.
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asanBefore = asan != nullptr ? asan : "";
-  ::setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
-  const Result r = runProcess(f.args(f.table.string()), f.scratch.path());
-  ::unsetenv("LD_PRELOAD");
-  asan != nullptr ? ::setenv("ASAN_OPTIONS", asanBefore.c_str(), 1) : ::unsetenv("ASAN_OPTIONS");
-  EXPECT_EQ(r, Result(kExitOk, ""));
-  EXPECT_EQ(test::readFile(log), "fsync file\nrename\nfsync folder\n");
+// ends: fsync of the file, its name (a new file: a link at once; a file
+// already there, where that link fails: a link under a temporary name, then a
+// rename), fsync of the
+// folder, in that order (seen by a preloaded library that logs the calls).
+// On file systems without unnamed files, a named temporary file is renamed.
+TEST(Durability, TheTableIsSyncedBeforeAndAfterItsName) {
+  const std::string temporary = ".out.txt.vadoset-partial-XXXXXX";
+  for (const fs::path& base : test::fileSystems()) {
+    for (const bool unnamed : {true, false}) {
+      for (const bool earlier : {true, false}) {
+        SCOPED_TRACE(base.string() + (unnamed ? "" : ", no O_TMPFILE") + (earlier ? ", over a table" : ""));
+        RunFolder f(3, base);
+        if (!earlier) fs::remove(f.table);
+        const fs::path log = f.scratch / "sync.log";
+        ::setenv("VADOSET_SYNC_LOG", log.c_str(), 1);
+        ::setenv("LD_PRELOAD", VADOSET_SYNC_LOG_LIB, 1);
+        if (!unnamed) ::setenv("VADOSET_NO_TMPFILE", "1", 1);
+        // An AddressSanitizer build would refuse a library loaded before its own.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string asanBefore = asan != nullptr ? asan : "";
+        ::setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
+        const Result r = runProcess(f.args(f.table.string()), f.scratch.path());
+        ::unsetenv("LD_PRELOAD"), ::unsetenv("VADOSET_NO_TMPFILE");
+        asan != nullptr ? ::setenv("ASAN_OPTIONS", asanBefore.c_str(), 1) : ::unsetenv("ASAN_OPTIONS");
+        EXPECT_EQ(r, Result(kExitOk, ""));
+        // The random part of the temporary name, as XXXXXX.
+        const std::string calls = std::regex_replace(test::readFile(log), std::regex("(partial-)\\w{6}"), "$1XXXXXX");
+        const std::string named = "fsync file\nrename " + temporary + " out.txt\nfsync folder\n";
+        EXPECT_EQ(calls, !unnamed  ? named
+                         : earlier ? "fsync file\nlink out.txt\nlink " + temporary + "\nrename " + temporary +
+                                         " out.txt\nfsync folder\n"
+                                   : "fsync file\nlink out.txt\nfsync folder\n");
+        EXPECT_EQ(snapshot(f.dir.path()).size(), 3u);
+      }
+    }
+  }
 }
 
 // Twice in this process to standard output, to a file, and as a separate process.
