@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "model/engine.h"
-#include "state/settings.h"
+#include "run/settings.h"
 
 namespace vadoset::bench {
 
@@ -15,6 +15,7 @@ namespace vadoset::bench {
 struct LoadedInput {
   ModelParams model;
   std::deque<std::string> lines;  // the identifiers point into these
+  std::deque<std::string> texts;  // or into these
   std::vector<RecordInput> records;
 };
 

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   window.findChild<QComboBox*>(QStringLiteral("Beta_popup"))->setCurrentIndex(function);
   window.findChild<QCheckBox*>(QStringLiteral("Carryover_box"))->setChecked(carryover);
   if (threads > 0) {
-    ParallelOptions options;
+    RunConfig::Parallel options;
     options.threads = threads;
     window.setParallelOptions(options);
   }

@@ -19,8 +19,6 @@
 #include "output/columns.h"
 #include "platform/text.h"
 #include "platform/text_stream.h"
-#include "run/parallel_run.h"
-#include "state/run_state.h"
 
 namespace fs = std::filesystem;
 
@@ -251,7 +249,11 @@ void fuzzRecords(const std::uint8_t* data, std::size_t size, InputFormat formatI
 
   const ReadFiles files = readFiles(format, precipBytes, tmeanBytes, kMaxRecords);
   if (!files.headersOk) return;  // the run is refused before any record
-  ReadOptions options = readOptionsFor(settings, static_cast<double>(fc), latitude);
+  ReadOptions options;
+  options.fieldCapacity = static_cast<double>(fc);
+  options.latitude = latitude;
+  options.fieldCapacityField = settings.fieldCapacityField;
+  options.keepPrecipitationFraction = settings.keepPrecipitationFraction;
   if (format.readHeaders != nullptr) format.readHeaders(files.precipHeader, files.tmeanHeader, options);
 
   const std::size_t n = files.precip.size();
@@ -404,12 +406,10 @@ RunInput decodeRun(ByteReader& in) {
   return input;
 }
 
-RunResult runOnce(const RunInput& input, const ParallelOptions* parallel) {
-  FuzzHost host;
-  host.settingsValue = input.settings;
-  host.stopAfterRows = input.stopAfterRows;
-  host.passBudget = input.passBudget;
-  Settings& st = host.settingsValue;
+RunOutcomeSeen runOnce(const RunInput& input, const RunConfig::Parallel& parallel) {
+  FuzzObserver observer;
+  observer.stopAfterRows = input.stopAfterRows;
+  Settings st = input.settings;
   const OutputKind kind = input.kind;
 
   const fs::path& dir = workDir();
@@ -448,18 +448,22 @@ RunResult runOnce(const RunInput& input, const ParallelOptions* parallel) {
     case OutputKind::Count:
       break;
   }
-  host.folder = dir.string();
 
-  RunResult result;
+  RunOutcomeSeen result;
+  std::ostringstream stdoutText;
   {
-    RunState state;
-    result.outcome = parallel != nullptr ? runParallel(state, host, *parallel) : Main_loop(state, host);
-    result.carriedW = state.current_w;
-    result.carriedWs = state.current_ws;
-  }  // closes whatever the run left open
-  result.messages = host.messages;
-  result.warnings = host.warnings;
-  result.rows = host.rows;
+    RunConfig config = makeRunConfig(st, dir.string(), dir.string());
+    config.standardOutput = &stdoutText;
+    config.parallel = parallel;
+    const vadoset::RunResult r = runTable(config, observer);
+    result.outcome = r.outcome;
+    result.carriedW = r.carried.soil;
+    result.carriedWs = r.carried.snow;
+    for (const RunProblem& p : r.problems) result.messages.push_back(p.message());
+    check(r.rows == observer.rows, "the result's rows differ from the rows reported");
+  }
+  result.warnings = observer.warnings;
+  result.rows = observer.rows;
 
   check(readFile(dir / "prec.txt") == input.precip, "the precipitation file was changed");
   check(readFile(dir / "temp.txt") == input.tmean, "the temperature file was changed");
@@ -469,25 +473,24 @@ RunResult runOnce(const RunInput& input, const ParallelOptions* parallel) {
   if (wrote) {
     check(kind == OutputKind::Plain || kind == OutputKind::Stdout || kind == OutputKind::EarlierTable,
           "a run wrote a table where it must not");
-    check(host.messages.empty(), "a run that wrote its table showed a message",
-          host.messages.empty() ? std::string() : host.messages.front());
-    check(host.rows <= host.stopAfterRows, "the run did not stop when asked");
-    check(!st.strict || host.warnings.empty(), "a strict run with warnings wrote its table");
+    check(result.messages.empty(), "a run that wrote its table showed a message",
+          result.messages.empty() ? std::string() : result.messages.front());
+    check(result.rows <= observer.stopAfterRows, "the run did not stop when asked");
+    check(!st.strict || result.warnings.empty(), "a strict run with warnings wrote its table");
     if (toFile) expected.insert("out.txt");
-    result.table = toFile ? readFile(dir / "out.txt") : host.stdoutText.str();
-    checkTable(result.table, host.rows, st);
+    result.table = toFile ? readFile(dir / "out.txt") : stdoutText.str();
+    checkTable(result.table, result.rows, st);
   } else {
-    check(result.outcome != RunOutcome::OutputCancelled, "no dialog was cancelled");
-    check(!host.messages.empty(), "a run that wrote nothing showed no message");
+    check(!result.messages.empty(), "a run that wrote nothing showed no message");
     if (kind == OutputKind::EarlierTable)
       check(readFile(dir / "out.txt") == kEarlier, "a failed run damaged the earlier table");
   }
   if (result.outcome == RunOutcome::OutputFailed) {
-    const std::string_view last = host.messages.back();
+    const std::string_view last = result.messages.back();
     const std::string_view head = "The output file ";
     const std::string_view tail = " could not be written";  // then "." or ": the cause."
     const std::string_view strict = "The table was not written: the input checks gave ";
-    const bool refusedByChecks = st.strict && !host.warnings.empty() && last.substr(0, strict.size()) == strict;
+    const bool refusedByChecks = st.strict && !result.warnings.empty() && last.substr(0, strict.size()) == strict;
     check(refusedByChecks || (last.size() >= head.size() + tail.size() && last.substr(0, head.size()) == head &&
                               last.find(tail) != std::string_view::npos && last.back() == '.'),
           "an output failure without its message", last);

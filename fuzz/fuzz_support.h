@@ -8,13 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "run/driver.h"
-#include "state/host.h"
-#include "state/settings.h"
+#include "run/run.h"
 
-namespace vadoset {
-struct ParallelOptions;
-}
+namespace vadoset {}
 
 namespace vadoset::fuzz {
 
@@ -64,36 +60,24 @@ void chooseTable(std::uint8_t byte, Settings& settings);
 /// nowhere else in the row.
 void checkRow(std::string_view row, std::string_view identifier, std::size_t values, std::string_view lineEnd);
 
-/// A Host for whole runs: fixed settings and folder, messages kept, and a
-/// stop request once `stopAfterRows` rows are written or, for Main_loop,
-/// once the records have taken `passBudget` passes of the year, so that an
-/// input of any length costs a bounded time.
-class FuzzHost final : public Host {
+/// An observer for whole runs: warnings kept, null rows checked, and a stop
+/// request once `stopAfterRows` rows are written, so that an input of any
+/// length costs a bounded time (a record takes at most 1002 passes of the
+/// year).
+class FuzzObserver final : public RunObserver {
  public:
-  Settings settingsValue;
-  std::string folder;
-  std::vector<std::string> messages;
   std::vector<std::string> warnings;
   std::int64_t nullRows = 0;
-  std::int64_t stopAfterRows = 2000;
-  std::int64_t passBudget = 10000;
+  std::int64_t stopAfterRows = 200;
   std::int64_t rows = 0;
-  std::int64_t passes = 0;  // background tasks: one per pass and one per row
-  std::ostringstream stdoutText;
 
-  Settings settings() override { return settingsValue; }
-  std::optional<std::string> selectFolder(std::string_view, std::string_view) override { return folder; }
-  void showMessage(std::string_view text) override { messages.emplace_back(text); }
-  void setCounter(std::string_view) override {}
   void progress(const Progress& p) override { rows = p.rows; }
   void warning(std::string_view text) override { warnings.emplace_back(text); }
   void nullRow(const NullRow& n) override {
     ++nullRows;
     check(n.row == rows + 1 && !n.reasonText().empty(), "a null row is reported out of turn or without a reason");
   }
-  void backgroundTask() override { ++passes; }
-  bool stopRequested() override { return rows >= stopAfterRows || passes >= passBudget; }
-  std::ostream* standardOutput() override { return &stdoutText; }
+  StopRequest stopRequested() override { return rows >= stopAfterRows ? StopRequest::KeepRows : StopRequest::None; }
 };
 
 /// The record-reader target for one input format: the input's first bytes
@@ -107,11 +91,10 @@ struct RunInput {
   Settings settings;
   OutputKind kind = OutputKind::Plain;
   std::string_view precip, tmean;
-  std::int64_t stopAfterRows = 2000;
-  std::int64_t passBudget = 10000;
+  std::int64_t stopAfterRows = 200;
 };
 
-struct RunResult {
+struct RunOutcomeSeen {
   RunOutcome outcome{};
   std::vector<std::string> messages;
   std::vector<std::string> warnings;
@@ -129,9 +112,10 @@ struct RunResult {
 /// precipitation file; then the precipitation file and the temperature file.
 RunInput decodeRun(ByteReader& in);
 
-/// Runs once, with Main_loop or runParallel, in a freshly laid folder, and
-/// checks what every run must keep to: a table or a message, the inputs
-/// unchanged, an earlier table kept by a failed run, no file left behind.
-RunResult runOnce(const RunInput& input, const ParallelOptions* parallel);
+/// Runs once, on the calling thread or in parallel, in a freshly laid
+/// folder, and checks what every run must keep to: a table or a message,
+/// the inputs unchanged, an earlier table kept by a failed run, no file left
+/// behind.
+RunOutcomeSeen runOnce(const RunInput& input, const RunConfig::Parallel& parallel);
 
 }  // namespace vadoset::fuzz

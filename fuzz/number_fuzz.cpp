@@ -1,8 +1,10 @@
-// The number parser and the number writer on arbitrary bytes. The reference
-// for the parser is strtod in the C locale: on a text that holds only digits,
-// signs, points and exponent letters, both must agree on whether it is a
-// number and on its value, except that a value beyond the double range is no
-// number at all.
+// The number parser and the number writer on arbitrary bytes. The references
+// for the parser are strtod in the C locale and std::from_chars: on a text
+// that holds only digits, signs, points and exponent letters, all must agree
+// on whether it is a number and on its value, except that a value beyond the
+// double range is no number at all. The shortest text must be what
+// std::to_chars writes, and the field splitter must give the
+// fields NthField gives.
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -55,6 +57,32 @@ void checkAgainstStrtod(std::string_view text) {
   }
 }
 
+// from_chars takes no '+' and no blanks; what it reads in full must give the
+// same bits, and a number it refuses (or reads only in part) must be refused.
+void checkAgainstFromChars(std::string_view text) {
+  const std::optional<double> v = vadoset::ParseNumber(text);
+  std::string_view t = trimBlanks(text);
+  bool negative = false;
+  if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
+    negative = t.front() == '-';
+    t.remove_prefix(1);
+  }
+  if (t.empty() || t.front() == '+' || t.front() == '-') {
+    check(!v.has_value(), "a text with no number after its sign was read as a number", text);
+    return;
+  }
+  // "inf", "nan" and other words are for the strtod check.
+  if (t.find_first_not_of("0123456789.eE") != std::string_view::npos) return;
+  double ref = 0.0;
+  const auto res = std::from_chars(t.data(), t.data() + t.size(), ref, std::chars_format::general);
+  if (res.ec == std::errc() && res.ptr == t.data() + t.size()) {
+    check(v.has_value(), "a number std::from_chars reads was refused", text);
+    check(sameBits(*v, negative ? -ref : ref), "the value differs from std::from_chars's", text);
+  } else if (res.ec != std::errc::result_out_of_range) {
+    check(!v.has_value(), "a text std::from_chars refuses was read as a number", text);
+  }
+}
+
 // Str must give the shortest text, which reads back as the same bits; the
 // table's own formatter must write exactly what std::to_chars writes.
 void checkStr(double d) {
@@ -85,6 +113,7 @@ void checkToInt32(double d) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   checkAgainstStrtod(text);
+  checkAgainstFromChars(text);
   if (std::optional<double> v = vadoset::ParseNumber(text)) {
     checkStr(*v);
     checkToInt32(*v);
@@ -102,6 +131,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view f = vadoset::NthField(text, '\t', n);
     check(f.empty() || (f.data() >= text.data() && f.data() + f.size() <= text.data() + text.size()),
           "NthField points outside its text");
+    std::string_view split[20];
+    vadoset::splitFields(text, '\t', split);
+    for (int i = 0; i < 20; ++i)
+      check(split[i] == vadoset::NthField(text, '\t', i + 1), "splitFields differs from NthField", text);
     std::string_view m = vadoset::Mid(text, data[1], data[0]);
     check(m.empty() || (m.data() >= text.data() && m.data() + m.size() <= text.data() + text.size()),
           "Mid points outside its text");

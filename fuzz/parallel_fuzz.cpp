@@ -1,6 +1,6 @@
-// The parallel engine against Main_loop: the same input runs through both,
-// which must agree on the outcome, the messages, the table and the soil
-// water carried in the run state. Small batches, few batches in flight and
+// The parallel run against the one-thread run: the same input runs through
+// both, which must agree on the outcome, the messages, the table and the
+// carried soil water. Small batches, few batches in flight and
 // a small share of line bytes per batch exercise every hand-over between
 // reading, computing and writing.
 //
@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "run/parallel_run.h"
 
 namespace {
 
@@ -27,23 +26,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunInput input = decodeRun(in);
 
   constexpr std::size_t kLineBytes[] = {1, 64, 512, 4096, 4096, 65536, 1 << 20, 16 << 20};
-  vadoset::ParallelOptions parallel;
+  vadoset::RunConfig::Parallel parallel;
   parallel.threads = 2;
   parallel.batchRecords = 1 + (options & 7);
   parallel.batchesInFlight = 1 + ((options >> 3) & 1);
   parallel.lineBytesInFlight = kLineBytes[(options >> 4) & 7];
 
-  const RunResult one = runOnce(input, nullptr);
-  // Main_loop stopped at its pass budget after some row: the parallel run,
-  // which has no such count, stops after the same row.
-  if (one.outcome == vadoset::RunOutcome::Stopped) input.stopAfterRows = one.rows;
-  input.passBudget = INT64_MAX;
-  const RunResult two = runOnce(input, &parallel);
-  check(one.outcome == two.outcome, "runParallel and Main_loop end differently");
-  check(one.messages == two.messages, "runParallel and Main_loop show different messages");
-  check(one.warnings == two.warnings, "runParallel and Main_loop give different warnings");
-  check(one.table == two.table, "runParallel and Main_loop write different tables");
+  const RunOutcomeSeen one = runOnce(input, vadoset::RunConfig::Parallel{});
+  const RunOutcomeSeen two = runOnce(input, parallel);
+  check(one.outcome == two.outcome, "the parallel and the one-thread run end differently");
+  check(one.messages == two.messages, "the parallel and the one-thread run show different messages");
+  check(one.warnings == two.warnings, "the parallel and the one-thread run give different warnings");
+  check(one.table == two.table, "the parallel and the one-thread run write different tables");
   check(sameBits(one.carriedW, two.carriedW) && sameBits(one.carriedWs, two.carriedWs),
-        "runParallel and Main_loop carry different soil water");
+        "the parallel and the one-thread run carry different soil water");
   return 0;
 }

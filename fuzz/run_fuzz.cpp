@@ -1,9 +1,9 @@
 // A whole run on two arbitrary input files with settings chosen by the input:
-// Main_loop with its files in a folder of its own. Whatever the bytes, the
+// one thread, with its files in a folder of its own. Whatever the bytes, the
 // run ends with a table or a message, the inputs stay as they were, a refused
 // or failed run leaves an earlier table alone, and no temporary file is left.
-// A run stops after 2000 rows or 10000 passes of the year, so that inputs of
-// megabytes finish in well under a second.
+// A run stops after 200 rows, so that inputs of megabytes finish in a
+// bounded time.
 //
 // Input: byte 0 bits 5-7 where the table goes (OutputKind), then the layout
 // of decodeRun (fuzz_support.h): byte 0 bits 0-4 format, carry-over,
@@ -19,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunInput input = decodeRun(in);
   const int kinds = static_cast<int>(OutputKind::Count);
   input.kind = static_cast<OutputKind>((size > 0 ? data[0] >> 5 : 0) % kinds);
-  runOnce(input, nullptr);
+  runOnce(input, vadoset::RunConfig::Parallel{});
   return 0;
 }

@@ -1,86 +1,67 @@
-"""Builds vadoset._core from the record engine's own C++ sources.
+"""Builds vadoset._core with CMake, from the repository's own engine target.
 
-The engine lives in the repository's src/ folder, beside this one. pip
-builds a local folder in place, so the sources are found through this
-file's own location; VADOSET_SOURCE_DIR names another src/ folder (for a
-build from a copy of python/ alone). setuptools takes only paths inside
-this folder, so the engine's files are copied to build/engine-src first.
+The engine lives in the repository's src/ folder, beside this one, and the
+extension is one target of the repository's CMake build (python/CMakeLists.txt),
+with the engine's own flags. pip builds a local folder in place, so the
+repository is found through this file's own location; VADOSET_SOURCE_DIR names
+another checkout's root (for a build from a copy of python/ alone). Everything
+comes from Debian's packages: cmake, ninja (or make), pybind11-dev.
 """
 
-import filecmp
 import os
 import shutil
+import subprocess
+import sys
 from pathlib import Path
 
-from pybind11.setup_helpers import Pybind11Extension, build_ext
-from setuptools import setup
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
 
 HERE = Path(__file__).resolve().parent
-ENGINE_SOURCES = ["model/engine.cpp", "model/beta.cpp", "model/lane_engine.cpp"]
-# The lane kernels, each compiled for its own instruction set (never -mfma:
-# the model's arithmetic is never fused); the engine picks one at run time.
-LANE_SOURCES = {"model/lanes_avx2.cpp": ["-mavx2"], "model/lanes_avx512.cpp": ["-mavx512f"]}
-ENGINE_HEADERS = [
-    "model/engine.h",
-    "model/values.h",
-    "model/beta.h",
-    "model/engine_internal.h",
-    "model/lanes.h",
-    "model/lane_kernel.h",
-    "model/exp_table.inc",
-]
-FLAGS = ["-O2", "-ffp-contract=off", "-fno-fast-math", "-g0"]
-COPY = Path("build") / "engine-src"
 
 
-def engine_dir():
-    candidates = [os.environ.get("VADOSET_SOURCE_DIR"), HERE.parent / "src"]
+def repository():
+    candidates = [os.environ.get("VADOSET_SOURCE_DIR"), HERE.parent]
     for c in candidates:
-        if c and all((Path(c) / s).is_file() for s in ENGINE_SOURCES):
+        if c and (Path(c) / "src" / "model" / "engine.cpp").is_file() and (Path(c) / "CMakeLists.txt").is_file():
             return Path(c).resolve()
     raise SystemExit(
-        "vadoset: the engine's C++ sources (src/model/engine.cpp) were not found beside "
+        "vadoset: the repository (src/model/engine.cpp and CMakeLists.txt) was not found beside "
         f"{HERE}; build from the repository's python/ folder, or set VADOSET_SOURCE_DIR "
-        "to the repository's src/ folder."
+        "to the repository's root folder."
     )
 
 
-def copy_engine(src):
-    for name in ENGINE_SOURCES + list(LANE_SOURCES) + ENGINE_HEADERS:
-        target = HERE / COPY / name
-        # An unchanged file keeps its time, so nothing is compiled again.
-        if not (target.is_file() and filecmp.cmp(src / name, target, shallow=False)):
-            target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(src / name, target)
+class CMakeExtension(Extension):
+    def __init__(self, name, target):
+        super().__init__(name, sources=[])
+        self.target = target
 
 
-copy_engine(engine_dir())
-core = Pybind11Extension(
-    "vadoset._core",
-    ["src/core.cpp", *((COPY / s).as_posix() for s in ENGINE_SOURCES)],
-    include_dirs=[str(HERE / COPY)],
-    cxx_std=20,
-    # The engine's results are defined to the last bit: no contraction into
-    # fused multiply-adds, no fast-math.
-    extra_compile_args=FLAGS,
-)
-
-
-class BuildWithLanes(build_ext):
-    """Compiles each lane kernel with its own instruction-set flag, then the
-    module with them."""
+class BuildWithCMake(build_ext):
+    """Configures the repository with the Python extension only, builds its
+    target, and puts the module where setuptools expects it."""
 
     def build_extension(self, ext):
-        objects = []
-        for source, flags in LANE_SOURCES.items():
-            objects += self.compiler.compile(
-                [(COPY / source).as_posix()],
-                output_dir=self.build_temp,
-                include_dirs=[str(HERE / COPY)],
-                extra_postargs=["-std=c++20", "-fPIC", *FLAGS, *flags],
-            )
-        ext.extra_objects = objects
-        super().build_extension(ext)
+        source = repository()
+        build = Path(self.build_temp).resolve() / "cmake"
+        build.mkdir(parents=True, exist_ok=True)
+        generator = ["-G", "Ninja"] if shutil.which("ninja") else []
+        subprocess.run(
+            ["cmake", "-S", str(source), "-B", str(build), *generator,
+             "-DCMAKE_BUILD_TYPE=Release",
+             "-DVADOSET_BUILD_PYTHON=ON", "-DVADOSET_BUILD_GUI=OFF", "-DVADOSET_BUILD_TESTS=OFF",
+             f"-DPython_EXECUTABLE={sys.executable}"],
+            check=True,
+        )
+        subprocess.run(["cmake", "--build", str(build), "--target", ext.target], check=True)
+        built = next((build / "python").glob("_core*.so"), None)
+        if built is None:
+            raise SystemExit(f"vadoset: the build left no _core module in {build / 'python'}")
+        target = Path(self.get_ext_fullpath(ext.name))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(built, target)
 
 
-setup(packages=["vadoset"], ext_modules=[core], cmdclass={"build_ext": BuildWithLanes})
+setup(packages=["vadoset"], ext_modules=[CMakeExtension("vadoset._core", "vadoset_python_core")],
+      cmdclass={"build_ext": BuildWithCMake})

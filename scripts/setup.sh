@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libdragonbox-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # Qt Charts' CMake files need Qt OpenGL's, which Debian does not pull in.
   qt6-charts-dev qt6-svg-dev libqt6opengl6-dev

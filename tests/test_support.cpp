@@ -45,12 +45,15 @@ std::string readFile(const std::filesystem::path& p) {
   return ss.str();
 }
 
-std::optional<std::string> ScriptedHost::selectFolder(std::string_view prompt, std::string_view) {
-  prompts.emplace_back(prompt);
-  if (folders.empty()) return std::nullopt;
-  std::optional<std::string> f = folders.front();
-  folders.pop_front();
-  return f;
+void TestObserver::progress(const Progress& p) {
+  rows = p.rows;
+  counters.push_back(p.rows == 0 ? std::string("File names loaded") : Str(static_cast<double>(p.rows)));
+}
+
+std::vector<std::string> messagesOf(const RunResult& result) {
+  std::vector<std::string> messages;
+  for (const RunProblem& p : result.problems) messages.push_back(p.message());
+  return messages;
 }
 
 std::string tabLine(const std::string& id, const std::string& lat, const std::vector<std::string>& months) {

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "state/host.h"
+#include "run/run.h"
 
 namespace vadoset::test {
 
@@ -33,28 +32,26 @@ std::string readFile(const std::filesystem::path& p);
 /// temporary folder, and /dev/shm (tmpfs) when it is a different one.
 std::vector<std::filesystem::path> fileSystems();
 
-/// A Host that answers from a script: folder answers are taken in order
-/// (nothing left means "cancel"), messages and counter texts are recorded.
-class ScriptedHost : public Host {
+/// A RunObserver that keeps what it hears: the counter texts the window
+/// would show ("File names loaded", then the rows written), the warnings;
+/// and asks to stop once `stopAfterRows` rows are written.
+class TestObserver : public RunObserver {
  public:
-  Settings settingsValue;
-  std::deque<std::optional<std::string>> folders;
-  std::vector<std::string> messages;
   std::vector<std::string> counters;
-  std::vector<std::string> prompts;
-  int stopAfterRows = -1;  // ask to stop once this many rows are written
-  int backgroundCalls = 0;
-
-  Settings settings() override { return settingsValue; }
-  std::optional<std::string> selectFolder(std::string_view prompt, std::string_view) override;
-  void showMessage(std::string_view text) override { messages.emplace_back(text); }
-  void setCounter(std::string_view text) override { counters.emplace_back(text); }
-  void progress(const Progress& p) override { rows = p.rows; }
-  void backgroundTask() override { ++backgroundCalls; }
-  bool stopRequested() override { return stopAfterRows >= 0 && rows >= stopAfterRows; }
-
+  std::vector<std::string> warnings;
   std::int64_t rows = 0;
+  int stopAfterRows = -1;
+  StopRequest stopKind = StopRequest::KeepRows;
+
+  void progress(const Progress& p) override;
+  void warning(std::string_view text) override { warnings.emplace_back(text); }
+  StopRequest stopRequested() override {
+    return stopAfterRows >= 0 && rows >= stopAfterRows ? stopKind : StopRequest::None;
+  }
 };
+
+/// The messages of a run's problems, in order.
+std::vector<std::string> messagesOf(const RunResult& result);
 
 /// Tab-delimited input lines: identifier, latitude, twelve values.
 std::string tabLine(const std::string& id, const std::string& lat, const std::vector<std::string>& months);

@@ -1,26 +1,19 @@
 #include "cli/cli.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string_view>
 #include <thread>
 
 #include "input/formats.h"
 #include "output/columns.h"
 #include "platform/text.h"
-#include "platform/text_stream.h"
-#include "run/driver.h"
-#include "run/parallel_run.h"
+#include "run/run.h"
 #include "run/run_report.h"
-#include "state/host.h"
-#include "state/run_state.h"
 
 #ifndef VADOSET_VERSION
 #define VADOSET_VERSION "unknown"
@@ -30,64 +23,6 @@ namespace vadoset {
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "Usage: vadoset-cli --temperature FILE --precipitation FILE --output FILE [options]\n"
-    "\n"
-    "Computes the annual climatic water balance (modified Thornthwaite method of\n"
-    "Willmott et al.) of every record of the two input files, one row per record.\n"
-    "The model is written down in docs/model.md.\n"
-    "\n"
-    "  -t, --temperature FILE     monthly mean temperatures (first line is a header)\n"
-    "  -p, --precipitation FILE   monthly precipitation totals (first line is a header)\n"
-    "  -o, --output FILE          the output table; - writes it to standard output\n"
-    "      --format FORMAT        input format: @FORMATS@ (default tab)\n"
-    "      --latitude DEGREES     latitude of every record in the HCN format (default 44.47)\n"
-    "      --field-capacity MM    field capacity of the soil (default 100)\n"
-    "      --field-capacity-field N\n"
-    "                             tab format: field N of each precipitation line holds\n"
-    "                             the record's own field capacity (CSV: a column\n"
-    "                             named field_capacity)\n"
-    "      --function A..H        declining availability function (default G)\n"
-    "      --carryover            carry soil water over from December of one record\n"
-    "                             to January of the next\n"
-    "      --keep-precipitation-fraction\n"
-    "                             use precipitation with its decimals, not whole mm\n"
-    "      --columns LIST         column groups after the identifier, in order, from\n"
-    "                             @COLUMNS@ (default classic)\n"
-    "      --line-ending cr|lf|crlf\n"
-    "                             the table's line ends (default cr)\n"
-    "      --null-report FILE     why each null row is null, one line each\n"
-    "      --strict               any input warning fails the run; no table is written\n"
-    "      --threads N            computing threads (default: the number of cores);\n"
-    "                             the table is the same for every N\n"
-    "      --quiet                no progress display, warnings or summary\n"
-    "      --help                 show this help and exit\n"
-    "      --version              show the version and exit\n"
-    "\n"
-    "Exit status: 0 when the table was written, 1 when the run could not start or\n"
-    "the table could not be written, 2 for a usage error, 130 when interrupted\n"
-    "(the rows completed so far are kept). SIGTERM and SIGHUP end the run without\n"
-    "a new table: an earlier file at the output path is kept.\n";
-
-// The column groups' names, from their list.
-std::string columnNames(std::string_view separator) {
-  std::string names;
-  for (const ColumnGroupDescription& g : columnGroups())
-    names += (names.empty() ? "" : std::string(separator)) + std::string(g.cliName);
-  return names;
-}
-
-// The usage text with the format and column names of the tables.
-std::string usageText() {
-  std::string text(kUsage);
-  std::string formats;
-  for (const InputFormatDescription& d : inputFormats())
-    formats += (formats.empty() ? "" : "|") + std::string(d.cliName);
-  text.replace(text.find("@FORMATS@"), 9, formats);
-  text.replace(text.find("@COLUMNS@"), 9, columnNames(","));
-  return text;
-}
-
 int defaultThreads() {
   unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : static_cast<int>(n);
@@ -95,200 +30,288 @@ int defaultThreads() {
 
 struct Options {
   Settings settings;
-  std::string nullReport;
   bool latitudeGiven = false;
-  int threads = defaultThreads();
   bool quiet = false;
   bool help = false;
   bool version = false;
+  bool haveTemperature = false, havePrecipitation = false, haveOutput = false;
 };
 
-struct UsageError {
-  std::string message;
+// The names of a table's entries, "a, b or c".
+template <typename Range, typename Name>
+std::string namesOf(const Range& entries, Name name, std::string_view separator, std::string_view last) {
+  std::string names;
+  std::size_t i = 0;
+  const std::size_t n = std::size(entries);
+  for (const auto& e : entries) {
+    if (i > 0) names += i + 1 == n ? last : separator;
+    names += name(e);
+    ++i;
+  }
+  return names;
+}
+
+std::string formatNames(std::string_view separator, std::string_view last) {
+  return namesOf(
+      inputFormats(), [](const InputFormatDescription& d) { return std::string(d.cliName); }, separator, last);
+}
+
+std::string columnNames(std::string_view separator) {
+  return namesOf(
+      columnGroups(), [](const ColumnGroupDescription& g) { return std::string(g.cliName); }, separator, separator);
+}
+
+// A whole number from `low` to `high`, or nothing.
+std::optional<int> wholeNumber(std::string_view text, double low, double high) {
+  std::optional<double> v = ParseNumber(text);
+  if (v && *v >= low && *v <= high && *v == static_cast<double>(static_cast<int>(*v))) return static_cast<int>(*v);
+  return std::nullopt;
+}
+
+// One option of the command line: its names, its value (none for a flag),
+// its help, and what it does with the value. Parsing, checking and --help
+// all come from the table below.
+struct OptionRow {
+  std::string_view shortName;  // "-t", or empty
+  std::string_view longName;   // "--temperature"
+  std::string_view valueName;  // "FILE"; empty for a flag
+  std::string_view help;       // lines of help; @FORMATS@ and @COLUMNS@ are filled in
+  // Takes the value (empty for a flag); gives the usage error, if any.
+  std::optional<std::string> (*apply)(Options& o, const std::string& value);
 };
 
-std::optional<UsageError> parseArgs(const std::vector<std::string>& args, Options& o) {
-  bool haveT = false, haveP = false, haveO = false;
+using Apply = std::optional<std::string>;
+
+const OptionRow kOptions[] = {
+    {"-t", "--temperature", "FILE", "monthly mean temperatures (first line is a header)",
+     [](Options& o, const std::string& v) -> Apply {
+       o.settings.tmeanFile = v;
+       o.haveTemperature = true;
+       return {};
+     }},
+    {"-p", "--precipitation", "FILE", "monthly precipitation totals (first line is a header)",
+     [](Options& o, const std::string& v) -> Apply {
+       o.settings.precipFile = v;
+       o.havePrecipitation = true;
+       return {};
+     }},
+    {"-o", "--output", "FILE", "the output table; - writes it to standard output",
+     [](Options& o, const std::string& v) -> Apply {
+       o.settings.outputFile = v;
+       o.haveOutput = true;
+       return {};
+     }},
+    {"", "--format", "FORMAT", "input format: @FORMATS@ (default tab)",
+     [](Options& o, const std::string& v) -> Apply {
+       const InputFormatDescription* format = findFormat(v);
+       if (format == nullptr) return "--format must be " + formatNames(", ", " or ") + ", not '" + v + "'";
+       o.settings.format = format->format;
+       return {};
+     }},
+    {"", "--latitude", "DEGREES", "latitude of every record in the HCN format (default 44.47)",
+     [](Options& o, const std::string& v) -> Apply {
+       o.settings.latText = v;
+       o.latitudeGiven = true;
+       return {};
+     }},
+    {"", "--field-capacity", "MM", "field capacity of the soil (default 100)",
+     [](Options& o, const std::string& v) -> Apply {
+       o.settings.fcText = v;
+       return {};
+     }},
+    {"", "--field-capacity-field", "N",
+     "tab format: field N of each precipitation line holds\nthe record's own field capacity (CSV: a column\nnamed "
+     "field_capacity)",
+     [](Options& o, const std::string& v) -> Apply {
+       // Fields 1 to 14 hold the identifier, the latitude and the months.
+       std::optional<int> n = wholeNumber(v, 15.0, 100000.0);
+       if (!n) return "--field-capacity-field must be a field number after the months (15 or more), not '" + v + "'";
+       o.settings.fieldCapacityField = *n;
+       return {};
+     }},
+    {"", "--function", "A..H", "declining availability function (default G)",
+     [](Options& o, const std::string& v) -> Apply {
+       std::optional<AvailabilityFunction> function = availabilityFunction(v);
+       if (!function) return "--function must be one letter from A to H, not '" + v + "'";
+       o.settings.function = *function;
+       return {};
+     }},
+    {"", "--carryover", "", "carry soil water over from December of one record\nto January of the next",
+     [](Options& o, const std::string&) -> Apply {
+       o.settings.carryover = true;
+       return {};
+     }},
+    {"", "--keep-precipitation-fraction", "", "use precipitation with its decimals, not whole mm",
+     [](Options& o, const std::string&) -> Apply {
+       o.settings.keepPrecipitationFraction = true;
+       return {};
+     }},
+    {"", "--columns", "LIST", "column groups after the identifier, in order, from\n@COLUMNS@ (default classic)",
+     [](Options& o, const std::string& list) -> Apply {
+       o.settings.columns.clear();
+       for (std::size_t start = 0; start <= list.size();) {
+         std::size_t comma = list.find(',', start);
+         if (comma == std::string::npos) comma = list.size();
+         const std::string name = list.substr(start, comma - start);
+         const ColumnGroupDescription* g = findColumnGroup(name);
+         if (g == nullptr) return "--columns takes groups from " + columnNames(", ") + ", not '" + name + "'";
+         o.settings.columns.push_back(g->group);
+         start = comma + 1;
+       }
+       return {};
+     }},
+    {"", "--line-ending", "cr|lf|crlf", "the table's line ends (default cr)",
+     [](Options& o, const std::string& v) -> Apply {
+       static constexpr std::pair<std::string_view, LineEnding> kEndings[] = {
+           {"cr", LineEnding::Cr}, {"lf", LineEnding::Lf}, {"crlf", LineEnding::CrLf}};
+       for (auto [name, ending] : kEndings) {
+         if (v == name) {
+           o.settings.lineEnding = ending;
+           return {};
+         }
+       }
+       return "--line-ending must be cr, lf or crlf, not '" + v + "'";
+     }},
+    {"", "--null-report", "FILE", "why each null row is null, one line each; - writes it\nto standard output",
+     [](Options& o, const std::string& v) -> Apply {
+       o.settings.nullReportFile = v;
+       return {};
+     }},
+    {"", "--strict", "", "any input warning fails the run; no table is written",
+     [](Options& o, const std::string&) -> Apply {
+       o.settings.strict = true;
+       return {};
+     }},
+    {"", "--threads", "N", "computing threads (default: the number of cores);\nthe table is the same for every N",
+     [](Options& o, const std::string& v) -> Apply {
+       std::optional<int> n = wholeNumber(v, 1.0, 256.0);
+       if (!n) return "--threads must be a whole number from 1 to 256, not '" + v + "'";
+       o.settings.threads = *n;
+       return {};
+     }},
+    {"", "--quiet", "", "no progress display, warnings or summary",
+     [](Options& o, const std::string&) -> Apply {
+       o.quiet = true;
+       return {};
+     }},
+    {"-h", "--help", "", "show this help and exit",
+     [](Options& o, const std::string&) -> Apply {
+       o.help = true;
+       return {};
+     }},
+    {"", "--version", "", "show the version and exit",
+     [](Options& o, const std::string&) -> Apply {
+       o.version = true;
+       return {};
+     }},
+};
+
+const OptionRow* findOption(std::string_view name) {
+  for (const OptionRow& row : kOptions)
+    if (name == row.longName || (!row.shortName.empty() && name == row.shortName)) return &row;
+  return nullptr;
+}
+
+// The usage text, with the options from their table.
+std::string usageText() {
+  std::string text =
+      "Usage: vadoset-cli --temperature FILE --precipitation FILE --output FILE [options]\n"
+      "\n"
+      "Computes the annual climatic water balance (modified Thornthwaite method of\n"
+      "Willmott et al.) of every record of the two input files, one row per record.\n"
+      "The model is written down in docs/model.md.\n"
+      "\n";
+  constexpr std::size_t kHelpColumn = 29;
+  for (const OptionRow& row : kOptions) {
+    std::string names = "  ";
+    names += row.shortName.empty() ? "    " : std::string(row.shortName) + ", ";
+    names += row.longName;
+    if (!row.valueName.empty()) names += " " + std::string(row.valueName);
+    std::string help(row.help);
+    for (auto [marker, value] : {std::pair{std::string_view("@FORMATS@"), formatNames("|", "|")},
+                                 std::pair{std::string_view("@COLUMNS@"), columnNames(",")}})
+      if (std::size_t at = help.find(marker); at != std::string::npos) help.replace(at, marker.size(), value);
+    // A long option name takes a line of its own.
+    text += names;
+    text += names.size() + 1 > kHelpColumn ? "\n" + std::string(kHelpColumn, ' ')
+                                           : std::string(kHelpColumn - names.size(), ' ');
+    for (char c : help) text += c == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, c);
+    text += '\n';
+  }
+  text +=
+      "\n"
+      "Exit status: 0 when the table was written, 1 when the run could not start or\n"
+      "the table could not be written, 2 for a usage error, 130 when interrupted\n"
+      "(the rows completed so far are kept). SIGTERM and SIGHUP end the run without\n"
+      "a new table: an earlier file at the output path is kept.\n";
+  return text;
+}
+
+// Reads the arguments into the options; gives the usage error, if any.
+std::optional<std::string> parseArgs(const std::vector<std::string>& args, Options& o) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     std::optional<std::string> inlineValue;
     if (arg.rfind("--", 0) == 0) {
-      std::size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
+      if (std::size_t eq = arg.find('='); eq != std::string::npos) {
         inlineValue = arg.substr(eq + 1);
-        arg = arg.substr(0, eq);
+        arg.resize(eq);
       }
     }
-    auto value = [&](std::string& into) -> std::optional<UsageError> {
-      if (inlineValue) {
-        into = *inlineValue;
-        return std::nullopt;
-      }
-      if (i + 1 >= args.size()) return UsageError{"option " + arg + " needs a value"};
-      into = args[++i];
-      return std::nullopt;
-    };
-    auto flag = [&](bool& into) -> std::optional<UsageError> {
-      if (inlineValue) return UsageError{"option " + arg + " takes no value"};
-      into = true;
-      return std::nullopt;
-    };
-    std::optional<UsageError> err;
-    if (arg == "-t" || arg == "--temperature") {
-      err = value(o.settings.tmeanFile);
-      haveT = true;
-    } else if (arg == "-p" || arg == "--precipitation") {
-      err = value(o.settings.precipFile);
-      haveP = true;
-    } else if (arg == "-o" || arg == "--output") {
-      err = value(o.settings.outputFile);
-      haveO = true;
-    } else if (arg == "--format") {
-      std::string f;
-      err = value(f);
-      if (!err) {
-        if (const InputFormatDescription* format = findFormat(f)) {
-          o.settings.format = format->format;
-        } else {
-          std::string names;
-          for (const InputFormatDescription& d : inputFormats()) {
-            if (!names.empty()) names += d.format == inputFormats().back().format ? " or " : ", ";
-            names += d.cliName;
-          }
-          err = UsageError{"--format must be " + names + ", not '" + f + "'"};
-        }
-      }
-    } else if (arg == "--latitude") {
-      err = value(o.settings.latText);
-      o.latitudeGiven = true;
-    } else if (arg == "--field-capacity-field") {
-      std::string n;
-      err = value(n);
-      if (!err) {
-        // Fields 1 to 14 hold the identifier, the latitude and the months.
-        std::optional<double> v = ParseNumber(n);
-        if (v && *v >= 15.0 && *v <= 100000.0 && *v == static_cast<double>(static_cast<int>(*v)))
-          o.settings.fieldCapacityField = static_cast<int>(*v);
-        else
-          err = UsageError{"--field-capacity-field must be a field number after the months (15 or more), not '" + n +
-                           "'"};
-      }
-    } else if (arg == "--columns") {
-      std::string list;
-      err = value(list);
-      if (!err) {
-        o.settings.columns.clear();
-        std::size_t start = 0;
-        while (!err && start <= list.size()) {
-          std::size_t comma = list.find(',', start);
-          if (comma == std::string::npos) comma = list.size();
-          std::string name = list.substr(start, comma - start);
-          if (const ColumnGroupDescription* g = findColumnGroup(name))
-            o.settings.columns.push_back(g->group);
-          else
-            err = UsageError{"--columns takes groups from " + columnNames(", ") + ", not '" + name + "'"};
-          start = comma + 1;
-        }
-      }
-    } else if (arg == "--line-ending") {
-      std::string e;
-      err = value(e);
-      if (!err) {
-        if (e == "cr")
-          o.settings.lineEnding = LineEnding::Cr;
-        else if (e == "lf")
-          o.settings.lineEnding = LineEnding::Lf;
-        else if (e == "crlf")
-          o.settings.lineEnding = LineEnding::CrLf;
-        else
-          err = UsageError{"--line-ending must be cr, lf or crlf, not '" + e + "'"};
-      }
-    } else if (arg == "--keep-precipitation-fraction") {
-      err = flag(o.settings.keepPrecipitationFraction);
-    } else if (arg == "--null-report") {
-      err = value(o.nullReport);
-    } else if (arg == "--strict") {
-      err = flag(o.settings.strict);
-    } else if (arg == "--field-capacity") {
-      err = value(o.settings.fcText);
-    } else if (arg == "--function") {
-      std::string f;
-      err = value(f);
-      if (!err) {
-        if (std::optional<AvailabilityFunction> function = availabilityFunction(f))
-          o.settings.function = *function;
-        else
-          err = UsageError{"--function must be one letter from A to H, not '" + f + "'"};
-      }
-    } else if (arg == "--threads") {
-      std::string n;
-      err = value(n);
-      if (!err) {
-        std::optional<double> v = ParseNumber(n);
-        if (v && *v >= 1.0 && *v <= 256.0 && *v == static_cast<double>(static_cast<int>(*v)))
-          o.threads = static_cast<int>(*v);
-        else
-          err = UsageError{"--threads must be a whole number from 1 to 256, not '" + n + "'"};
-      }
-    } else if (arg == "--carryover") {
-      err = flag(o.settings.carryover);
-    } else if (arg == "--quiet") {
-      err = flag(o.quiet);
-    } else if (arg == "--help" || arg == "-h") {
-      err = flag(o.help);
-    } else if (arg == "--version") {
-      err = flag(o.version);
+    const OptionRow* row = findOption(arg);
+    if (row == nullptr) return "unknown argument '" + arg + "'";
+    std::string value;
+    if (row->valueName.empty()) {
+      if (inlineValue) return "option " + arg + " takes no value";
+    } else if (inlineValue) {
+      value = *inlineValue;
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
     } else {
-      err = UsageError{"unknown argument '" + arg + "'"};
+      return "option " + arg + " needs a value";
     }
-    if (err) return err;
+    if (std::optional<std::string> error = row->apply(o, value)) return error;
   }
   if (o.help || o.version) return std::nullopt;
-  if (!haveT) return UsageError{"--temperature is required"};
-  if (!haveP) return UsageError{"--precipitation is required"};
-  if (!haveO) return UsageError{"--output is required"};
+  if (!o.haveTemperature) return "--temperature is required";
+  if (!o.havePrecipitation) return "--precipitation is required";
+  if (!o.haveOutput) return "--output is required";
   return std::nullopt;
 }
 
-// The command line's side of a run: settings from the options, file names
-// used as they stand (no folder dialogs), messages on stderr.
-class CliHost final : public Host {
+// The command line's side of a run: warnings and messages on stderr, a
+// progress line where stderr is a terminal, stops from the signals.
+class CliObserver final : public RunObserver {
  public:
-  CliHost(const Options& o, std::ostream& out, std::ostream& err, const CliEnvironment& env)
-      : options_(o), out_(out), err_(err), env_(env) {}
+  CliObserver(const Options& o, std::ostream& err, const CliEnvironment& env) : options_(o), err_(err), env_(env) {}
 
-  Settings settings() override { return options_.settings; }
-  std::optional<std::string> selectFolder(std::string_view, std::string_view) override { return std::string(); }
-  void showMessage(std::string_view text) override {
-    endProgressLine();
-    err_ << escapeControl(text) << '\n';
-  }
-  void setCounter(std::string_view) override {}
   void progress(const Progress& p) override {
     last_ = p;
-    if (!showProgress()) return;
+    report_.progress(p.rows);
+    if (!showProgress() || p.rows == 0) return;
     // Reading the clock costs a few nanoseconds; drawing only every 200 ms.
     auto now = std::chrono::steady_clock::now();
     if (now - lastDraw_ < std::chrono::milliseconds(200)) return;
     lastDraw_ = now;
     draw(now);
   }
-  bool stopRequested() override {
-    return (env_.interrupted != nullptr && env_.interrupted->load()) || terminatedBy() != 0;
+  StopRequest stopRequested() override {
+    if (terminatedBy() != 0) return StopRequest::DropTable;
+    if (env_.interrupted != nullptr && env_.interrupted->load()) return StopRequest::KeepRows;
+    return StopRequest::None;
   }
-  bool keepRowsWhenStopped() override { return terminatedBy() == 0; }
   int terminatedBy() const { return env_.terminated != nullptr ? env_.terminated->load() : 0; }
-  std::ostream* standardOutput() override { return &out_; }
   void warning(std::string_view text) override {
     report_.warning(text);
     if (options_.quiet) return;
     endProgressLine();
     err_ << "vadoset-cli: warning: " << escapeControl(text) << '\n';
   }
-  void nullRow(const NullRow& n) override {
-    report_.nullRow(n);
-    if (nullReport_ != nullptr)
-      *nullReport_ << n.line << '\t' << escapeControl(n.id) << '\t' << n.reasonCode << '\t' << n.reasonText() << '\n';
+  void nullRow(const NullRow& n) override { report_.nullRow(n); }
+
+  void message(std::string_view text) {
+    endProgressLine();
+    err_ << escapeControl(text) << '\n';
   }
 
   void finish() {
@@ -296,16 +319,13 @@ class CliHost final : public Host {
     endProgressLine();
   }
 
-  void setNullReport(std::ostream* report) { nullReport_ = report; }
-
   // What the run did, after it: rows, null rows by reason, where the table
   // went, time and speed.
-  void summary(RunOutcome outcome) {
+  void summary(const RunResult& result) {
     if (options_.quiet) return;
-    report_.progress(last_.rows);
-    const std::string where =
-        options_.settings.outputFile == "-" ? "standard output" : escapeControl(options_.settings.outputFile);
-    const std::string text = report_.outcomeText(outcome, where);
+    const Settings& s = options_.settings;
+    const std::string where = s.outputFile == "-" ? "standard output" : escapeControl(s.outputFile);
+    const std::string text = report_.outcomeText(result, where);
     if (text.empty()) return;
     err_ << "vadoset-cli: " << text << ".\n";
     if (report_.nullRows() > 0) {
@@ -313,7 +333,7 @@ class CliHost final : public Host {
       for (const RunReport::NullCount& c : report_.nulls())
         err_ << "  the first " << c.code << ": line " << c.firstLine << ", '" << escapeControl(c.firstId)
              << "': " << escapeControl(c.firstText) << "\n";
-      if (options_.nullReport.empty()) err_ << "  (--null-report FILE lists every one)\n";
+      if (s.nullReportFile.empty()) err_ << "  (--null-report FILE lists every one)\n";
     }
   }
 
@@ -337,25 +357,35 @@ class CliHost final : public Host {
     lineOpen_ = false;
   }
 
-  RunReport report_;
-  std::ostream* nullReport_ = nullptr;
   const Options& options_;
-  std::ostream& out_;
   std::ostream& err_;
   const CliEnvironment& env_;
+  RunReport report_;
   Progress last_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point lastDraw_{};
   bool lineOpen_ = false;
 };
 
-// Lines past the longest kept were cut; the table has their first 16 MiB.
+int exitStatus(const RunResult& result, int terminatedBy) {
+  switch (result.outcome) {
+    case RunOutcome::Completed:
+      return kExitOk;
+    case RunOutcome::Stopped:
+      // SIGTERM and SIGHUP keep the earlier table; the process ends by the signal.
+      return terminatedBy != 0 && !result.tableWritten ? 128 + terminatedBy : kExitInterrupted;
+    default:
+      return kExitFailed;
+  }
+}
+
 }  // namespace
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliEnvironment& env) {
   Options options;
-  if (std::optional<UsageError> e = parseArgs(args, options)) {
-    err << "vadoset-cli: " << escapeControl(e->message) << "\n"
+  options.settings.threads = defaultThreads();
+  if (std::optional<std::string> error = parseArgs(args, options)) {
+    err << "vadoset-cli: " << escapeControl(*error) << "\n"
         << "Try 'vadoset-cli --help' for more information.\n";
     return kExitUsage;
   }
@@ -368,58 +398,34 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return kExitOk;
   }
 
-  CliHost host(options, out, err, env);
+  CliObserver observer(options, err, env);
   if (options.latitudeGiven && !formatDescription(options.settings.format).usesLatitudeSetting) {
-    host.warning("--latitude is only used with --format hcn: the records' own latitudes are used.");
+    observer.warning("--latitude is only used with --format hcn: the records' own latitudes are used.");
     if (options.settings.strict) {
       err << "The table was not written: the input checks gave 1 warning and checking is strict.\n";
       return kExitFailed;
     }
   }
-  std::ofstream report;
-  if (!options.nullReport.empty()) {
-    errno = 0;
-    report.open(options.nullReport, std::ios::binary | std::ios::trunc);
-    if (!report) {
-      err << withCause("The null report " + escapeControl(options.nullReport) + " could not be written.", errno)
-          << "\n";
-      return kExitFailed;
-    }
-    report << "line\tidentifier\tcode\treason\n";
-    host.setNullReport(&report);
-  }
-  RunState state;  // each invocation starts with no carried soil water
-  ParallelOptions parallel;
-  parallel.threads = options.threads;
-  RunOutcome outcome = RunOutcome::OutputFailed;
+  // File names are used as they stand: no folders to ask for.
+  RunConfig config = makeRunConfig(options.settings, "", "");
+  config.standardOutput = &out;
+  config.standardOutputFd = env.standardOutputFd;
+  RunResult result;
   try {
-    outcome = runParallel(state, host, parallel);
+    result = runTable(config, observer);
   } catch (const std::exception& e) {
-    // Unwinding drops the temporary table; a crash would leave it behind.
-    host.showMessage(std::string("vadoset-cli: the run stopped because of an error: ") + e.what());
+    RunProblem p;
+    p.detail = e.what();
+    result.outcome = RunOutcome::OutputFailed;
+    result.problems.push_back(std::move(p));
   }
-  host.finish();
-  if (report.is_open()) {
-    errno = 0;
-    report.close();
-    if (!report) {
-      err << withCause("The null report " + escapeControl(options.nullReport) + " could not be written.", errno)
-          << "\n";
-      return kExitFailed;
-    }
-  }
+  observer.finish();
+  for (const RunProblem& p : result.problems) observer.message(p.message());
+  const int status = exitStatus(result, observer.terminatedBy());
   // SIGTERM and SIGHUP keep the earlier table: no summary of rows that are
   // not there.
-  if (outcome == RunOutcome::Stopped && host.terminatedBy() != 0) return 128 + host.terminatedBy();
-  host.summary(outcome);
-  switch (outcome) {
-    case RunOutcome::Completed:
-      return kExitOk;
-    case RunOutcome::Stopped:
-      return kExitInterrupted;
-    default:
-      return kExitFailed;
-  }
+  if (status == kExitOk || status == kExitInterrupted) observer.summary(result);
+  return status;
 }
 
 }  // namespace vadoset

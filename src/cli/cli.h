@@ -18,12 +18,11 @@ struct CliEnvironment {
   /// write to `out` blocked on a pipe, a FIFO or a terminal then gives up
   /// (see DescriptorBuf), so that the run can end.
   const std::atomic<bool>* stop = nullptr;
-  /// The descriptor behind `out` (standard output, 1), whose file the run
-  /// refuses to write over when it is one of the inputs (`-o - >> in.txt`);
-  /// -1 when `out` is no descriptor (tests).
-  int standardOutputFd = -1;
   /// Whether a progress line may be drawn on err (stderr is a terminal).
   bool progressLine = false;
+  /// The file descriptor behind `out`, when it has one: a table or report
+  /// sent there is refused when it is one of the inputs.
+  int standardOutputFd = -1;
 };
 
 /// Exit statuses of vadoset-cli.

@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
   env.interrupted = &gInterrupted;
   env.terminated = &gTerminated;
   env.stop = &gStop;
-  env.standardOutputFd = STDOUT_FILENO;
   env.progressLine = ::isatty(STDERR_FILENO) != 0;
+  env.standardOutputFd = STDOUT_FILENO;
   std::vector<std::string> args(argv + 1, argv + argc);
   const int status = vadoset::runCli(args, out, std::cerr, env);
   out.flush();

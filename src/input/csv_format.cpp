@@ -114,6 +114,17 @@ class CsvFields {
   bool ended_ = false;
 };
 
+// The first fields of a record as they stand, quotes and all. A record
+// whose fields hold no quote at their start splits at every separator, in
+// one pass.
+void splitCsv(std::string_view record, char separator, std::span<std::string_view> fields) {
+  splitFields(record, separator, fields);
+  if (std::none_of(fields.begin(), fields.end(), [](std::string_view f) { return !f.empty() && f.front() == kQuote; }))
+    return;
+  CsvFields f(record, separator);
+  for (std::string_view& field : fields) field = f.next();
+}
+
 // The value of a field that needs no unescaping: an unquoted field, or a
 // quoted one without doubled quotes and with nothing after its closing
 // quote. False otherwise.
@@ -194,16 +205,15 @@ void parseCsv(std::string_view precipLine, std::string_view tmeanLine, const Rea
   // then January to December; the identifier and latitude come from the
   // precipitation file. `text` holds one number's text at a time, and the
   // identifier last of all when it needs unescaping.
-  CsvFields p(precipLine, options.separator);
-  CsvFields t(tmeanLine, options.separator);
-  const std::string_view idField = p.next();
-  std::optional<double> lat = ParseNumber(numberText(p.next(), options, text));
+  std::string_view p[kMonths + 2], t[kMonths + 2];
+  splitCsv(precipLine, options.separator, p);
+  splitCsv(tmeanLine, options.separator, t);
+  const std::string_view idField = p[0];
+  std::optional<double> lat = ParseNumber(numberText(p[1], options, text));
   out.latitude = (lat && *lat >= -90.0 && *lat <= 90.0) ? *lat : NAN;
-  t.next();
-  t.next();
   for (int m = 0; m < kMonths; ++m) {
-    out.ppt[m] = detail::precipitationValue(numberText(p.next(), options, text), options.keepPrecipitationFraction);
-    out.tmean[m] = detail::temperatureValue(numberText(t.next(), options, text));
+    out.ppt[m] = detail::precipitationValue(numberText(p[m + 2], options, text), options.keepPrecipitationFraction);
+    out.tmean[m] = detail::temperatureValue(numberText(t[m + 2], options, text));
   }
   out.fieldCapacity = options.fieldCapacity;
   const int fcColumn = options.fieldCapacityColumn > 0 ? options.fieldCapacityColumn : options.fieldCapacityField;

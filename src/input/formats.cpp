@@ -26,15 +26,6 @@ const InputFormatDescription* findFormat(std::string_view name) {
   return nullptr;
 }
 
-ReadOptions readOptionsFor(const Settings& settings, double fieldCapacity, double latitude) {
-  ReadOptions o;
-  o.latitude = latitude;
-  o.fieldCapacity = fieldCapacity;
-  o.fieldCapacityField = settings.fieldCapacityField;
-  o.keepPrecipitationFraction = settings.keepPrecipitationFraction;
-  return o;
-}
-
 namespace detail {
 
 double precipitationValue(std::string_view field, bool keepFraction) {

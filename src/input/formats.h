@@ -5,11 +5,13 @@
 #include <string_view>
 
 #include "model/engine.h"
-#include "state/settings.h"
 
 namespace vadoset {
 
 class TextInputStream;
+
+/// The input formats, in the order of the window's format pop-up.
+enum class InputFormat : std::uint8_t { Tab = 0, Hcn = 1, Csv = 2 };
 
 /// What a run fixes for reading its records.
 struct ReadOptions {
@@ -85,10 +87,6 @@ inline void readRecord(const InputFormatDescription& format, std::string_view pr
   format.parse(precipLine, tmeanLine, options, out, text);
   if (format.toModelUnits != nullptr) format.toModelUnits(out, options);
 }
-
-/// The ReadOptions of a run's settings, once the field capacity and latitude
-/// have been checked.
-ReadOptions readOptionsFor(const Settings& settings, double fieldCapacity, double latitude);
 
 /// The descriptions of each format, for the table.
 extern const InputFormatDescription kTabFormat;

@@ -9,38 +9,19 @@ namespace {
 
 constexpr char kTab = '\t';
 
-// Splits a line at tabs, one field after the other.
-struct FieldWalker {
-  std::string_view rest;
-  bool ended = false;
-  std::string_view next() {
-    if (ended) return {};
-    std::size_t p = rest.find(kTab);
-    std::string_view f = rest.substr(0, p);
-    if (p == std::string_view::npos) {
-      ended = true;
-      rest = {};
-    } else {
-      rest.remove_prefix(p + 1);
-    }
-    return f;
-  }
-};
-
 void parseTab(std::string_view precipLine, std::string_view tmeanLine, const ReadOptions& options, RecordInput& out,
               std::string& /*text*/) {
   // Field 1 the identifier, field 2 the latitude, fields 3 to 14 January to
   // December; the identifier and latitude come from the precipitation file.
-  FieldWalker p{precipLine};
-  FieldWalker t{tmeanLine};
-  out.id = p.next();
-  std::optional<double> lat = ParseNumber(p.next());
+  std::string_view p[kMonths + 2], t[kMonths + 2];
+  splitFields(precipLine, kTab, p);
+  splitFields(tmeanLine, kTab, t);
+  out.id = p[0];
+  std::optional<double> lat = ParseNumber(p[1]);
   out.latitude = (lat && *lat >= -90.0 && *lat <= 90.0) ? *lat : NAN;
-  t.next();
-  t.next();
   for (int m = 0; m < kMonths; ++m) {
-    out.ppt[m] = detail::precipitationValue(p.next(), options.keepPrecipitationFraction);
-    out.tmean[m] = detail::temperatureValue(t.next());
+    out.ppt[m] = detail::precipitationValue(p[m + 2], options.keepPrecipitationFraction);
+    out.tmean[m] = detail::temperatureValue(t[m + 2]);
   }
   out.fieldCapacity = options.fieldCapacity;
   if (options.fieldCapacityField > 0) {

@@ -7,9 +7,14 @@
 #include <vector>
 
 #include "model/engine.h"
-#include "state/settings.h"
 
 namespace vadoset {
+
+/// Groups of output columns, after the identifier.
+enum class ColumnGroup : std::uint8_t { Classic, Deficit, Soil, Snow, Precip };
+
+/// The characters that end each line of the table.
+enum class LineEnding : std::uint8_t { Cr, Lf, CrLf };
 
 /// One group of output columns: its name on the command line, its column
 /// names and how its values come from a computed record.

@@ -9,7 +9,7 @@ namespace vadoset {
 /// overwritten. The text is byte for byte what std::to_chars(first, last,
 /// value) writes: the shortest digits, the nearest of them when several are
 /// as short, in fixed or scientific notation, whichever is shorter (fixed
-/// when both are as long). About 1.5 times as fast.
+/// when both are as long).
 std::size_t shortestDoubleText(double value, char* buf);
 
 }  // namespace vadoset

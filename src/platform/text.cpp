@@ -1,9 +1,15 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vadoset {
 
@@ -92,30 +98,43 @@ bool belowDoubleRange(std::string_view t) {
 constexpr double kExactPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-// Nearly every field of an input file is a short plain decimal ("-12.5",
-// "  254"). With at most 15 digits its digits make an integer that a double
-// holds exactly, and one division by an exact power of ten rounds the
-// quotient correctly, as from_chars does. Anything else (more digits, an
-// exponent, text) is left to the full parser.
-bool parseShortDecimal(std::string_view t, double& out) {
-  const char* p = t.data();
-  const char* end = p + t.size();
-  while (p != end && isBlankChar(*p)) ++p;
-  while (end != p && isBlankChar(end[-1])) --end;
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+using U64 = std::uint64_t;
+constexpr U64 kEachByte = 0x0101010101010101ull;
+constexpr U64 kHighBits = 0x8080808080808080ull;
+
+// The n bytes at p (1 <= n <= 8), the first in the lowest byte, zeros
+// above: two overlapping loads, never a byte past p + n.
+U64 loadUpTo8(const char* p, std::size_t n) {
+  if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    return a | (U64{b} << (8 * (n - 4)));
+  }
+  const auto byte = [p](std::size_t i) { return U64{static_cast<unsigned char>(p[i])} << (8 * i); };
+  return byte(0) | byte(n / 2) | byte(n - 1);
+}
+
+// The high bit of each byte of x that is zero.
+U64 zeroBytes(U64 x) {
+  return ~(((x & ~kHighBits) + ~kHighBits) | x) & kHighBits;
+}
+
+// A plain decimal of up to 15 digits in [p, end) (no sign, no blanks), one
+// byte at a time.
+[[gnu::noinline]] bool parseLongDecimal(const char* p, const char* end, bool negative, double& out) {
   std::uint64_t digits = 0;
   int count = 0;
   int fraction = 0;
-  bool point = false;
+  bool seenPoint = false;
   for (; p != end; ++p) {
-    const char c = *p;
-    if (isDigit(c)) {
-      digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+    const auto d = static_cast<unsigned>(*p - '0');
+    if (d < 10) {
+      digits = digits * 10 + d;
       ++count;
-      if (point) ++fraction;
-    } else if (c == '.' && !point) {
-      point = true;
+      fraction += seenPoint ? 1 : 0;
+    } else if (*p == '.' && !seenPoint) {
+      seenPoint = true;
     } else {
       return false;
     }
@@ -126,10 +145,53 @@ bool parseShortDecimal(std::string_view t, double& out) {
   return true;
 }
 
-}  // namespace
+// Nearly every field of an input file is a short plain decimal ("-12.5",
+// "254", "-9999"). Its body of at most eight bytes is read at once: each
+// byte checked as a digit or the point, the point taken out, and the digits
+// (at most eight, so an integer a double holds exactly) put together by
+// three multiplications. One division by an exact power of ten then rounds
+// the quotient correctly, as from_chars does. Longer decimals of up to 15
+// digits take a loop; anything else (more digits, an exponent, text) is
+// left to the full parser.
+bool parseShortDecimal(std::string_view t, double& out) {
+  const char* p = t.data();
+  const char* end = p + t.size();
+  while (p != end && isBlankChar(*p)) ++p;
+  while (end != p && isBlankChar(end[-1])) --end;
+  if (p == end) return false;
+  const bool negative = *p == '-';
+  p += (*p == '-' || *p == '+') ? 1 : 0;
+  const auto n = static_cast<std::size_t>(end - p);
+  if (n == 0) return false;
+  if (n > 8) return parseLongDecimal(p, end, negative, out);
+  const U64 inText = n == 8 ? ~U64{0} : (U64{1} << (8 * n)) - 1;
+  const U64 x = loadUpTo8(p, n) ^ (0x30 * kEachByte);  // digits become 0 to 9
+  // Bytes above 9 (the high bit set by adding 0x76 to the low seven bits, or
+  // already set): anything but a digit.
+  const U64 notDigit = ((((x & ~kHighBits) + 0x76 * kEachByte) | x) & kHighBits) & inText;
+  const U64 point = zeroBytes(x ^ (0x1E * kEachByte)) & inText;  // '.' ^ 0x30
+  if ((notDigit & ~point) != 0 || (point & (point - 1)) != 0) return false;
+  U64 v = x & inText;
+  // Take the point out: the bytes above it move down by one.
+  const std::size_t at = point != 0 ? static_cast<std::size_t>(std::countr_zero(point)) / 8 : n;
+  const U64 below = at == 8 ? ~U64{0} : (U64{1} << (8 * at)) - 1;
+  v = (v & below) | ((v >> 8) & ~below);
+  const std::size_t count = point != 0 ? n - 1 : n;
+  if (count == 0) return false;
+  // Leading zeros up to eight digits, the first in the lowest byte; then
+  // pairs, fours and the eight put together.
+  v <<= 8 * (8 - count);
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+  const U64 digits = (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
+  const std::size_t fraction = count - std::min(at, count);
+  const double value = static_cast<double>(digits) / kExactPow10[fraction];
+  out = negative ? -value : value;
+  return true;
+}
 
-std::optional<double> ParseNumber(std::string_view text) {
-  if (double v; parseShortDecimal(text, v)) return v;
+// Everything but a short plain decimal: checked, then read by from_chars.
+[[gnu::noinline]] std::optional<double> parseOther(std::string_view text) {
   std::string_view t = trimBlanks(text);
   if (!isDecimal(t)) return std::nullopt;
   // from_chars takes no leading '+'.
@@ -150,6 +212,14 @@ std::optional<double> ParseNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
+}  // namespace
+
+std::optional<double> ParseNumber(std::string_view text) {
+  if (double v; parseShortDecimal(text, v)) [[likely]]
+    return v;
+  return parseOther(text);
+}
+
 std::optional<std::int32_t> ToInt32(double value) {
   double t = std::trunc(value);
   // NaN fails both comparisons.
@@ -168,6 +238,44 @@ std::string_view NthField(std::string_view text, char sep, int n) {
   std::size_t end = text.find(sep, start);
   if (end == std::string_view::npos) end = text.size();
   return text.substr(start, end - start);
+}
+
+void splitFields(std::string_view text, char sep, std::span<std::string_view> fields) {
+  const char* s = text.data();
+  const std::size_t n = text.size();
+  std::size_t found = 0;
+  std::size_t start = 0;
+  // The separators of a block, as bits from its first byte on; each ends a
+  // field. True when every field asked for is found.
+  const auto take = [&](std::size_t base, std::uint32_t bits) {
+    for (; bits != 0; bits &= bits - 1) {
+      const std::size_t at = base + static_cast<std::size_t>(std::countr_zero(bits));
+      fields[found++] = std::string_view(s + start, at - start);
+      start = at + 1;
+      if (found == fields.size()) return true;
+    }
+    return false;
+  };
+  std::size_t i = 0;
+  bool done = fields.empty();
+#if defined(__SSE2__)
+  // Sixteen bytes compared at once; the last block overlaps the one before
+  // it, its bytes already seen masked off.
+  const __m128i separator = _mm_set1_epi8(sep);
+  const auto block = [&](std::size_t at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, separator)));
+  };
+  for (; !done && i + 16 <= n; i += 16) done = take(i, block(i));
+  if (!done && i < n && n >= 16) {
+    done = take(n - 16, block(n - 16) & (0xFFFFu << (16 - (n - i))));
+    i = n;
+  }
+#endif
+  for (; !done && i < n; ++i)
+    if (s[i] == sep) done = take(i, 1);
+  if (!done) fields[found++] = std::string_view(s + start, n - start);
+  for (; found < fields.size(); ++found) fields[found] = {};
 }
 
 std::string_view Mid(std::string_view text, std::size_t start, std::size_t length) {

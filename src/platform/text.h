@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,11 @@ std::optional<std::int32_t> ToInt32(double value);
 /// The n-th field (counted from 1) of text split at sep; empty when there are
 /// fewer fields.
 std::string_view NthField(std::string_view text, char sep, int n);
+
+/// Splits text at sep in one pass: fields[i] becomes field i + 1 of text,
+/// as NthField(text, sep, i + 1) gives it (empty when the text has fewer).
+/// The views point into text.
+void splitFields(std::string_view text, char sep, std::span<std::string_view> fields);
 
 /// Up to `length` bytes of text from byte `start` (counted from 1); fewer, or
 /// none, when the text ends sooner.

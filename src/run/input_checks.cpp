@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "platform/text.h"
-#include "state/run_state.h"
 
 namespace vadoset {
 
@@ -45,8 +44,8 @@ bool isDecimalComma(std::string_view f) {
 
 }  // namespace
 
-InputChecks::InputChecks(const RunPlan& plan, const RunState& s)
-    : plan_(plan), precipName_(fileName(s.settings.precipFile)), tmeanName_(fileName(s.settings.tmeanFile)) {
+InputChecks::InputChecks(const RunPlan& plan)
+    : plan_(plan), precipName_(fileName(plan.precipName)), tmeanName_(fileName(plan.tmeanName)) {
   for (int& k : order_) k = -1;
 }
 
@@ -150,12 +149,12 @@ void InputChecks::record(const RecordBatch& b, const RecordSlot& r) {
       found_[kLatitude].first = where(true, r.line) + ", " + quoted(plan_.format->latitudeField(p, plan_.read));
 }
 
-void InputChecks::end(RunState& s, bool stopped) {
-  if (!stopped && s.tmean_data && !s.tmean_data->onlyBlankLinesLeft())
+void InputChecks::end(RunInputs& inputs, bool stopped) {
+  if (!stopped && inputs.tmean && !inputs.tmean->onlyBlankLinesLeft())
     note(kMoreTemperatures, tmeanName_ + " after line " + std::to_string(records_ + 1));
   if (!stopped && records_ > 0 && nulls_ == records_) note(kAllNull, {});
   for (const auto& [in, name] :
-       {std::pair{s.precip_data.get(), &precipName_}, std::pair{s.tmean_data.get(), &tmeanName_}})
+       {std::pair{inputs.precip.get(), &precipName_}, std::pair{inputs.tmean.get(), &tmeanName_}})
     if (in != nullptr && in->linesCut() > 0) {
       if (count(kLinesCut)) found_[kLinesCut].first = *name;
       found_[kLinesCut].count += static_cast<std::int64_t>(in->linesCut()) - 1;

@@ -9,7 +9,7 @@
 
 namespace vadoset {
 
-struct RunState;
+class RunInputs;
 
 /// Looks at the records of a run as they are written, for the mistakes
 /// people make with their own files: the wrong format, files that do not
@@ -18,14 +18,15 @@ struct RunState;
 /// kind, with the first place it was seen and what to do.
 class InputChecks {
  public:
-  InputChecks(const RunPlan& plan, const RunState& s);
+  /// Files are named in warnings by their names as the plan gives them.
+  explicit InputChecks(const RunPlan& plan);
 
   /// The header lines, when the run starts.
   void headers(std::string_view precipHeader, std::string_view tmeanHeader);
   /// Every record, in order, once computed.
   void record(const RecordBatch& b, const RecordSlot& r);
   /// After the last record: what the ends of the files tell.
-  void end(RunState& s, bool stopped);
+  void end(RunInputs& inputs, bool stopped);
 
   /// The warnings, one a kind, in the order the kinds were first seen.
   std::vector<std::string> warnings() const;

@@ -1,23 +1,20 @@
 #include "run/row_loop.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "run/input_checks.h"
-#include "state/host.h"
-#include "state/run_state.h"
 
 namespace vadoset {
 
-RunPlan planFor(const RunState& s) {
+RunPlan planFor(const RunConfig& config, const RunInputs& inputs) {
   RunPlan plan;
-  plan.format = &formatDescription(s.settings.format);
-  plan.read = readOptionsFor(s.settings, static_cast<double>(s.fc), s.hcn_latitude);
-  if (plan.format->readHeaders != nullptr) plan.format->readHeaders(s.precip_header, s.tmean_header, plan.read);
-  plan.model.function = s.settings.function;
-  plan.model.carryover = s.carryover;
-  plan.model.exhaustiveSpinUp = s.exhaustiveSpinUp;
-  plan.table = TableLayout(s.settings.columns, s.settings.lineEnding);
+  plan.precipName = config.precipName;
+  plan.tmeanName = config.tmeanName;
+  plan.format = config.format;
+  plan.read = config.read;
+  if (plan.format->readHeaders != nullptr) plan.format->readHeaders(inputs.precipHeader, inputs.tmeanHeader, plan.read);
+  plan.model = config.model;
+  plan.table = TableLayout(config.columns, config.lineEnding);
   return plan;
 }
 
@@ -54,27 +51,13 @@ void computeSlots(const RunPlan& plan, RecordEngine& engine, RecordBatch& b, std
 
 namespace {
 
-// "month 2 of the precipitation file is missing ('NA')": the reason, and
-// the text that made a month or the latitude unusable.
-std::string describeNullRow(const NullRow& n) {
-  std::string text = nullReasonText(static_cast<NullReason>(n.reason), n.month);
-  if (!n.showField) return text;
-  if (n.field.empty()) return text + " (an empty field)";
-  text += " ('";
-  text.append(n.field.substr(0, 40));
-  if (n.field.size() > 40) text += "...";
-  return text + "')";
-}
-
 NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r, std::int64_t row) {
   NullRow n;
   n.row = row;
   n.line = r.line;
   n.id = r.input.id;
-  n.reason = static_cast<int>(r.result.reason);
-  n.reasonCode = nullReasonCode(r.result.reason);
+  n.reason = r.result.reason;
   n.month = r.result.month;
-  n.describe = describeNullRow;
   switch (r.result.reason) {
     case NullReason::PrecipitationMissing:
       n.field = plan.format->monthField(b.precipLine(r), r.result.month, plan.read);
@@ -99,8 +82,8 @@ NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r
 // precipitation file is tested before every record, so a file with a header
 // alone gives no rows and blank lines at its end are not records. True when
 // the input has ended.
-bool readBatch(RunState& s, Host& host, const RunPlan& plan, BatchComputer& c, RecordBatch& b, std::uint64_t& line,
-               bool& stopped) {
+bool readBatch(RunInputs& in, RunObserver& observer, const RunPlan& plan, BatchComputer& c, RecordBatch& b,
+               std::uint64_t& line, StopRequest& stopped) {
   const std::size_t n = c.batchRecords() == 0 ? 1 : c.batchRecords();
   b.precipArena.clear();
   b.tmeanArena.clear();
@@ -110,23 +93,20 @@ bool readBatch(RunState& s, Host& host, const RunPlan& plan, BatchComputer& c, R
   if (b.rows.size() != n * b.rowBytes) b.rows.resize(n * b.rowBytes);
   const bool multiLine = plan.format->format == InputFormat::Csv;
   while (b.count < n && (b.count == 0 || b.lineBytes() < c.batchLineBytes())) {
-    if (s.precip_data->onlyBlankLinesLeft()) return true;
+    if (in.precip->onlyBlankLinesLeft()) return true;
     // A very long line starts a batch of its own, so that it never shares
     // one with the lines before it.
-    if (b.count > 0 && s.precip_data->nextLineBytes() > c.batchLineBytes() / 2) break;
-    if (b.count == 0 && host.stopRequested()) {
-      stopped = true;
-      return false;
-    }
+    if (b.count > 0 && in.precip->nextLineBytes() > c.batchLineBytes() / 2) break;
+    if (b.count == 0 && (stopped = observer.stopRequested()) != StopRequest::None) return false;
     // The lines go straight into the batch: no other copy of a long line.
     RecordSlot& r = b.slots[b.count];
     r.precipOffset = b.precipArena.size();
-    plan.format->nextRecord(*s.precip_data, b.precipArena);
+    plan.format->nextRecord(*in.precip, b.precipArena);
     r.precipLength = b.precipArena.size() - r.precipOffset;
     r.tmeanOffset = b.tmeanArena.size();
-    plan.format->nextRecord(*s.tmean_data, b.tmeanArena);
+    plan.format->nextRecord(*in.tmean, b.tmeanArena);
     r.tmeanLength = b.tmeanArena.size() - r.tmeanOffset;
-    r.bytesRead = s.precip_data->bytesRead();
+    r.bytesRead = in.precip->bytesRead();
     r.line = ++line;
     // A quoted field may hold line breaks.
     if (multiLine) {
@@ -140,79 +120,78 @@ bool readBatch(RunState& s, Host& host, const RunPlan& plan, BatchComputer& c, R
 
 }  // namespace
 
-RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
-  if (std::optional<RunOutcome> ended = openRun(s, host)) return *ended;
-  const RunPlan plan = planFor(s);
-  InputChecks checks(plan, s);
-  checks.headers(s.precip_header, s.tmean_header);
+StopRequest Main_loop(RunInputs& in, RunOutputs& outputs, const RunPlan& plan, BatchComputer& c, RunObserver& observer,
+                      RunResult& result) {
+  InputChecks checks(plan);
+  checks.headers(in.precipHeader, in.tmeanHeader);
   std::vector<RecordBatch> ring(c.batchesInFlight() < 1 ? 1 : c.batchesInFlight());
   // The first record of the run is spun up from the carried state as it
   // stands.
-  s.year_one = true;
-  c.begin(plan, CarriedState{s.current_w, s.current_ws, true});
+  result.carried.yearOne = true;
+  c.begin(plan, result.carried);
 
-  const std::uint64_t precipBytesTotal = s.precip_data->size();
-  TextOutputStream& out = *s.aet_out;
-  std::int32_t count = 1;
+  const std::uint64_t precipBytesTotal = in.precip->size();
+  TextOutputStream& out = *outputs.table;
+  TextOutputStream* report = outputs.report.get();
   std::uint64_t line = 1;  // the header
-  bool stopped = false;
+  StopRequest stopped = StopRequest::None;
   bool inputEnded = false;
   std::uint64_t readSeq = 0;
   std::uint64_t writeSeq = 0;
   std::size_t bytesInFlight = 0;
   const std::size_t lineBudget = c.batchLineBytes() * ring.size();
+  Progress progress;
+  progress.precipBytesTotal = precipBytesTotal;
   try {
-    while (!stopped) {
+    while (stopped == StopRequest::None) {
       // Read ahead while a batch is free; the computer starts at once.
       // The lines in flight stay within the computer's budget, however long
       // they are: one batch at least, more while they fit.
-      while (!inputEnded && !stopped && readSeq - writeSeq < ring.size() &&
+      while (!inputEnded && stopped == StopRequest::None && readSeq - writeSeq < ring.size() &&
              (readSeq == writeSeq || bytesInFlight < lineBudget)) {
         RecordBatch& b = ring[readSeq % ring.size()];
-        inputEnded = readBatch(s, host, plan, c, b, line, stopped);
+        inputEnded = readBatch(in, observer, plan, c, b, line, stopped);
         if (b.count == 0) break;
         bytesInFlight += b.lineBytes();
         c.submit(b);
         ++readSeq;
       }
-      if (stopped || writeSeq == readSeq) break;
+      if (stopped != StopRequest::None || writeSeq == readSeq) break;
 
       RecordBatch& b = ring[writeSeq % ring.size()];
-      if (!c.wait(b, host)) {
-        stopped = true;
+      if (!c.wait(b, observer)) {
+        stopped = observer.stopRequested();
+        if (stopped == StopRequest::None) stopped = StopRequest::KeepRows;
         break;
       }
       for (std::size_t i = 0; i < b.count; ++i) {
-        if (i > 0 && host.stopRequested()) {
-          stopped = true;
-          break;
-        }
+        if (i > 0 && (stopped = observer.stopRequested()) != StopRequest::None) break;
         const RecordSlot& r = b.slots[i];
-        // The run state ends as each record leaves it: the carried soil
-        // water and snow, and year_one cleared by the first record computed.
-        if (r.result.passes > 0) s.year_one = false;
+        // The carried state as each record leaves it; the first record
+        // computed clears yearOne.
+        if (r.result.passes > 0) result.carried.yearOne = false;
         if (plan.model.carryover) {
-          s.current_w = r.carriedAfter.soil;
-          s.current_ws = r.carriedAfter.snow;
+          result.carried.soil = r.carriedAfter.soil;
+          result.carried.snow = r.carriedAfter.snow;
         }
         out.Write(r.input.id);
         out.Write('\t');
         out.Write(std::string_view(b.row(i), r.rowLength));
-        // A write to a pipe that nobody reads gives up when a stop is asked.
-        if (out.failed() && out.error() == EINTR && host.stopRequested()) {
-          stopped = true;
-          break;
-        }
-        if (out.failed()) {
-          c.end();
-          abandonRun(s);
-          host.showMessage(outputFailedMessage(s));
-          return RunOutcome::OutputFailed;
-        }
+        ++result.rows;
         checks.record(b, r);
-        if (r.result.isNull()) host.nullRow(nullRowOf(plan, b, r, count));
-        reportRow(host, count, r.bytesRead, precipBytesTotal);
-        ++count;
+        if (r.result.isNull()) {
+          ++result.nullRows;
+          const NullRow n = nullRowOf(plan, b, r, result.rows);
+          if (report != nullptr) writeNullReportLine(*report, n);
+          observer.nullRow(n);
+        }
+        if (out.failed() || (report != nullptr && report->failed())) {
+          c.end();
+          return StopRequest::None;
+        }
+        progress.rows = result.rows;
+        progress.precipBytesRead = r.bytesRead;
+        observer.progress(progress);
       }
       bytesInFlight -= b.lineBytes();
       // A batch that once held very long lines gives their memory back.
@@ -222,21 +201,13 @@ RunOutcome runRows(RunState& s, Host& host, BatchComputer& c) {
     }
   } catch (...) {
     c.end();
-    abandonRun(s);
     throw;
   }
   c.end();
-  checks.end(s, stopped);
-  const std::vector<std::string> warnings = checks.warnings();
-  for (const std::string& w : warnings) host.warning(w);
-  if (s.settings.strict && !warnings.empty()) {
-    // Strict checking: a run with warnings leaves any earlier table as it was.
-    abandonRun(s);
-    host.showMessage("The table was not written: the input checks gave " + std::to_string(warnings.size()) +
-                     (warnings.size() == 1 ? " warning" : " warnings") + " and checking is strict.");
-    return RunOutcome::OutputFailed;
-  }
-  return finishRun(s, host, stopped);
+  checks.end(in, stopped != StopRequest::None);
+  result.warnings = checks.warnings();
+  for (const std::string& w : result.warnings) observer.warning(w);
+  return stopped;
 }
 
 }  // namespace vadoset

@@ -2,18 +2,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "input/formats.h"
 #include "model/engine.h"
 #include "output/columns.h"
-#include "run/driver.h"
+#include "platform/text_stream.h"
+#include "run/run.h"
+
+// The inside of a run: its inputs and outputs, the batches of records on
+// their way from lines to rows, and the one row loop that every run goes
+// through, whoever computes its records. Not for front ends: they use run.h.
 
 namespace vadoset {
 
-struct RunState;
-class Host;
+/// The files a run writes: the table, and the null report when asked for.
+/// Nothing appears at their paths until commit.
+struct RunOutputs {
+  std::unique_ptr<TextOutputStream> table;
+  std::unique_ptr<TextOutputStream> report;
+  void abandon();
+};
 
 /// One record on its way from its two lines to its row.
 struct RecordSlot {
@@ -49,14 +61,15 @@ struct RecordBatch {
 /// What every record of a run shares: its format, options, engine
 /// parameters and table layout.
 struct RunPlan {
+  std::string precipName, tmeanName;  // the input files as the user gave them
   const InputFormatDescription* format = nullptr;
   ReadOptions read;
   ModelParams model;
   TableLayout table;
 };
 
-/// The plan of a run that openRun has opened.
-RunPlan planFor(const RunState& s);
+/// The plan of a run whose inputs are open (formats may read their headers).
+RunPlan planFor(const RunConfig& config, const RunInputs& inputs);
 
 /// Parses record i of the batch into its input (nothing else).
 void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
@@ -89,16 +102,29 @@ class BatchComputer {
   virtual void begin(const RunPlan& plan, CarriedState carried) = 0;
   /// Starts parsing, computing and formatting a batch whose lines are read.
   virtual void submit(RecordBatch& b) = 0;
-  /// Waits for a batch's rows. False when the host asked to stop meanwhile.
-  /// Rethrows a failure of the computation.
-  virtual bool wait(RecordBatch& b, Host& host) = 0;
+  /// Waits for a batch's rows. False when the observer asked to stop
+  /// meanwhile. Rethrows a failure of the computation.
+  virtual bool wait(RecordBatch& b, RunObserver& observer) = 0;
   /// Stops all work; called before the run ends, however it ends.
   virtual void end() = 0;
 };
 
-/// The one row loop of every run: opens the run, reads the records in
-/// batches, has them computed, writes their rows in order, reports each row
-/// to the host, and closes the run.
-RunOutcome runRows(RunState& s, Host& host, BatchComputer& computer);
+/// Writes a null row's line of the null report: line, identifier, code and
+/// reason, tab-separated, with the text of the input escaped so that no field
+/// holds a tab or a line break.
+void writeNullReportLine(TextOutputStream& out, const NullRow& n);
+
+/// The computing threads of a parallel run, or nullptr when none can be
+/// started (the calling thread then computes).
+std::unique_ptr<BatchComputer> makeThreadedComputer(const RunConfig::Parallel& options);
+/// The calling thread computes, a few dozen records at a time.
+std::unique_ptr<BatchComputer> makeSerialComputer();
+
+/// The one row loop of every run: reads the records in batches, has them
+/// computed, writes their rows (and null-report lines) in order, and reports
+/// each row to the observer. Fills the result's rows, null rows and carried
+/// state; gives whether the observer stopped the run, and how.
+StopRequest Main_loop(RunInputs& inputs, RunOutputs& outputs, const RunPlan& plan, BatchComputer& computer,
+                      RunObserver& observer, RunResult& result);
 
 }  // namespace vadoset

@@ -6,13 +6,12 @@ namespace vadoset {
 
 void RunReport::start() {
   *this = RunReport();
-  start_ = std::chrono::steady_clock::now();
 }
 
 void RunReport::nullRow(const NullRow& row) {
   ++nullRows_;
   for (NullCount& c : nulls_) {
-    if (c.code == row.reasonCode) {
+    if (c.code == row.reasonCode()) {
       ++c.count;
       return;
     }
@@ -20,18 +19,15 @@ void RunReport::nullRow(const NullRow& row) {
   // An identifier can be megabytes long; a summary shows its start.
   std::string id(row.id.substr(0, 200));
   if (row.id.size() > 200) id += "...";
-  nulls_.push_back({std::string(row.reasonCode), 1, row.line, std::move(id), row.reasonText()});
+  nulls_.push_back({std::string(row.reasonCode()), 1, row.line, std::move(id), row.reasonText()});
 }
 
-double RunReport::seconds() const {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-}
-
-std::string RunReport::outcomeText(RunOutcome outcome, std::string_view where) const {
+std::string RunReport::outcomeText(const RunResult& result, std::string_view where) const {
   const std::string rows = std::to_string(rows_) + (rows_ == 1 ? " row" : " rows");
-  if (outcome == RunOutcome::Stopped) return "stopped after " + rows + "; they are in " + std::string(where);
-  if (outcome != RunOutcome::Completed) return {};
-  const double secs = seconds();
+  if (!result.tableWritten) return {};
+  if (result.outcome == RunOutcome::Stopped) return "stopped after " + rows + "; they are in " + std::string(where);
+  if (result.outcome != RunOutcome::Completed) return {};
+  const double secs = result.seconds;
   char speed[96];
   std::snprintf(speed, sizeof speed, " (%.2f s, %.0f records/s)", secs,
                 secs > 0 ? static_cast<double>(rows_) / secs : 0.0);

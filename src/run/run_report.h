@@ -1,19 +1,17 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "run/driver.h"
-#include "state/host.h"
+#include "run/run.h"
 
 namespace vadoset {
 
-/// What a run did, gathered from the host's calls as it goes: the null rows
-/// counted by reason with the first of each, and the warnings. Both front
-/// ends keep one and show its summary when the run ends.
+/// What a run did, gathered from the observer's calls as it goes: the null
+/// rows counted by reason with the first of each, and the warnings. Both
+/// front ends keep one and show its summary when the run ends.
 class RunReport {
  public:
   struct NullCount {
@@ -24,7 +22,7 @@ class RunReport {
     std::string firstText;
   };
 
-  /// Clears everything and starts the clock.
+  /// Clears everything, for a new run.
   void start();
   void warning(std::string_view text) { warnings_.emplace_back(text); }
   void nullRow(const NullRow& row);
@@ -34,16 +32,15 @@ class RunReport {
   std::int64_t nullRows() const { return nullRows_; }
   const std::vector<NullCount>& nulls() const { return nulls_; }
   const std::vector<std::string>& warnings() const { return warnings_; }
-  double seconds() const;
 
-  /// "23 rows written to out.txt (0.07 s, 343 records/s)", or "stopped
-  /// after 5 rows; they are in out.txt". Empty for a run that failed.
-  std::string outcomeText(RunOutcome outcome, std::string_view where) const;
+  /// "23 rows written to out.txt (0.07 s, 343 records/s)" with the run's own
+  /// time, or "stopped after 5 rows; they are in out.txt". Empty for a run
+  /// that failed or left no table.
+  std::string outcomeText(const RunResult& result, std::string_view where) const;
   /// "2 null rows: 1 perennial snow, 1 month missing"; empty without any.
   std::string nullsText() const;
 
  private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::int64_t rows_ = 0;
   std::int64_t nullRows_ = 0;
   std::vector<NullCount> nulls_;

@@ -4,10 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "input/input.h"
 #include "platform/text_stream.h"
-#include "run/row_loop.h"
-#include "state/run_state.h"
 
 namespace vadoset {
 
@@ -22,44 +19,26 @@ const std::string* NullReasons::find(std::int64_t row) const {
   return &texts_[static_cast<std::size_t>(it - rows_.begin())];
 }
 
-RecordingHost::RecordingHost(Host& inner, const RunState& state)
-    : inner_(inner), start_{state.current_w, state.current_ws, true} {}
-
-std::optional<std::string> RecordingHost::selectFolder(std::string_view prompt, std::string_view actionButton) {
-  std::optional<std::string> folder = inner_.selectFolder(prompt, actionButton);
-  if (folder) folders_.push_back(*folder);
-  return folder;
-}
-
-void RecordingHost::nullRow(const NullRow& row) {
-  reasons_.add(row.row, row.reasonText());
-  inner_.nullRow(row);
-}
-
 namespace {
 
-std::string absolutePath(std::string_view folder, std::string_view name) {
+std::string absolutePath(const std::filesystem::path& path) {
   std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(pathInFolder(folder, name), ec);
-  if (ec) p = pathInFolder(folder, name);
+  std::filesystem::path p = std::filesystem::absolute(path, ec);
+  if (ec) p = path;
   return p.lexically_normal().string();
 }
 
 }  // namespace
 
-std::shared_ptr<RunRecord> RecordingHost::finish(const RunState& s, RunOutcome outcome) {
-  if ((outcome != RunOutcome::Completed && outcome != RunOutcome::Stopped) || folders_.size() < 2) return nullptr;
+std::shared_ptr<RunRecord> makeRunRecord(const RunConfig& config, const RunInputs& inputs) {
   auto record = std::make_shared<RunRecord>();
-  record->tablePath = absolutePath(folders_[1], s.settings.outputFile);
-  record->precipPath = absolutePath(folders_[0], s.settings.precipFile);
-  record->tmeanPath = absolutePath(folders_[0], s.settings.tmeanFile);
-  const RunPlan plan = planFor(s);
-  record->format = plan.format;
-  record->read = plan.read;
-  record->model = plan.model;
-  record->start = start_;
-  record->nullRows = std::move(reasons_);
-  record->stopped = outcome == RunOutcome::Stopped;
+  record->tablePath = absolutePath(config.outputPath);
+  record->precipPath = absolutePath(config.precipPath);
+  record->tmeanPath = absolutePath(config.tmeanPath);
+  record->format = config.format;
+  record->read = recordReadOptions(config, inputs);
+  record->model = config.model;
+  record->start = config.start;
   return record;
 }
 

@@ -8,13 +8,10 @@
 
 #include "input/formats.h"
 #include "model/engine.h"
-#include "run/driver.h"
-#include "state/host.h"
+#include "run/run.h"
 #include "ui/table_file.h"
 
 namespace vadoset {
-
-struct RunState;
 
 /// The reasons of a table's null rows, by row.
 class NullReasons {
@@ -47,36 +44,9 @@ struct RunRecord {
   bool stopped = false;  // Stop ended the run: the table holds its first rows only
 };
 
-/// A Host that passes every call on to another one and records what the
-/// run's RunRecord needs on the way: the folders chosen (the data folder
-/// first, then the output folder) and every null row.
-class RecordingHost final : public Host {
- public:
-  /// `state` is the run state of the run about to start: the soil water it
-  /// carries now is where the run starts.
-  RecordingHost(Host& inner, const RunState& state);
-
-  Settings settings() override { return inner_.settings(); }
-  std::optional<std::string> selectFolder(std::string_view prompt, std::string_view actionButton) override;
-  void showMessage(std::string_view text) override { inner_.showMessage(text); }
-  void setCounter(std::string_view text) override { inner_.setCounter(text); }
-  void progress(const Progress& p) override { inner_.progress(p); }
-  void nullRow(const NullRow& row) override;
-  void warning(std::string_view text) override { inner_.warning(text); }
-  void backgroundTask() override { inner_.backgroundTask(); }
-  bool stopRequested() override { return inner_.stopRequested(); }
-  std::ostream* standardOutput() override { return inner_.standardOutput(); }
-
-  /// The record of the run that has ended with `outcome`, when its table is
-  /// in place (the run completed or was stopped); nullptr otherwise.
-  std::shared_ptr<RunRecord> finish(const RunState& s, RunOutcome outcome);
-
- private:
-  Host& inner_;
-  CarriedState start_;
-  std::vector<std::string> folders_;
-  NullReasons reasons_;
-};
+/// The record of a run about to start on `inputs` (from Open_files) with
+/// `config`: the null rows are added as the run writes them.
+std::shared_ptr<RunRecord> makeRunRecord(const RunConfig& config, const RunInputs& inputs);
 
 /// A run's records computed again from its input files, for the charts.
 ///

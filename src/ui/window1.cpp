@@ -13,11 +13,11 @@
 #include <cctype>
 #include <exception>
 #include <filesystem>
-#include <future>
 #include <memory>
 #include <system_error>
 
 #include "input/formats.h"
+#include "platform/text.h"
 #include "ui/dialogs.h"
 #include "ui/results_window.h"
 #include "ui/run_record.h"
@@ -93,13 +93,38 @@ Window1::Window1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialo
 
 Window1::~Window1() {
   if (worker_.joinable()) {
-    // The run may be waiting for an answer from this thread: tell it that
-    // none will come, then let it stop after the record in hand.
-    shuttingDown_.store(true);
+    // Let the run stop after the record in hand.
     stop_.store(true);
     worker_.join();
   }
 }
+
+// What the window hears from a run, on the run's worker thread: the counter
+// text, the summary's figures and the null rows' reasons.
+class Window1::Observer final : public RunObserver {
+ public:
+  explicit Observer(Window1& w) : w_(w) {}
+  void progress(const Progress& p) override {
+    if (p.rows == 0) {
+      w_.setCounterText("File names loaded");
+      return;
+    }
+    char text[kStrBufferSize];
+    w_.setCounterText(std::string_view(text, StrTo(static_cast<double>(p.rows), text)));
+    w_.report_.progress(p.rows);
+  }
+  void warning(std::string_view text) override { w_.report_.warning(text); }
+  void nullRow(const NullRow& row) override {
+    w_.report_.nullRow(row);
+    if (w_.recording_) w_.recording_->nullRows.add(row.row, row.reasonText());
+  }
+  StopRequest stopRequested() override {
+    return w_.stop_.load(std::memory_order_relaxed) ? StopRequest::KeepRows : StopRequest::None;
+  }
+
+ private:
+  Window1& w_;
+};
 
 void Window1::createControls() {
   auto* content = new QWidget(this);
@@ -184,57 +209,99 @@ void Window1::setRunning(bool running) {
 }
 
 void Window1::Run_Main_Action() {
-  // A press while a run goes would share the run state and its streams.
+  // A press while a run goes would share the carried soil water.
   if (running_ || worker_.joinable()) return;
+  RunOutcome outcome = RunOutcome::NotStarted;
+  try {
+    outcome = startRun();
+  } catch (const std::exception& e) {
+    // A dialog that failed: the run ends as any failed run does.
+    RunProblem p;
+    p.detail = e.what();
+    showProblems({p});
+    outcome = RunOutcome::OutputFailed;
+  }
+  if (running_) return;
+  // A run that never started says so, and leaves no summary of another.
+  recording_.reset();
+  syncCounter();
+  showSummary(RunResult{});
+  emit runFinished(outcome);
+}
+
+RunOutcome Window1::startRun() {
   // The settings are taken once, before the run, and cannot change during it.
-  runSettings_ = readControls();
+  const Settings settings = readControls();
   report_.start();
-  outputFolder_.clear();
   stop_.store(false);
+
+  // The data folder, the inputs, then the output folder, as every run asks.
+  const std::optional<QString> dataFolder =
+      dialogs_.selectFolder(this, QStringLiteral("Folder containing data files"), QStringLiteral("Select folder"));
+  if (!dataFolder) return RunOutcome::NotStarted;
+  const std::string dataPath = QFile::encodeName(*dataFolder).toStdString();
+  Observer opening(*this);
+  OpenedInputs opened = Open_files(makeRunConfig(settings, dataPath, ""), opening);
+  syncCounter();
+  if (!opened.inputs) {
+    showProblems(opened.problems);
+    return RunOutcome::NotStarted;
+  }
+  const std::optional<QString> outputFolder =
+      dialogs_.selectFolder(this, QStringLiteral("Folder to save output data"), QStringLiteral("Select folder"));
+  if (!outputFolder) return RunOutcome::NotStarted;
+
+  runConfig_ = makeRunConfig(settings, dataPath, QFile::encodeName(*outputFolder).toStdString());
+  runConfig_.parallel = parallel_;
+  runConfig_.start = carried_;
+  recording_ = makeRunRecord(runConfig_, *opened.inputs);
   setRunning(true);
   counterTimer_.start();
   try {
-    worker_ = std::thread([this, parallel = parallel_] { runOnWorker(parallel); });
+    worker_ = std::thread([this, inputs = std::move(opened.inputs)]() mutable {
+      Observer observer(*this);
+      RunResult result;
+      try {
+        result = runTable(std::move(inputs), runConfig_, observer);
+      } catch (const std::exception& e) {
+        RunProblem p;
+        p.detail = e.what();
+        result.outcome = RunOutcome::OutputFailed;
+        result.carried = runConfig_.start;
+        result.problems.push_back(std::move(p));
+      }
+      QMetaObject::invokeMethod(
+          this, [this, result = std::move(result)] { finishRun(result); }, Qt::QueuedConnection);
+    });
   } catch (const std::system_error& e) {
     counterTimer_.stop();
     setRunning(false);
     dialogs_.showMessage(this, QStringLiteral("The run could not be started: %1").arg(QString::fromUtf8(e.what())));
+    return RunOutcome::NotStarted;
   }
+  return RunOutcome::Completed;
 }
 
-void Window1::runOnWorker(const ParallelOptions& parallel) {
-  RunOutcome outcome = RunOutcome::NotStarted;
-  std::string failure;
-  try {
-    RecordingHost host(*this, state_);
-    outcome = runParallel(state_, host, parallel);
-    finishedRun_ = host.finish(state_, outcome);
-  } catch (const std::exception& e) {
-    failure = e.what();
-  } catch (...) {
-    failure = "unknown error";
-  }
-  if (!failure.empty()) {
-    // Nothing half-written is left behind, and no input stays open.
-    if (state_.aet_out) state_.aet_out->abandon();
-    if (state_.precip_data) state_.precip_data->Close();
-    if (state_.tmean_data) state_.tmean_data->Close();
-    outcome = RunOutcome::OutputFailed;
-    failure = "The run stopped because of an error: " + failure;
-  }
-  QMetaObject::invokeMethod(
-      this, [this, outcome, failure] { finishRun(outcome, failure); }, Qt::QueuedConnection);
+void Window1::showProblems(const std::vector<RunProblem>& problems) {
+  for (const RunProblem& p : problems) dialogs_.showMessage(this, fromStd(p.message()));
 }
 
-void Window1::finishRun(RunOutcome outcome, const std::string& failure) {
+void Window1::finishRun(const RunResult& result) {
   if (worker_.joinable()) worker_.join();
   counterTimer_.stop();
   syncCounter();  // the final count is always shown
   setRunning(false);
-  takeFinishedRun();
-  showSummary(outcome);
-  if (!failure.empty()) dialogs_.showMessage(this, fromStd(failure));
-  emit runFinished(outcome);
+  carried_ = result.carried;
+  if (result.tableWritten && recording_) {
+    recording_->stopped = result.outcome == RunOutcome::Stopped;
+    lastRun_ = std::move(recording_);
+    // A hidden results window opens the new table when it is shown again.
+    if (results_ && results_->isVisible()) giveResultsTheLastRun();
+  }
+  recording_.reset();
+  showSummary(result);
+  showProblems(result.problems);
+  emit runFinished(result.outcome);
   if (closePending_) {
     closePending_ = false;
     close();
@@ -243,19 +310,18 @@ void Window1::finishRun(RunOutcome outcome, const std::string& failure) {
 
 // "Finished: 23 rows written to /data/output.txt (0.05 s, 460 records/s).
 // 2 null rows: ... 1 warning." A run that failed clears the line.
-void Window1::showSummary(RunOutcome outcome) {
-  if (outcome != RunOutcome::Completed && outcome != RunOutcome::Stopped) {
+void Window1::showSummary(const RunResult& result) {
+  if (!result.tableWritten) {
     status_line->clear();
     status_line->setToolTip({});
     statusBar()->hide();
     return;
   }
   statusBar()->show();
-  lastOutputPath_ = outputFolder_.empty() ? runSettings_.outputFile
-                                          : (std::filesystem::path(outputFolder_) / runSettings_.outputFile).string();
-  std::string text = report_.outcomeText(outcome, lastOutputPath_);
+  lastOutputPath_ = runConfig_.outputPath.string();
+  std::string text = report_.outcomeText(result, lastOutputPath_);
   text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-  QString html = (outcome == RunOutcome::Completed ? QStringLiteral("Finished: ") : QString()) +
+  QString html = (result.outcome == RunOutcome::Completed ? QStringLiteral("Finished: ") : QString()) +
                  fromStd(text).toHtmlEscaped() + QStringLiteral(".");
   if (report_.nullRows() > 0)
     html += QStringLiteral(" ") + fromStd(report_.nullsText()).toHtmlEscaped() + QStringLiteral(".");
@@ -301,53 +367,7 @@ void Window1::syncCounter() {
   counter->setText(text);
 }
 
-// Runs f on the GUI thread and waits for its result. If the window is being
-// destroyed meanwhile, gives `cancelled` instead of waiting for ever.
-template <typename R, typename F>
-R Window1::callOnGui(R cancelled, F&& f) {
-  auto promise = std::make_shared<std::promise<R>>();
-  std::future<R> future = promise->get_future();
-  QMetaObject::invokeMethod(
-      this,
-      [this, promise, fn = std::forward<F>(f)]() mutable {
-        // What the run showed so far is on screen before any dialog.
-        syncCounter();
-        try {
-          promise->set_value(fn());
-        } catch (...) {
-          promise->set_exception(std::current_exception());
-        }
-      },
-      Qt::QueuedConnection);
-  while (future.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-    if (shuttingDown_.load()) return cancelled;
-  }
-  return future.get();
-}
-
-Settings Window1::settings() {
-  return runSettings_;
-}
-
-std::optional<std::string> Window1::selectFolder(std::string_view prompt, std::string_view actionButton) {
-  using Answer = std::optional<std::string>;
-  return callOnGui<Answer>(std::nullopt, [this, p = fromStd(prompt), b = fromStd(actionButton)]() -> Answer {
-    std::optional<QString> folder = dialogs_.selectFolder(this, p, b);
-    if (!folder) return std::nullopt;
-    std::string path = QFile::encodeName(*folder).toStdString();
-    if (p == QStringLiteral("Folder to save output data")) outputFolder_ = path;
-    return path;
-  });
-}
-
-void Window1::showMessage(std::string_view text) {
-  callOnGui<bool>(false, [this, t = fromStd(text)] {
-    dialogs_.showMessage(this, t);
-    return true;
-  });
-}
-
-void Window1::setCounter(std::string_view text) {
+void Window1::setCounterText(std::string_view text) {
   // Once per record: no allocation (short texts), no signal, no event.
   std::lock_guard<std::mutex> lock(counterMutex_);
   counterText_.assign(text);
@@ -355,13 +375,6 @@ void Window1::setCounter(std::string_view text) {
 }
 
 // The results window.
-
-void Window1::takeFinishedRun() {
-  if (!finishedRun_) return;
-  lastRun_ = std::move(finishedRun_);
-  // A hidden results window opens the new table when it is shown again.
-  if (results_ && results_->isVisible()) giveResultsTheLastRun();
-}
 
 void Window1::giveResultsTheLastRun() {
   if (!lastRun_ || lastRun_ == resultsRun_) return;

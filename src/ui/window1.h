@@ -10,11 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "run/driver.h"
-#include "run/parallel_run.h"
+#include "run/run.h"
 #include "run/run_report.h"
-#include "state/host.h"
-#include "state/run_state.h"
 
 class QCheckBox;
 class QComboBox;
@@ -30,16 +27,16 @@ class ResultsWindow;
 struct RunRecord;
 
 /// The main window: its controls hold the settings of a run, Run starts one
-/// and `counter` shows its progress. It owns the run state, so the soil
-/// water carried over survives from one run to the next in the same window.
+/// and `counter` shows its progress. It keeps the soil water carried over,
+/// so that it survives from one run to the next in the same window.
 ///
-/// A run goes through the same driver as the command line tool, on a worker
-/// thread, with this window as its Host and as many computing threads as
-/// the machine has cores. Folder dialogs and messages are shown modally on the GUI thread
-/// while the run waits for the answer; the counter is brought up to date at
-/// most every 50 ms and always at the end. While a run goes, Run and every
+/// Run asks for the data folder, opens the inputs (Open_files), asks for the
+/// output folder, and then runs the rest of the run (runTable) on a worker
+/// thread with as many computing threads as the machine has cores: the same
+/// run as the command line tool's. The counter is brought up to date at most
+/// every 50 ms and always at the end. While a run goes, Run and every
 /// setting are disabled and Stop is enabled.
-class Window1 : public QMainWindow, public Host {
+class Window1 : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -52,21 +49,13 @@ class Window1 : public QMainWindow, public Host {
 
   bool isRunning() const { return running_; }
 
-  /// How the next runs divide their work; one thread runs Main_loop itself.
-  void setParallelOptions(const ParallelOptions& options) { parallel_ = options; }
+  /// How the next runs divide their work; one thread computes on the run's
+  /// own worker thread.
+  void setParallelOptions(const RunConfig::Parallel& options) { parallel_ = options; }
 
-  /// The run state. Only read it while no run is going.
-  const RunState& runState() const { return state_; }
-
-  // Host, called by the run on its worker thread.
-  Settings settings() override;
-  std::optional<std::string> selectFolder(std::string_view prompt, std::string_view actionButton) override;
-  void showMessage(std::string_view text) override;
-  void setCounter(std::string_view text) override;
-  bool stopRequested() override { return stop_.load(std::memory_order_relaxed); }
-  void progress(const Progress& p) override { report_.progress(p.rows); }
-  void warning(std::string_view text) override { report_.warning(text); }
-  void nullRow(const NullRow& row) override { report_.nullRow(row); }
+  /// The soil water and snow carried over from the last run. Only read it
+  /// while no run is going.
+  const CarriedState& carried() const { return carried_; }
 
   /// What the last run did, as the status line shows it. Only read it while
   /// no run is going.
@@ -95,22 +84,25 @@ class Window1 : public QMainWindow, public Host {
 
  signals:
   /// Emitted on the GUI thread once a run has ended and the controls are
-  /// enabled again.
+  /// enabled again (NotStarted also for a cancelled folder dialog).
   void runFinished(vadoset::RunOutcome outcome);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  class Observer;
   void createControls();
   Settings readControls() const;
   void setRunning(bool running);
+  // Asks for the folders, opens the inputs and starts the run's worker; the
+  // outcome of a run that did not start.
+  RunOutcome startRun();
+  void setCounterText(std::string_view text);
   void syncCounter();
-  void runOnWorker(const ParallelOptions& parallel);
-  void finishRun(RunOutcome outcome, const std::string& failure);
-  void showSummary(RunOutcome outcome);
-  template <typename R, typename F>
-  R callOnGui(R cancelled, F&& f);
+  void showProblems(const std::vector<RunProblem>& problems);
+  void finishRun(const RunResult& result);
+  void showSummary(const RunResult& result);
 
   Dialogs& dialogs_;
   std::function<void()> aboutAction_;
@@ -130,17 +122,16 @@ class Window1 : public QMainWindow, public Host {
   QLabel* status_line = nullptr;
 
   // Touched by the worker only while a run goes, by the GUI thread otherwise.
-  RunState state_;
-  Settings runSettings_;
-  ParallelOptions parallel_;
+  CarriedState carried_;
+  RunConfig runConfig_;
+  RunConfig::Parallel parallel_;
   RunReport report_;
-  std::string outputFolder_;  // the answer to the output folder dialog
+  std::shared_ptr<RunRecord> recording_;  // what the results window will keep of the run
   std::string lastOutputPath_;
   std::thread worker_;
   bool running_ = false;
   bool closePending_ = false;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> shuttingDown_{false};
 
   // The counter text that the run set last, picked up by the GUI thread.
   std::mutex counterMutex_;
@@ -149,13 +140,11 @@ class Window1 : public QMainWindow, public Host {
   std::uint64_t shownVersion_ = 0;
   QTimer counterTimer_;
 
-  // The results of the last run that wrote a table: handed over by the
-  // worker when its run ends, shown by the results window.
-  std::shared_ptr<const RunRecord> finishedRun_;
+  // The results of the last run that wrote a table, shown by the results
+  // window.
   std::shared_ptr<const RunRecord> lastRun_;
   std::shared_ptr<const RunRecord> resultsRun_;  // the run the results window was given last
   QPointer<ResultsWindow> results_;
-  void takeFinishedRun();
   void giveResultsTheLastRun();
 };
 

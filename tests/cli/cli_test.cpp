@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "output/columns.h"
-#include "output/output.h"
 #include "test_support.h"
 
 namespace vadoset {

@@ -23,12 +23,9 @@
 
 #include "cli/cli.h"
 #include "output/columns.h"
-#include "output/output.h"
 #include "platform/text.h"
 #include "platform/text_stream.h"
-#include "run/driver.h"
-#include "run/parallel_run.h"
-#include "state/run_state.h"
+#include "run/run.h"
 #include "test_support.h"
 
 namespace vadoset {
@@ -276,10 +273,18 @@ struct FillingBuf : std::streambuf {
     return taken += k, static_cast<std::streamsize>(k);
   }
 };
-struct StdoutHost : test::ScriptedHost {
+// A run of the core with that standard output, on `threads` threads.
+struct StdoutRun {
   FillingBuf buf;
   std::ostream out{&buf};
-  std::ostream* standardOutput() override { return &out; }
+  test::TestObserver observer;
+  Settings settings;
+  RunResult go(int threads) {
+    RunConfig config = makeRunConfig(settings, "", "");
+    config.standardOutput = &out;
+    config.parallel = {threads, 16};
+    return runTable(config, observer);
+  }
 };
 
 // Write errors partway through the table (of about 380 kB), after several
@@ -296,21 +301,20 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
   EXPECT_EQ(runProcess(f.args("-"), f.scratch.path(), "/dev/full"),
             Result(kExitFailed, "The output file - could not be written: no space left on the device.\n"));
   const std::string mem = "/proc/self/mem";
-  for (int threads : {0, 2}) {    // 0: Main_loop
+  for (int threads : {1, 2}) {
     for (int what : {0, 1, 2}) {  // failing output, unreadable precipitation, unreadable temperature
       SCOPED_TRACE(std::to_string(threads) + " threads, case " + std::to_string(what));
-      StdoutHost host;
-      host.settingsValue.precipFile = what == 1 ? mem : f.prec.string();
-      host.settingsValue.tmeanFile = what == 2 ? mem : f.temp.string();
-      host.settingsValue.outputFile = what == 0 ? "-" : f.table.string();
-      host.folders = {std::string(), std::string()};
-      RunState state;
-      const RunOutcome outcome = threads == 0 ? Main_loop(state, host) : runParallel(state, host, {threads, 16});
-      EXPECT_EQ(outcome, RunOutcome::OutputFailed);
-      EXPECT_EQ(host.messages, std::vector<std::string>{what == 0 ? "The output file - could not be written."
-                                                                  : "The file mem could not be read."});
+      StdoutRun run;
+      run.settings.precipFile = what == 1 ? mem : f.prec.string();
+      run.settings.tmeanFile = what == 2 ? mem : f.temp.string();
+      run.settings.outputFile = what == 0 ? "-" : f.table.string();
+      const RunResult r = run.go(threads);
+      EXPECT_EQ(r.outcome, RunOutcome::OutputFailed);
+      EXPECT_EQ(test::messagesOf(r), std::vector<std::string>{what == 0 ? "The output file - could not be written."
+                                                                        : "The file mem could not be read."});
       // The first full buffer fails; no more records are computed for rows that cannot be written.
-      EXPECT_TRUE(what != 0 || (host.buf.taken == 10'000u && (threads != 0 || host.rows < 500))) << host.rows;
+      EXPECT_TRUE(what != 0 || (run.buf.taken == 10'000u && (threads != 1 || run.observer.rows < 500)))
+          << run.observer.rows;
     }
   }
   EXPECT_TRUE(snapshot(f.dir.path()) == before) << "a file was touched, added or removed";
@@ -326,10 +330,10 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
 // An input cut short, replaced at its path or written to (even with its
 // modification time set back) while the run reads it fails the run; the
 // earlier table stays and nothing is left behind.
-struct ChangingHost : StdoutHost {
+struct ChangingObserver : test::TestObserver {
   std::function<void()> change;
   void progress(const Progress& p) override {
-    StdoutHost::progress(p);
+    TestObserver::progress(p);
     if (p.rows == 1 && change) std::exchange(change, nullptr)();
   }
 };
@@ -345,7 +349,7 @@ TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
          std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).seekp(100'000) << 'X';
          fs::last_write_time(p, time);
        }}};
-  for (int threads : {0, 2}) {
+  for (int threads : {1, 2}) {
     for (const auto& [what, change] : changes) {
       for (const fs::path& input : {f.prec, f.temp}) {
         SCOPED_TRACE(std::to_string(threads) + " threads, " + input.filename().string() + " " + what);
@@ -353,16 +357,17 @@ TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
         for (const fs::path& in : {f.prec, f.temp})  // a write below must change the time
           fs::last_write_time(in, fs::file_time_type::clock::now() - std::chrono::hours(1));
         const auto before = snapshot(f.dir.path());
-        ChangingHost host;
-        host.settingsValue.precipFile = f.prec.string();
-        host.settingsValue.tmeanFile = f.temp.string();
-        host.settingsValue.outputFile = f.table.string();
-        host.folders = {std::string(), std::string()};
-        host.change = [&, change = change] { change(input); };
-        RunState state;
-        EXPECT_EQ(threads == 0 ? Main_loop(state, host) : runParallel(state, host, {threads, 16}),
-                  RunOutcome::OutputFailed);
-        EXPECT_EQ(host.messages,
+        ChangingObserver observer;
+        Settings settings;
+        settings.precipFile = f.prec.string();
+        settings.tmeanFile = f.temp.string();
+        settings.outputFile = f.table.string();
+        observer.change = [&, change = change] { change(input); };
+        RunConfig config = makeRunConfig(settings, "", "");
+        config.parallel = {threads, 16};
+        const RunResult r = runTable(config, observer);
+        EXPECT_EQ(r.outcome, RunOutcome::OutputFailed);
+        EXPECT_EQ(test::messagesOf(r),
                   std::vector<std::string>{"The file " + input.filename().string() + " changed while it was read."});
         auto after = snapshot(f.dir.path());
         after.erase(input.filename().string()), after.erase("new.txt");

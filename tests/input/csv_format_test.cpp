@@ -8,8 +8,7 @@
 #include "cli/cli.h"
 #include "input/formats.h"
 #include "platform/text_stream.h"
-#include "run/driver.h"
-#include "state/run_state.h"
+#include "run/run.h"
 #include "test_support.h"
 
 namespace vadoset {
@@ -167,7 +166,7 @@ TEST(CsvFormat, RecordsSpanLinesWhileAQuoteIsOpen) {
 }
 
 // Null rows name the record's line, counting the lines inside quotes.
-class NullLines : public test::ScriptedHost {
+class NullLines : public RunObserver {
  public:
   std::vector<std::pair<std::uint64_t, std::string>> nulls;
   void nullRow(const NullRow& n) override { nulls.emplace_back(n.line, n.reasonText()); }
@@ -178,18 +177,18 @@ TEST(CsvFormat, NullRowsNameTheirLine) {
   const std::string months = ",1,2,3,4,5,6,7,8,9,10,11,12\n";
   dir.write("t.csv", "h\n\"a\"" + months + "b" + months + "c" + months);
   dir.write("p.csv", "h\n\"a\nb\",10,\"x\ny\"" + months + "b,95" + months + "\"c\r\n\",10,1,NA" + months);
-  NullLines host;
-  host.settingsValue.format = InputFormat::Csv;
-  host.settingsValue.tmeanFile = "t.csv";
-  host.settingsValue.precipFile = "p.csv";
-  host.settingsValue.outputFile = "out.txt";
-  host.folders = {dir.path().string(), dir.path().string()};
-  RunState s;
-  ASSERT_EQ(Main_loop(s, host), RunOutcome::Completed) << (host.messages.empty() ? "" : host.messages[0]);
+  NullLines observer;
+  Settings settings;
+  settings.format = InputFormat::Csv;
+  settings.tmeanFile = "t.csv";
+  settings.precipFile = "p.csv";
+  settings.outputFile = "out.txt";
+  const RunResult r = runTable(makeRunConfig(settings, dir.path().string(), dir.path().string()), observer);
+  ASSERT_EQ(r.outcome, RunOutcome::Completed) << (r.problems.empty() ? "" : r.problems[0].message());
   using N = std::vector<std::pair<std::uint64_t, std::string>>;
-  EXPECT_EQ(host.nulls, (N{{2, "month 1 of the precipitation file is missing ('x\ny')"},
-                           {5, "the latitude is not a number from -90 to 90 ('95')"},
-                           {6, "month 2 of the precipitation file is missing ('NA')"}}));
+  EXPECT_EQ(observer.nulls, (N{{2, "month 1 of the precipitation file is missing ('x\ny')"},
+                               {5, "the latitude is not a number from -90 to 90 ('95')"},
+                               {6, "month 2 of the precipitation file is missing ('NA')"}}));
   EXPECT_EQ(test::tableLines(test::readFile(dir / "out.txt")).at(1), "a b\t*");
 }
 

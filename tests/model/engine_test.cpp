@@ -12,10 +12,7 @@
 #include <random>
 
 #include "model/beta.h"
-#include "model/model.h"
 #include "platform/text.h"
-#include "run/driver.h"
-#include "state/run_state.h"
 
 namespace vadoset {
 namespace {
@@ -224,51 +221,6 @@ TEST(SoilWater, SnowMeltAndCarryOver) {
   const Outcome drying = compute(year(45, 20, 10), A, true, {30.0, 0.0, true}, 100.0, &t);
   EXPECT_EQ(t.soil[0], 30.0);
   EXPECT_TRUE(drying.r.isNull());
-}
-
-// Run_pet, Run_model and Read_data are the run state's names for the engine:
-// on random records, HCN tenths included, they give the engine's bits.
-TEST(Adapters, TheRunStateStepsGiveTheEnginesNumbers) {
-  std::mt19937_64 rng(7);
-  auto uniform = [&](double a, double b) { return a + (b - a) * static_cast<double>(rng() >> 11) * 0x1p-53; };
-  for (int i = 0; i < 300; ++i) {
-    const bool hcn = i % 3 == 0, carry = i % 2 == 0;
-    RunState s;
-    fillDaysPerMonth(s);
-    s.settings.format = hcn ? InputFormat::Hcn : InputFormat::Tab;
-    s.settings.function = static_cast<AF>(rng() % 8);
-    s.carryover = carry;
-    s.year_one = i % 4 == 0;
-    s.current_w = uniform(0, 200), s.current_ws = uniform(0, 50);
-    s.fc = static_cast<std::int32_t>(uniform(1, 300));
-    s.latitude = uniform(-90, 90);
-    RecordInput in;
-    in.latitude = s.latitude;
-    in.fieldCapacity = s.fc;
-    for (int m = 1; m <= 12; ++m) {
-      const double t = std::round(uniform(-20, 30) * 10) / 10;
-      const auto p = static_cast<std::int32_t>(uniform(0, 200));
-      s.tmean[m] = hcn ? t * 10 : t;
-      s.ppt[m] = hcn ? p * 10 + 7 : p;
-      in.tmean[m - 1] = hcn ? (t * 10) / 10.0 : t;
-      in.ppt[m - 1] = p;
-    }
-    CarriedState carried{s.current_w, s.current_ws, s.year_one};
-    RecordResult r;
-    ModelParams params{s.settings.function, carry, false};
-    RecordEngine(params).compute(in, carried, r);
-    Run_pet(s);
-    Run_model(s);
-    for (int m = 1; m <= 12; ++m) {
-      ASSERT_TRUE(sameBits(s.PET[m], r.pet[m - 1])) << i;
-      if (!r.isNull()) {
-        ASSERT_TRUE(sameBits(s.E[m], r.aet[m - 1]) && sameBits(s.Surplus[m], r.surplus[m - 1])) << i;
-      }
-    }
-    EXPECT_EQ(s.nullcell == 1, r.isNull()) << i;
-    EXPECT_TRUE(sameBits(s.current_w, carried.soil) && sameBits(s.current_ws, carried.snow)) << i;
-    EXPECT_EQ(s.year_one, carried.yearOne) << i;
-  }
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 
 #include <sstream>
 
-#include "output/output.h"
 #include "platform/text.h"
-#include "state/run_state.h"
 #include "test_support.h"
 
 namespace vadoset {
@@ -76,26 +74,6 @@ TEST(TableLayout, HeaderAndRowsComeFromOneList) {
       buf.data(), TableLayout({ColumnGroup::Classic, ColumnGroup::Deficit}).formatRowValues(in, r, buf.data()) - 1));
   EXPECT_EQ(row[36], Str(pet));
   EXPECT_EQ(row[51], Str(deficit));
-}
-
-// write_files writes the record in hand of the run state, its identifier as read.
-TEST(TableLayout, WriteFilesWritesTheRecordInHand) {
-  RunState s;
-  s.year = " 1950 ";
-  for (int m = 1; m <= 12; ++m) s.PET[m] = 0.5, s.E[m] = 0.25, s.Surplus[m] = 1.0;
-  for (int nullcell : {0, 1}) {
-    s.nullcell = nullcell;
-    std::ostringstream out;
-    s.aet_out = TextOutputStream::toStream(out);
-    write_files(s);
-    s.aet_out->commit();
-    const std::string row = out.str();
-    EXPECT_TRUE(row.starts_with(" 1950 \t")) << row;
-    EXPECT_EQ(row.substr(7, 4), nullcell ? "*\r" : "0.5\t");
-    if (!nullcell) {
-      EXPECT_TRUE(row.ends_with("\t6\t3\t12\r")) << row;
-    }
-  }
 }
 
 }  // namespace

@@ -12,11 +12,9 @@
 #include <limits>
 #include <random>
 
-#include "model/model.h"
+#include "model/engine.h"
 #include "platform/double_text.h"
 #include "platform/text.h"
-#include "run/driver.h"
-#include "state/run_state.h"
 
 namespace vadoset {
 namespace {
@@ -81,30 +79,33 @@ TEST(ParseNumberFastPath, SameBitsAsFromChars) {
   EXPECT_EQ(ParseNumber("1234567890123456.5"), 1234567890123456.5);  // 17 digits: the full parser
 }
 
-// Runs `setUp` on an exhaustive and a shortcut run state with function A,
-// checks they agree bit for bit, and counts the outcomes.
+// Computes a record with function A exhaustively and with the early end,
+// from the same carried state, checks they agree bit for bit, and counts
+// the outcomes. `pet`, when given, replaces the record's PET.
 struct Outcomes {
   int endedEarly = 0, converged = 0, otherNulls = 0;
-  RunState compare(const std::string& what, const std::function<void(RunState&)>& setUp) {
-    RunState full, fast;
-    for (RunState* s : {&full, &fast}) {
-      fillDaysPerMonth(*s);
-      s->settings.function = AvailabilityFunction::A;
-      s->year_one = true;  // carried: the first record of a run is spun up too
-      s->exhaustiveSpinUp = s == &full;
-      setUp(*s);
-      Run_model(*s);
+  RecordResult compare(const std::string& what, const RecordInput& in, bool carryover, CarriedState carried,
+                       const MonthValues* pet = nullptr) {
+    RecordResult full, fast;
+    CarriedState fullCarried = carried, fastCarried = carried;
+    for (auto [r, c, exhaustive] : {std::tuple{&full, &fullCarried, true}, {&fast, &fastCarried, false}}) {
+      RecordEngine engine(ModelParams{AvailabilityFunction::A, carryover, exhaustive});
+      if (pet != nullptr) {
+        r->pet = *pet;
+        engine.Run_model(in, *c, *r);
+      } else {
+        engine.compute(in, *c, *r);
+      }
     }
     SCOPED_TRACE(what);
-    EXPECT_EQ(fast.nullcell, full.nullcell);
-    EXPECT_EQ(fast.year_one, full.year_one);
-    EXPECT_TRUE(sameBits(fast.current_w, full.current_w) && sameBits(fast.current_ws, full.current_ws));
-    EXPECT_EQ(fast.ppt, full.ppt);
-    if (full.nullcell == 0) {
+    EXPECT_EQ(fast.isNull(), full.isNull());
+    EXPECT_EQ(fastCarried.yearOne, fullCarried.yearOne);
+    EXPECT_TRUE(sameBits(fastCarried.soil, fullCarried.soil) && sameBits(fastCarried.snow, fullCarried.snow));
+    if (!full.isNull()) {
       ++converged;
       EXPECT_EQ(fast.passes, full.passes);
-      for (int m = 1; m <= 12; ++m)
-        EXPECT_TRUE(sameBits(fast.E[m], full.E[m]) && sameBits(fast.Surplus[m], full.Surplus[m]));
+      for (int m = 0; m < kMonths; ++m)
+        EXPECT_TRUE(sameBits(fast.aet[m], full.aet[m]) && sameBits(fast.surplus[m], full.surplus[m]));
     } else {
       ++(fast.passes < full.passes ? endedEarly : otherNulls);
     }
@@ -113,43 +114,34 @@ struct Outcomes {
 };
 
 // Random climates from deserts to perennial snow, from a full soil and from
-// carried soil water and snow, in both formats; then years around the threshold.
-// Run_pet keeps the day lengths of the last latitude: a run state that sees
-// every record must give each the PET of a fresh one, also when latitudes
-// repeat, or differ only in sign or in the last bit.
+// carried soil water and snow; then years around the threshold. The engine
+// keeps the day lengths of the last latitude: an engine that sees every
+// record must give each the PET of a fresh one, also when latitudes repeat,
+// or differ only in sign or in the last bit.
 TEST(EarlyEndOfSpinUp, SameOutcomeAsTheFullComputation) {
   std::mt19937_64 rng(1234);
   auto uniform = [&](double a, double b) { return a + (b - a) * static_cast<double>(rng() >> 11) * 0x1p-53; };
   const double latitudes[] = {0.0, -0.0, 44.47, std::nextafter(44.47, 90.0), -44.47, 66.6, 70.0, -89.9, 90.0};
-  RunState reused;
-  fillDaysPerMonth(reused);
+  RecordEngine reused;
   Outcomes o;
   const int records = 2000;
   for (int i = 0; i < records; ++i) {
-    const InputFormat format = i % 5 == 0 ? InputFormat::Hcn : InputFormat::Tab;
-    const double scale = format == InputFormat::Hcn ? 10.0 : 1.0, mean = uniform(-15.0, 30.0), amp = uniform(0.0, 20.0);
-    const double wet = uniform(0.0, 160.0);
-    const double latitude = rng() % 2 ? uniform(-90.0, 90.0) : latitudes[rng() % std::size(latitudes)];
-    const auto fc = static_cast<std::int32_t>(uniform(1.0, 400.0));
-    MonthArray<double> tmean{};
-    MonthArray<std::int32_t> ppt{};
-    for (int m = 1; m <= 12; ++m) {
-      tmean[m] =
-          std::round((mean - amp * std::cos(2.0 * M_PI * (m - 0.5) / 12.0) + uniform(-3.0, 3.0)) * 10.0) / 10.0 * scale;
-      ppt[m] = static_cast<std::int32_t>(wet * uniform(0.0, 2.0) * scale);
+    const double mean = uniform(-15.0, 30.0), amp = uniform(0.0, 20.0), wet = uniform(0.0, 160.0);
+    RecordInput in;
+    in.latitude = rng() % 2 ? uniform(-90.0, 90.0) : latitudes[rng() % std::size(latitudes)];
+    in.fieldCapacity = std::trunc(uniform(1.0, 400.0));
+    for (int m = 0; m < kMonths; ++m) {
+      in.tmean[m] =
+          std::round((mean - amp * std::cos(2.0 * M_PI * (m + 0.5) / 12.0) + uniform(-3.0, 3.0)) * 10.0) / 10.0;
+      in.ppt[m] = std::trunc(wet * uniform(0.0, 2.0));
     }
     const bool carryover = i % 3 != 0;
     const double w = carryover ? uniform(-500.0, 400.0) : 0.0;
     const double ws = carryover && uniform(0.0, 1.0) < 0.5 ? uniform(0.0, 300.0) : 0.0;
-    auto setUp = [&](RunState& s) {
-      s.settings.format = format, s.fc = fc, s.latitude = latitude, s.tmean = tmean, s.ppt = ppt;
-      s.carryover = carryover, s.current_w = w, s.current_ws = ws;
-      Run_pet(s);
-    };
-    const RunState full = o.compare("record " + std::to_string(i), setUp);
-    setUp(reused);
-    for (int m = 1; m <= 12; ++m)
-      EXPECT_TRUE(sameBits(reused.PET[m], full.PET[m])) << "reused day lengths, month " << m;
+    const RecordResult full = o.compare("record " + std::to_string(i), in, carryover, CarriedState{w, ws, true});
+    RecordResult again;
+    reused.Run_pet(in, again);
+    for (int m = 0; m < kMonths; ++m) EXPECT_TRUE(sameBits(again.pet[m], full.pet[m])) << "reused day lengths";
   }
   // The set holds all three outcomes in numbers.
   EXPECT_GT(o.endedEarly, records / 10);
@@ -163,13 +155,13 @@ TEST(EarlyEndOfSpinUp, SameOutcomeAsTheFullComputation) {
   for (bool seasonal : {false, true}) {
     for (int i = 0; i <= steps; ++i) {
       const double loss = 0.7 + 0.6 * i / steps;  // mm a year
-      o.compare("loss " + std::to_string(loss) + (seasonal ? ", seasonal" : ""), [&](RunState& s) {
-        s.fc = 100, s.carryover = !seasonal, s.current_w = -100.0;
-        for (int m = 1; m <= 12; ++m) {
-          s.tmean[m] = 10.0, s.ppt[m] = 50;  // no snow
-          s.PET[m] = 50.0 + loss / 12.0 + (seasonal ? 45.0 * std::sin(2.0 * M_PI * m / 12.0) : 0.0);
-        }
-      });
+      RecordInput in;
+      in.tmean.fill(10.0), in.ppt.fill(50.0);  // no snow
+      MonthValues pet;
+      for (int m = 0; m < kMonths; ++m)
+        pet[m] = 50.0 + loss / 12.0 + (seasonal ? 45.0 * std::sin(2.0 * M_PI * (m + 1) / 12.0) : 0.0);
+      o.compare("loss " + std::to_string(loss) + (seasonal ? ", seasonal" : ""), in, !seasonal,
+                CarriedState{-100.0, 0.0, true}, &pet);
     }
   }
   EXPECT_GT(o.endedEarly, steps / 2);

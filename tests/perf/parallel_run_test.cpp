@@ -1,8 +1,6 @@
-// The multi-threaded run against the one-thread reference, Main_loop: the same
-// table, messages, counters and carried soil water for every thread count, and
-// no allocation per record.
-
-#include "run/parallel_run.h"
+// The multi-threaded run against the one-thread run: the same table,
+// messages, counters and carried soil water for every thread count, and no
+// allocation per record.
 
 #include <gtest/gtest.h>
 
@@ -15,8 +13,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
-#include "run/driver.h"
-#include "state/run_state.h"
+#include "run/run.h"
 #include "test_support.h"
 
 // Every allocation of this test program is counted.
@@ -39,7 +36,6 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace vadoset {
 namespace {
 
-using test::ScriptedHost;
 using test::TempDir;
 
 // Climates from polar to tropical with the faults of real files: missing
@@ -89,27 +85,29 @@ std::pair<std::string, std::string> makeInputs(std::uint64_t seed, int records, 
   return {precip + "\n  \n", temp};
 }
 
-struct RunResult {
+struct Outcome {
   RunOutcome outcome{};
   std::string table;
   std::vector<std::string> messages, counters;
   std::uint64_t w = 0, ws = 0;  // the carried state, bit for bit: it decides the next run's first record
-  bool yearOne = false;
-  bool operator==(const RunResult&) const = default;
+  bool operator==(const Outcome&) const = default;
 };
 
-// threads 0 is Main_loop. The state is kept, so a second call is a second
-// press of Run that starts from the soil water the first carried over.
-RunResult runOnce(RunState& state, ScriptedHost host, const TempDir& dir, int threads, std::size_t batch) {
-  host.folders = {dir.path().string(), dir.path().string()};
-  const RunOutcome outcome = threads == 0 ? Main_loop(state, host) : runParallel(state, host, {threads, batch, 2});
-  return {outcome,
-          test::readFile(dir / host.settingsValue.outputFile),
-          host.messages,
-          host.counters,
-          std::bit_cast<std::uint64_t>(state.current_w),
-          std::bit_cast<std::uint64_t>(state.current_ws),
-          state.year_one};
+// threads 1 computes on the calling thread. `carried` is kept, so a second
+// call is a second press of Run that starts from the soil water the first
+// carried over.
+Outcome runOnce(CarriedState& carried, const Settings& settings, int stopAfter, const TempDir& dir, int threads,
+                std::size_t batch) {
+  RunConfig config = makeRunConfig(settings, dir.path().string(), dir.path().string());
+  config.parallel = {threads, batch, 2};
+  config.start = carried;
+  test::TestObserver observer;
+  observer.stopAfterRows = stopAfter;
+  const RunResult r = runTable(config, observer);
+  carried = r.carried;
+  return {
+      r.outcome,         test::readFile(dir / settings.outputFile),    test::messagesOf(r),
+      observer.counters, std::bit_cast<std::uint64_t>(r.carried.soil), std::bit_cast<std::uint64_t>(r.carried.snow)};
 }
 
 // Tab and HCN, with and without carry-over, functions G, E and A (A runs dry
@@ -120,22 +118,22 @@ TEST(ParallelRun, SameAsMainLoopForEveryThreadCount) {
     for (bool carryover : {false, true}) {
       const auto [precip, temp] = makeInputs(hcn ? 11u : 7u + unsigned(beta), records, hcn, carryover);
       TempDir dir;
-      ScriptedHost host;
-      host.settingsValue.format = hcn ? InputFormat::Hcn : InputFormat::Tab, host.settingsValue.carryover = carryover,
-      host.settingsValue.function = static_cast<AvailabilityFunction>(beta);
-      host.settingsValue.outputFile = "out.txt";
-      dir.write(host.settingsValue.precipFile, precip), dir.write(host.settingsValue.tmeanFile, temp);
+      Settings settings;
+      settings.format = hcn ? InputFormat::Hcn : InputFormat::Tab, settings.carryover = carryover,
+      settings.function = static_cast<AvailabilityFunction>(beta);
+      settings.outputFile = "out.txt";
+      dir.write(settings.precipFile, precip), dir.write(settings.tmeanFile, temp);
       for (int stopAfter : {-1, 0, 1, 2, 37}) {
         if (stopAfter >= 0 && (hcn || beta != 6)) continue;
-        host.stopAfterRows = stopAfter;
-        RunState refState;
-        const RunResult ref[2] = {runOnce(refState, host, dir, 0, 0), runOnce(refState, host, dir, 0, 0)};
+        CarriedState refState;
+        const Outcome ref[2] = {runOnce(refState, settings, stopAfter, dir, 1, 64),
+                                runOnce(refState, settings, stopAfter, dir, 1, 64)};
         ASSERT_EQ(ref[0].outcome, stopAfter < 0 ? RunOutcome::Completed : RunOutcome::Stopped);
         ASSERT_EQ(test::tableLines(ref[0].table).size(), stopAfter < 0 ? records + 1u : stopAfter + 1u);
         for (auto [threads, batch] : {std::pair<int, std::size_t>{2, 1}, {3, 7}}) {
-          RunState state;
+          CarriedState state;
           for (int run = 0; run < 2; ++run)
-            EXPECT_TRUE(runOnce(state, host, dir, threads, batch) == ref[run])
+            EXPECT_TRUE(runOnce(state, settings, stopAfter, dir, threads, batch) == ref[run])
                 << (hcn ? "HCN" : "tab") << ", function " << beta << (carryover ? ", carry-over" : "") << ", "
                 << threads << " threads, stop after " << stopAfter << ", run " << run;
         }
@@ -144,9 +142,7 @@ TEST(ParallelRun, SameAsMainLoopForEveryThreadCount) {
   }
 }
 
-struct QuietHost : ScriptedHost {  // keeps no counter texts, which grow with the records
-  void setCounter(std::string_view) override {}
-};
+struct QuietObserver : RunObserver {};  // keeps no counter texts, which grow with the records
 
 // Nothing is allocated per record: twenty times the records make as many
 // allocations once the buffers have grown. With computing threads a few
@@ -160,13 +156,14 @@ TEST(Allocations, NonePerRecord) {
                         "site " + std::to_string(i % 100), "44.5",
                         {"-5.3", "1.2", "10.1", "15", "20", "25.4", "28", "27", "21", "13", "4", i % 7 ? "-2" : "NA"});
     TempDir dir;
-    QuietHost host;
-    host.settingsValue.format = hcn ? InputFormat::Hcn : InputFormat::Tab, host.settingsValue.carryover = carryover;
-    host.folders = {dir.path().string(), dir.path().string()};
-    dir.write(host.settingsValue.precipFile, text), dir.write(host.settingsValue.tmeanFile, text);
-    RunState state;
+    QuietObserver observer;
+    Settings settings;
+    settings.format = hcn ? InputFormat::Hcn : InputFormat::Tab, settings.carryover = carryover;
+    dir.write(settings.precipFile, text), dir.write(settings.tmeanFile, text);
+    RunConfig config = makeRunConfig(settings, dir.path().string(), dir.path().string());
+    config.parallel = {threads, 64};
     const long before = gAllocations.load();
-    EXPECT_EQ(runParallel(state, host, {threads, 64}), RunOutcome::Completed);
+    EXPECT_EQ(runTable(config, observer).outcome, RunOutcome::Completed);
     return gAllocations.load() - before;
   };
   for (int k = 0; k < 4; ++k) allocationsOfRun(300, k & 1, true, 1 + k / 2);  // one-time set-ups and thread start-up

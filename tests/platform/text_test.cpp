@@ -4,9 +4,9 @@
 
 #include <cmath>
 #include <limits>
-#include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace vadoset {
 namespace {
@@ -23,33 +23,74 @@ TEST(Str, ShortestTextThatReadsBack) {
   EXPECT_EQ(Str(123456.0), "123456");
 }
 
-// Plain decimals with blanks trimmed. Anything else gives nothing, and so
-// does a value too large for a double; one too small is zero.
-TEST(ParseNumber, PlainDecimalsOnly) {
-  const std::string zeros(400, '0');
-  const std::pair<std::string, std::optional<double>> cases[] = {{"12.5", 12.5},
-                                                                 {"  -3 \t", -3.0},
-                                                                 {"+4", 4.0},
-                                                                 {".5", 0.5},
-                                                                 {"5.", 5.0},
-                                                                 {"1e3", 1000.0},
-                                                                 {"1.5E-2", 0.015},
-                                                                 {"  254", 254.0},
-                                                                 {"1e-400", 0.0},
-                                                                 {"0." + zeros + "1", 0},
-                                                                 {zeros + "1e-5", 1e-5},
-                                                                 {"-0." + zeros + "1e5", 0.0},
-                                                                 {"0.00001e-320", 0.0},
-                                                                 {"0e999999999999999999999", 0.0},
-                                                                 {"1e-999999999999999999999", 0.0},
-                                                                 {"1" + zeros + "e-5", std::nullopt},
-                                                                 {"1e+999999999999999999999", std::nullopt}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << text.substr(0, 30);
-  for (const char* t : {"", "   ", "NA", "inf", "-inf", "nan", "0x1A", "12,5", "12abc", "1e", "1e+", ".", "-", "+-1",
-                        "1 2", "e5", "1e400",
+// Bodies of one to eight bytes are read eight at a time: the point and
+// the bytes next to '0' and '9' in every place, and the longer forms.
+TEST(ParseNumber, AcceptsPlainDecimals) {
+  const std::pair<std::string, double> cases[] = {{"12.5", 12.5},
+                                                  {"  -3 \t", -3.0},
+                                                  {"+4", 4.0},
+                                                  {".5", 0.5},
+                                                  {"5.", 5.0},
+                                                  {"1e3", 1000.0},
+                                                  {"1.5E-2", 0.015},
+                                                  {"  254", 254.0},
+                                                  {"1e-400", 0.0},
+                                                  {"7", 7.0},
+                                                  {"12345678", 12345678.0},
+                                                  {"1234567.8", 1234567.8},
+                                                  {".1234567", 0.1234567},
+                                                  {"-9999", -9999.0},
+                                                  {"0.07", 0.07},
+                                                  {"123456789.5", 123456789.5},
+                                                  {"00000000000000000001", 1.0},
+                                                  {"-70.01", -70.01},
+                                                  // Too small for a double is zero, however it is written.
+                                                  {"0." + std::string(400, '0') + "1", 0.0},
+                                                  {"-0." + std::string(400, '0') + "1e5", 0.0},
+                                                  {"0e999999999999999999999", 0.0},
+                                                  {"0.00001e-320", 0.0},
+                                                  {"1e-999999999999999999999", 0.0},
+                                                  {std::string(400, '0') + "1e-5", 1e-5}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << '"' << text << '"';
+  EXPECT_TRUE(std::signbit(*ParseNumber("-0")));
+}
+
+TEST(ParseNumber, RefusesEverythingElse) {
+  for (const char* t : {"",
+                        "   ",
+                        "NA",
+                        "inf",
+                        "-inf",
+                        "nan",
+                        "0x1A",
+                        "12,5",
+                        "12abc",
+                        "1e",
+                        "1e+",
+                        ".",
+                        "-",
+                        "+-1",
+                        "1 2",
+                        "e5",
+                        "1e400",
+                        "1/2",
+                        "1:2",
+                        "9.9.",
+                        "..",
+                        "-.",
+                        "12345.6/",
+                        "1234567\xB7",
+                        "\xB1",
                         "\xEF\xBB\xBF"
                         "1"})
     EXPECT_FALSE(ParseNumber(t).has_value()) << '"' << t << '"';
+  // Too large for a double, however it is written.
+  for (const std::string& t : {"1" + std::string(400, '0') + "e-5", std::string("1e+999999999999999999999")})
+    EXPECT_FALSE(ParseNumber(t).has_value()) << t.substr(0, 30);
+  EXPECT_FALSE(ParseNumber(std::string_view("1\0"
+                                            "2",
+                                            3))
+                   .has_value());
 }
 
 TEST(ToInt32, TruncatesTowardZeroWithinRange) {
@@ -75,6 +116,28 @@ TEST(Fields, NthFieldMidLeft) {
   EXPECT_EQ(Left("HC", 3), "HC");
   EXPECT_EQ(Left("HCN header", 3), "HCN");
   EXPECT_TRUE(IsBlank(" \t "));
+}
+
+// splitFields gives what NthField gives, field by field, whether the
+// separators fall in the sixteen-byte blocks, in the last overlapping one
+// or in the bytes after it.
+TEST(Fields, SplitFieldsAsNthField) {
+  const std::string lines[] = {
+      "",
+      "a",
+      "\t",
+      "id\t44.5\t-3.2\t\t12",
+      "Tromso 0000000\t70.01\t-4.7\t-3.0\t-3.6\t1.1\t3.5\t11.4\t12.4\t10.5\t9.6\t4.3\t-1.4\t-2.1",
+      std::string(15, 'x') + "\t" + std::string(16, 'y') + "\t\t" + std::string(30, 'z') + "\t",
+      std::string(40, '\t')};
+  for (const std::string& line : lines) {
+    for (std::size_t count : {1, 3, 14, 45}) {
+      std::vector<std::string_view> fields(count, "junk");
+      splitFields(line, '\t', fields);
+      for (std::size_t i = 0; i < count; ++i)
+        EXPECT_EQ(fields[i], NthField(line, '\t', static_cast<int>(i + 1))) << line.size() << " bytes, field " << i + 1;
+    }
+  }
   EXPECT_FALSE(IsBlank(" x "));
 }
 

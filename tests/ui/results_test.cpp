@@ -21,8 +21,7 @@
 
 #include "app/app.h"
 #include "app/menu_bar1.h"
-#include "run/driver.h"
-#include "state/run_state.h"
+#include "run/run.h"
 #include "ui/dialogs.h"
 #include "ui/results_window.h"
 #include "ui/run_record.h"
@@ -36,31 +35,31 @@ namespace {
 const QString kExamples = QStringLiteral(VADOSET_SOURCE_DIR "/examples");
 
 // Answers the folder dialogs from a list and keeps quiet.
-class FolderAnswers : public Dialogs, public Host {
+class FolderAnswers : public Dialogs {
  public:
   QStringList folders;
-  Settings s;
   std::optional<QString> selectFolder(QWidget*, const QString&, const QString&) override {
     return folders.isEmpty() ? std::nullopt : std::optional<QString>(folders.takeFirst());
   }
   void showMessage(QWidget*, const QString& text) override { qWarning("%s", qPrintable(text)); }
-  Settings settings() override { return s; }
-  std::optional<std::string> selectFolder(std::string_view, std::string_view) override {
-    return folders.isEmpty() ? std::nullopt : std::optional<std::string>(folders.takeFirst().toStdString());
-  }
-  void showMessage(std::string_view text) override { qWarning("%.*s", int(text.size()), text.data()); }
-  void setCounter(std::string_view) override {}
 };
 
-// A core run through the window's recording host.
+// A core run recorded as the window records its runs.
+class RecordingObserver : public RunObserver {
+ public:
+  std::shared_ptr<RunRecord> record;
+  void nullRow(const NullRow& row) override { record->nullRows.add(row.row, row.reasonText()); }
+};
 std::shared_ptr<RunRecord> recordedRun(const Settings& s, const QString& data, const QString& out) {
-  FolderAnswers host;
-  host.s = s;
-  host.folders = {data, out};
-  RunState state;
-  RecordingHost recording(host, state);
-  const RunOutcome outcome = Main_loop(state, recording);
-  return recording.finish(state, outcome);
+  const RunConfig config = makeRunConfig(s, data.toStdString(), out.toStdString());
+  RecordingObserver observer;
+  OpenedInputs opened = Open_files(config, observer);
+  if (!opened.inputs) return nullptr;
+  observer.record = makeRunRecord(config, *opened.inputs);
+  const RunResult result = runTable(std::move(opened.inputs), config, observer);
+  if (!result.tableWritten) return nullptr;
+  observer.record->stopped = result.outcome == RunOutcome::Stopped;
+  return observer.record;
 }
 
 void writeFile(const QString& path, const QByteArray& bytes) {

@@ -24,8 +24,7 @@
 #include "app/menu_bar1.h"
 #include "app/static_url.h"
 #include "cli/cli.h"
-#include "state/host.h"
-#include "state/run_state.h"
+#include "run/run.h"
 #include "ui/dialogs.h"
 #include "ui/error.h"
 #include "ui/window1.h"
@@ -125,16 +124,6 @@ std::optional<RunOutcome> runFromWindow(Window1& w) {
   if (finished.isEmpty() && !finished.wait(60000)) return std::nullopt;
   return finished.front().front().value<RunOutcome>();
 }
-
-// The core's own runs, for two presses of Run on one run state.
-class CoreHost : public Host {
- public:
-  Settings s;
-  Settings settings() override { return s; }
-  std::optional<std::string> selectFolder(std::string_view, std::string_view) override { return std::string(); }
-  void showMessage(std::string_view) override {}
-  void setCounter(std::string_view) override {}
-};
 
 }  // namespace
 
@@ -305,7 +294,7 @@ void WindowTest::tableMatchesCli() {
   ScriptedDialogs dialogs;
   dialogs.folders = {data.path(), out.path()};
   Window1 w(dialogs);
-  w.setParallelOptions(ParallelOptions{.threads = 2, .batchRecords = 2});  // two batches
+  w.setParallelOptions(RunConfig::Parallel{.threads = 2, .batchRecords = 2});  // two batches
   w.show();
   set(&w, "tmean_field", u"t.txt"_s);
   set(&w, "precip_field", u"p.txt"_s);
@@ -364,7 +353,7 @@ void WindowTest::stopCloseAndDestroyDuringRun() {
   };
   ScriptedDialogs dialogs;
   auto w = std::make_unique<Window1>(dialogs);
-  w->setParallelOptions(ParallelOptions{.threads = 1});
+  w->setParallelOptions(RunConfig::Parallel{.threads = 1});
   w->show();
   set(w.get(), "tmean_field", u"temp.txt"_s);
   set(w.get(), "precip_field", u"prec.txt"_s);
@@ -437,17 +426,20 @@ void WindowTest::carryOverAcrossRuns() {
   set(&w, "precip_field", u"p.txt"_s);
   set(&w, "fc_field", u"300"_s);
   child<QCheckBox>(&w, "Carryover_box")->setChecked(true);
-  CoreHost host;
-  host.s.tmeanFile = t.toStdString();
-  host.s.precipFile = p.toStdString();
-  host.s.carryover = true;
-  host.s.fcText = "300";
-  host.s.outputFile = core.filePath(u"core.txt"_s).toStdString();
-  RunState state;
+  Settings s;
+  s.tmeanFile = t.toStdString();
+  s.precipFile = p.toStdString();
+  s.carryover = true;
+  s.fcText = "300";
+  s.outputFile = core.filePath(u"core.txt"_s).toStdString();
+  RunConfig config = makeRunConfig(s, "", "");
   std::string tables[2];
   for (std::string& table : tables) {
     QCOMPARE(runFromWindow(w), std::optional<RunOutcome>(RunOutcome::Completed));
-    QCOMPARE(Main_loop(state, host), RunOutcome::Completed);
+    RunObserver quiet;
+    const RunResult r = runTable(config, quiet);
+    QCOMPARE(r.outcome, RunOutcome::Completed);
+    config.start = r.carried;
     table = readFile(data.filePath(u"output.txt"_s));
     QVERIFY(table == readFile(core.filePath(u"core.txt"_s)));
   }

@@ -1,15 +1,13 @@
+#include "run/run.h"
+
 #include <gtest/gtest.h>
 
 #include "output/columns.h"
-#include "output/output.h"
-#include "run/driver.h"
-#include "state/run_state.h"
 #include "test_support.h"
 
 namespace vadoset {
 namespace {
 
-using test::ScriptedHost;
 using test::tableLines;
 using test::TempDir;
 
@@ -23,24 +21,29 @@ std::string tempLine(const std::string& id = "x") {
                        {"-6.2", "-3.4", "3.2", "10.2", "16.4", "21.9", "24.4", "23.3", "18.9", "11.9", "4.4", "-3"});
 }
 
-// A scripted run in `dir`: both folder dialogs answer with the folder.
+// A run in `dir`, as the window makes one: both files in the folder, the
+// table beside them. The carried soil water goes from one run to the next.
 struct ScriptedRun {
   TempDir dir;
-  ScriptedHost host;
-  RunState state;
-  RunOutcome outcome{};
+  Settings settings;
+  test::TestObserver observer;
+  CarriedState carried;
+  RunResult result;
+  std::vector<std::string> messages;
 
-  ScriptedRun() { host.settingsValue.outputFile = "out.txt"; }
+  ScriptedRun() { settings.outputFile = "out.txt"; }
   void files(const std::string& precip, const std::string& temp) {
     dir.write("allsites_prec.txt", precip);
     dir.write("allsites_temp.txt", temp);
   }
   RunOutcome go() {
-    host.folders = {dir.path().string(), dir.path().string()};
-    host.messages.clear();
-    host.counters.clear();
-    outcome = Main_loop(state, host);
-    return outcome;
+    observer.counters.clear();
+    RunConfig config = makeRunConfig(settings, dir.path().string(), dir.path().string());
+    config.start = carried;
+    result = runTable(config, observer);
+    carried = result.carried;
+    messages = test::messagesOf(result);
+    return result.outcome;
   }
   std::string table() const { return test::readFile(dir / "out.txt"); }
   std::vector<std::string> rows() const {
@@ -55,9 +58,10 @@ TEST(MainLoop, WritesOneRowPerRecordAndCountsThem) {
   r.files(kHeader + precipLine("A") + test::tabLine("B", "41.5", {"1", "NA"}) + precipLine("C"),
           kHeader + tempLine() + tempLine() + tempLine());
   EXPECT_EQ(r.go(), RunOutcome::Completed);
-  EXPECT_TRUE(r.host.messages.empty());
-  EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded", "1", "2", "3"}));
-  EXPECT_EQ(r.host.prompts, (std::vector<std::string>{"Folder containing data files", "Folder to save output data"}));
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.observer.counters, (std::vector<std::string>{"File names loaded", "1", "2", "3"}));
+  EXPECT_EQ(r.result.rows, 3);
+  EXPECT_EQ(r.result.nullRows, 1);
   std::string table = r.table();
   EXPECT_EQ(table.substr(0, TableLayout().header().size()), TableLayout().header());
   std::vector<std::string> rows = r.rows();
@@ -73,7 +77,7 @@ TEST(MainLoop, HeaderOnlyAndTrailingBlankLines) {
   r.files(kHeader, kHeader);
   EXPECT_EQ(r.go(), RunOutcome::Completed);
   EXPECT_EQ(r.table(), TableLayout().header());
-  EXPECT_EQ(r.host.counters, (std::vector<std::string>{"File names loaded"}));
+  EXPECT_EQ(r.observer.counters, (std::vector<std::string>{"File names loaded"}));
 
   ScriptedRun b;  // a blank line inside the file is a record; those at the end are not
   b.files(kHeader + precipLine("A") + "\n" + precipLine("C") + "\n \n\r\n",
@@ -84,46 +88,32 @@ TEST(MainLoop, HeaderOnlyAndTrailingBlankLines) {
   EXPECT_EQ(rows[1], "\t*");
 }
 
-TEST(MainLoop, MissingFilesAreReportedInOrderAndNothingIsCreated) {
+TEST(MainLoop, RefusedSettingsAndFilesAreReportedInOrderAndNothingIsCreated) {
   ScriptedRun r;
-  r.host.settingsValue.fcText = "abc";
+  r.settings.fcText = "abc";
   EXPECT_EQ(r.go(), RunOutcome::NotStarted);
-  EXPECT_EQ(r.host.messages, (std::vector<std::string>{"The file allsites_prec.txt doesn't exist.",
-                                                       "The file allsites_temp.txt doesn't exist.",
-                                                       "Field capacity must be a positive number of millimetres."}));
-  EXPECT_TRUE(r.host.counters.empty());
+  EXPECT_EQ(r.messages, (std::vector<std::string>{"The file allsites_prec.txt doesn't exist.",
+                                                  "The file allsites_temp.txt doesn't exist.",
+                                                  "Field capacity must be a positive number of millimetres."}));
+  EXPECT_TRUE(r.observer.counters.empty());
   EXPECT_FALSE(std::filesystem::exists(r.dir / "out.txt"));
-  EXPECT_EQ(r.host.prompts.size(), 1u);  // the output folder is never asked for
-}
 
-TEST(MainLoop, FieldCapacityMustBeAtLeastOneMillimetre) {
   for (const char* fc : {"0", "0.9", "-5", "", "1e10", "100mm"}) {
-    ScriptedRun r;
-    r.files(kHeader + precipLine("A"), kHeader + tempLine());
-    r.host.settingsValue.fcText = fc;
-    EXPECT_EQ(r.go(), RunOutcome::NotStarted) << fc;
-    EXPECT_EQ(r.host.messages, (std::vector<std::string>{"Field capacity must be a positive number of millimetres."}));
-    EXPECT_FALSE(std::filesystem::exists(r.dir / "out.txt"));
+    ScriptedRun f;
+    f.files(kHeader + precipLine("A"), kHeader + tempLine());
+    f.settings.fcText = fc;
+    EXPECT_EQ(f.go(), RunOutcome::NotStarted) << fc;
+    EXPECT_EQ(f.messages, (std::vector<std::string>{"Field capacity must be a positive number of millimetres."}));
+    EXPECT_FALSE(std::filesystem::exists(f.dir / "out.txt"));
   }
-  ScriptedRun ok;
-  ok.files(kHeader + precipLine("A"), kHeader + tempLine());
-  ok.host.settingsValue.fcText = " 150.9 ";
-  EXPECT_EQ(ok.go(), RunOutcome::Completed);
-  EXPECT_EQ(ok.state.fc, 150);
-}
-
-TEST(MainLoop, CancelledDialogsEndTheRunQuietly) {
-  ScriptedRun r;
-  r.files(kHeader + precipLine("A"), kHeader + tempLine());
-  r.host.folders = {};
-  EXPECT_EQ(Main_loop(r.state, r.host), RunOutcome::NotStarted);
-  EXPECT_TRUE(r.host.messages.empty());
-  EXPECT_TRUE(r.host.counters.empty());
-
-  r.host.folders = {r.dir.path().string(), std::nullopt};
-  EXPECT_EQ(Main_loop(r.state, r.host), RunOutcome::OutputCancelled);
-  EXPECT_TRUE(r.host.messages.empty());
-  EXPECT_FALSE(std::filesystem::exists(r.dir / "out.txt"));
+  // Whole millimetres: 150.9 is 150.
+  ScriptedRun a, b;
+  for (auto [run, fc] : {std::pair{&a, " 150.9 "}, {&b, "150"}}) {
+    run->files(kHeader + precipLine("A"), kHeader + tempLine());
+    run->settings.fcText = fc;
+    EXPECT_EQ(run->go(), RunOutcome::Completed);
+  }
+  EXPECT_EQ(a.table(), b.table());
 }
 
 TEST(MainLoop, StopKeepsTheCompleteRows) {
@@ -131,12 +121,18 @@ TEST(MainLoop, StopKeepsTheCompleteRows) {
   r.files(kHeader + precipLine("A") + precipLine("B") + precipLine("C") + precipLine("D"),
           kHeader + tempLine() + tempLine() + tempLine() + tempLine());
   r.dir.write("out.txt", "earlier");
-  r.host.stopAfterRows = 2;
+  r.observer.stopAfterRows = 2;
   EXPECT_EQ(r.go(), RunOutcome::Stopped);
   std::vector<std::string> rows = r.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].substr(0, 2), "B\t");
-  EXPECT_EQ(r.host.counters.back(), "2");
+  EXPECT_EQ(r.observer.counters.back(), "2");
+  // A stop that drops the table keeps the earlier file.
+  r.observer.stopKind = StopRequest::DropTable;
+  EXPECT_EQ(r.go(), RunOutcome::Stopped);
+  EXPECT_FALSE(r.result.tableWritten);
+  EXPECT_EQ(r.table().substr(0, TableLayout().header().size()), TableLayout().header());
+  EXPECT_EQ(r.rows().size(), 2u);
 }
 
 TEST(MainLoop, CarryOverSurvivesFromRunToRun) {
@@ -146,21 +142,20 @@ TEST(MainLoop, CarryOverSurvivesFromRunToRun) {
   r.files(kHeader + test::tabLine("A", "41.5", {"2", "2", "5", "9", "12", "13", "11", "10", "8", "6", "5", "3"}) +
               precipLine("B"),
           kHeader + tempLine() + tempLine());
-  r.host.settingsValue.carryover = true;
+  r.settings.carryover = true;
   ASSERT_EQ(r.go(), RunOutcome::Completed);
   const std::vector<std::string> first = r.rows();
-  const double carried = r.state.current_w;
+  const double carried = r.carried.soil;
   EXPECT_NE(carried, 0.0);
 
   ASSERT_EQ(r.go(), RunOutcome::Completed);
   EXPECT_NE(r.rows(), first);  // started from `carried`, not from 0
 
   // A new window starts from nothing carried, and repeats the first run.
-  r.state.current_w = 0.0;
-  r.state.current_ws = 0.0;
+  r.carried = CarriedState{};
   ASSERT_EQ(r.go(), RunOutcome::Completed);
   EXPECT_EQ(r.rows(), first);
-  EXPECT_EQ(r.state.current_w, carried);
+  EXPECT_EQ(r.carried.soil, carried);
 }
 
 TEST(MainLoop, ANullFirstRecordLeavesTheNextOneToSpinUp) {
@@ -169,11 +164,11 @@ TEST(MainLoop, ANullFirstRecordLeavesTheNextOneToSpinUp) {
   ScriptedRun a;
   a.files(kHeader + test::tabLine("N", "41.5", {"NA"}) + precipLine("A") + precipLine("B"),
           kHeader + tempLine() + tempLine() + tempLine());
-  a.host.settingsValue.carryover = true;
+  a.settings.carryover = true;
   ASSERT_EQ(a.go(), RunOutcome::Completed);
   ScriptedRun b;
   b.files(kHeader + precipLine("A") + precipLine("B"), kHeader + tempLine() + tempLine());
-  b.host.settingsValue.carryover = true;
+  b.settings.carryover = true;
   ASSERT_EQ(b.go(), RunOutcome::Completed);
   std::vector<std::string> ra = a.rows(), rb = b.rows();
   ASSERT_EQ(ra.size(), 3u);

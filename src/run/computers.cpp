@@ -1,5 +1,3 @@
-#include "run/parallel_run.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -9,7 +7,6 @@
 #include <vector>
 
 #include "run/row_loop.h"
-#include "state/host.h"
 
 namespace vadoset {
 
@@ -53,7 +50,7 @@ struct Task {
 // and format the rows of the one before.
 class ThreadedComputer final : public BatchComputer {
  public:
-  explicit ThreadedComputer(const ParallelOptions& o)
+  explicit ThreadedComputer(const RunConfig::Parallel& o)
       : options_(o), work_(o.batchesInFlight < 2 ? 2 : o.batchesInFlight) {}
   ~ThreadedComputer() override { end(); }
   ThreadedComputer(const ThreadedComputer&) = delete;
@@ -95,7 +92,7 @@ class ThreadedComputer final : public BatchComputer {
     workCv_.notify_all();
   }
 
-  bool wait(RecordBatch& b, Host& host) override {
+  bool wait(RecordBatch& b, RunObserver& observer) override {
     BatchWork* w = nullptr;
     for (;;) {
       {
@@ -109,7 +106,7 @@ class ThreadedComputer final : public BatchComputer {
           return true;
         }
       }
-      if (host.stopRequested()) return false;
+      if (observer.stopRequested() != StopRequest::None) return false;
     }
   }
 
@@ -133,7 +130,7 @@ class ThreadedComputer final : public BatchComputer {
   void chainRecords(const Task& t);
   void formatRecords(const Task& t);
 
-  const ParallelOptions options_;
+  const RunConfig::Parallel options_;
   std::vector<BatchWork> work_;
   std::vector<std::thread> workers_;
   std::mutex mu_;
@@ -277,19 +274,46 @@ void ThreadedComputer::formatRecords(const Task& t) {
   for (std::size_t i = t.begin; i < t.end; ++i) formatSlot(*plan_, b, i);
 }
 
+// The calling thread computes the records a few dozen at a time, with the
+// engine's batch form.
+class SerialComputer final : public BatchComputer {
+ public:
+  std::size_t batchesInFlight() const override { return 1; }
+  std::size_t batchRecords() const override { return 64; }
+  std::size_t batchLineBytes() const override { return std::size_t{1} << 20; }
+  void begin(const RunPlan& plan, CarriedState carried) override {
+    plan_ = &plan;
+    engine_ = RecordEngine(plan.model);
+    carried_ = carried;
+  }
+  void submit(RecordBatch& b) override { computeSlots(*plan_, engine_, b, 0, b.count, carried_, scratch_); }
+  bool wait(RecordBatch&, RunObserver&) override { return true; }
+  void end() override {}
+
+ private:
+  const RunPlan* plan_ = nullptr;
+  RecordEngine engine_;
+  CarriedState carried_;
+  BatchScratch scratch_;
+};
+
 }  // namespace
 
-RunOutcome runParallel(RunState& s, Host& host, const ParallelOptions& options) {
-  if (options.threads <= 1 || options.batchRecords == 0) return Main_loop(s, host);
-  ThreadedComputer computer(options);
+std::unique_ptr<BatchComputer> makeSerialComputer() {
+  return std::make_unique<SerialComputer>();
+}
+
+std::unique_ptr<BatchComputer> makeThreadedComputer(const RunConfig::Parallel& options) {
+  if (options.threads <= 1 || options.batchRecords == 0) return nullptr;
+  auto computer = std::make_unique<ThreadedComputer>(options);
   try {
-    computer.start(options.threads);
+    computer->start(options.threads);
   } catch (const std::system_error&) {
-    // No threads to be had: the same run on this one.
-    computer.end();
-    return Main_loop(s, host);
+    // No threads to be had: the calling thread computes.
+    computer->end();
+    return nullptr;
   }
-  return runRows(s, host, computer);
+  return computer;
 }
 
 }  // namespace vadoset

@@ -4,21 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "input/formats.h"
 #include "model/engine.h"
+#include "output/columns.h"
 
 namespace vadoset {
 
-/// The input formats, in the order of the window's format pop-up.
-enum class InputFormat : std::uint8_t { Tab = 0, Hcn = 1, Csv = 2 };
-
-/// Groups of output columns, after the identifier.
-enum class ColumnGroup : std::uint8_t { Classic, Deficit, Soil, Snow, Precip };
-
-/// The characters that end each line of the table.
-enum class LineEnding : std::uint8_t { Cr, Lf, CrLf };
-
 /// The settings of a run, as the window's controls (or the command line)
-/// hold them. Texts are kept as typed; the run converts and checks them.
+/// hold them. Texts are kept as typed; makeRunConfig converts them, and the
+/// run reports the ones it cannot use.
 struct Settings {
   std::string tmeanFile = "allsites_temp.txt";              // tmean_field
   std::string precipFile = "allsites_prec.txt";             // precip_field
@@ -36,6 +30,8 @@ struct Settings {
   bool strict = false;         // any input warning fails the run, and no table is put in place
   int fieldCapacityField = 0;  // tab-delimited: field of the precipitation line with the record's own
                                // field capacity (from 1; 0 for none)
+  std::string nullReportFile;  // why each null row is null; empty for no report, "-" standard output
+  int threads = 1;             // computing threads
 };
 
 }  // namespace vadoset
