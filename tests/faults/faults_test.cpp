@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -63,13 +64,16 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
   return m;
 }
 
-/// Madrid's record `records` times, and an earlier table at out.txt.
+/// Madrid's record `records` times (with March missing: null rows), and an
+/// earlier table at out.txt.
 struct RunFolder {
   test::TempDir dir, scratch;  // scratch: a child's stderr, kept out of the run's folder
   fs::path prec, temp, table;
-  explicit RunFolder(int records = 20, const fs::path& base = {}) : dir(base) {
+  explicit RunFolder(int records = 20, const fs::path& base = {}, bool nullRows = false) : dir(base) {
+    std::vector<std::string> months = kPrecip;
+    if (nullRows) months[2] = "NA";
     std::string p = kHeader;
-    for (int i = 0; i < records; ++i) p += precip("station " + std::to_string(i));
+    for (int i = 0; i < records; ++i) p += precip("station " + std::to_string(i), months);
     prec = dir.write("prec.txt", p);
     temp = dir.write("temp.txt", kHeader + temps(records));
     table = dir.write("out.txt", "an earlier table that no failed run may touch\r");
@@ -89,11 +93,14 @@ CliResult cli(const std::vector<std::string>& args) {  // in this process
   return {status, out.str(), err.str()};
 }
 
-/// The real binary, stdout to `outPath`, signals at their defaults (SIGXFSZ
-/// too: the binary must ignore it to see EFBIG). `meanwhile` gets the child's pid. After
-/// 120 s the child is killed (1009), so that a hang fails instead of blocking.
-Result runProcess(std::vector<std::string> args, const fs::path& scratch, const std::string& outPath = "/dev/null",
+/// The real binary, stdout to `outPath` (">>PATH": appended to), signals at
+/// their defaults (SIGXFSZ too: the binary must ignore it to see EFBIG).
+/// `meanwhile` gets the child's pid. After 120 s the child is killed (1009),
+/// so that a hang fails instead of blocking.
+Result runProcess(std::vector<std::string> args, const fs::path& scratch, std::string outPath = "/dev/null",
                   rlim_t sizeLimit = RLIM_INFINITY, const std::function<void(pid_t)>& meanwhile = {}) {
+  const int outFlags = O_WRONLY | O_CREAT | (outPath.rfind(">>", 0) == 0 ? O_APPEND : O_TRUNC);
+  if (outPath.rfind(">>", 0) == 0) outPath.erase(0, 2);
   args.insert(args.begin(), VADOSET_CLI);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -101,7 +108,7 @@ Result runProcess(std::vector<std::string> args, const fs::path& scratch, const 
   const fs::path errPath = scratch / "stderr.txt";
   const pid_t pid = ::fork();
   if (pid == 0) {  // only async-signal-safe calls until exec
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outPath.c_str(), outFlags, 0644), in = ::open("/dev/null", O_RDONLY);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || in < 0) ::_exit(127);
     ::dup2(in, 0), ::dup2(out, 1), ::dup2(err, 2);
@@ -214,6 +221,30 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
                          (f.scratch / "stdout.txt").string()),
               Result(kExitFailed, "The output file " + says + "\n"));
   }
+  // The null report is refused as the table is, and as the table itself; so
+  // are standard output for both, and standard output appended to an input.
+  const std::string in = f.dir.path().string() + "/", report = "The null report " + in,
+                    toStdout = ": it is not a regular file (to write the report to standard output, use -).";
+  const std::tuple<std::string, std::string, std::string, std::string> reports[] = {
+      {"out.txt", "prec.txt", "", report + "prec.txt could not be written" + input},
+      {"out.txt", "link.txt", "", report + "link.txt could not be written" + input},
+      {"out.txt", "hard.txt", "", report + "hard.txt could not be written" + input},
+      {"-", "temp.txt", "", report + "temp.txt could not be written" + input},
+      {"out.txt", "fifo", "", report + "fifo could not be written" + toStdout},
+      {"out.txt", "stdout", "", report + "stdout could not be written" + toStdout},
+      {"out.txt", "out.txt", "", "The output file out.txt could not be written: it is the null report."},
+      {"-", "-", "", "The null report - could not be written: the table goes to standard output too."},
+      {"-", "", ">>prec.txt", "The output file standard output could not be written" + input},
+      {"out.txt", "-", ">>temp.txt", "The null report standard output could not be written" + input},
+      {"-", haveTheirs ? "shared/theirs.txt" : "fifo", "",
+       report + (haveTheirs ? "shared/theirs.txt" + theirs : "fifo could not be written" + toStdout)}};
+  for (const auto& [output, nulls, out, says] : reports) {
+    std::vector<std::string> args = f.args(output == "-" ? output : in + output);
+    if (!nulls.empty()) args.insert(args.end(), {"--null-report", nulls == "-" ? nulls : in + nulls});
+    EXPECT_EQ(runProcess(args, f.scratch.path(),
+                         out.empty() ? (f.scratch / "stdout.txt").string() : ">>" + in + out.substr(2)),
+              Result(kExitFailed, says + "\n"));
+  }
   // The snapshot holds inodes and modes, so the links, FIFO and device are still themselves.
   EXPECT_TRUE(snapshot(f.dir.path()) == before) << "a file was touched, added or removed";
   // A link to a regular file stays a link; the file it leads to gets the
@@ -300,6 +331,17 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
             Result(kExitFailed, "The output file out.txt could not be written: the file size limit was reached.\n"));
   EXPECT_EQ(runProcess(f.args("-"), f.scratch.path(), "/dev/full"),
             Result(kExitFailed, "The output file - could not be written: no space left on the device.\n"));
+  // A null report past the limit (the table of null rows is short): the
+  // earlier table stays too.
+  RunFolder nulls(3000, {}, true);
+  nulls.dir.write("nulls.tsv", "an earlier report\n");
+  const auto nullsBefore = snapshot(nulls.dir.path());
+  std::vector<std::string> args = nulls.args(nulls.table.string());
+  args.insert(args.end(), {"--null-report", (nulls.dir / "nulls.tsv").string()});
+  EXPECT_EQ(runProcess(args, f.scratch.path(), "/dev/null", 100'000),
+            Result(kExitFailed, "The null report " + (nulls.dir / "nulls.tsv").string() +
+                                    " could not be written: the file size limit was reached.\n"));
+  EXPECT_TRUE(snapshot(nulls.dir.path()) == nullsBefore) << "a file was touched, added or removed";
   const std::string mem = "/proc/self/mem";
   for (int threads : {1, 2}) {
     for (int what : {0, 1, 2}) {  // failing output, unreadable precipitation, unreadable temperature
@@ -391,10 +433,11 @@ bool writingIn(pid_t pid, const fs::path& dir) {
   return false;
 }
 
-// On each file system: SIGINT gives status 130 and a table of the header and
-// whole rows in order; SIGTERM and SIGHUP end the process by the signal and
-// keep the earlier table; kill -9 keeps it too. No signal leaves a temporary
-// file (the table has no name until it is whole).
+// On each file system: SIGINT gives status 130, a table of the header and
+// whole rows in order, and a null report of their null rows; SIGTERM and
+// SIGHUP end the process by the signal and keep the earlier table and
+// report; kill -9 keeps them too. No signal leaves a temporary file (a file
+// has no name until it is whole).
 TEST(Interrupt, EachSignalLeavesAWholeTable) {
   // With a field capacity of 1e9 mm a dry record takes all 1002 passes and
   // becomes a null row; a wet one fills the soil at once. They alternate.
@@ -413,7 +456,7 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
     for (const auto& [sig, waitMs] :
          {std::pair{SIGINT, 20}, {SIGINT, 300}, {SIGTERM, 20}, {SIGHUP, 300}, {SIGKILL, 20}, {SIGKILL, 300}}) {
       SCOPED_TRACE(base.string() + ": signal " + std::to_string(sig) + " after " + std::to_string(waitMs) + " ms");
-      const fs::path out = dir.write("out.txt", "earlier\r");
+      const fs::path out = dir.write("out.txt", "earlier\r"), nulls = dir.write("nulls.tsv", "earlier\n");
       auto before = snapshot(dir.path());
       // Once the table is open the handlers are in place; then let some rows be written.
       auto signal = [&, sig = sig, waitMs = waitMs](pid_t pid) {
@@ -422,9 +465,9 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         ::kill(pid, sig);
       };
-      const Result r = runProcess(
-          {"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000", "--quiet"},
-          scratch.path(), "/dev/null", RLIM_INFINITY, signal);
+      const Result r = runProcess({"-t", t.string(), "-p", p.string(), "-o", out.string(), "--null-report",
+                                   nulls.string(), "--field-capacity", "1000000000", "--quiet"},
+                                  scratch.path(), "/dev/null", RLIM_INFINITY, signal);
       auto after = snapshot(dir.path());
       if (sig != SIGINT) {
         EXPECT_EQ(r, Result(1000 + sig, ""));
@@ -439,23 +482,31 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
       EXPECT_LT(rows.size(), static_cast<std::size_t>(kRecords));
       for (std::size_t i = 0; i < rows.size(); ++i)
         ASSERT_EQ(rows[i], "R" + std::to_string(i) + (i % 2 == 0 ? wetValues : "\t*")) << "row " << i;
-      before.erase("out.txt"), after.erase("out.txt");
+      // The report's header and a line for each null row kept.
+      const std::string report = test::readFile(nulls);
+      EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1 + rows.size() / 2) << report.substr(0, 200);
+      for (const char* file : {"out.txt", "nulls.tsv"}) before.erase(file), after.erase(file);
       EXPECT_TRUE(after == before) << "an input was touched, or a temporary file is left";
     }
   }
 }
 
-// A run blocked writing to a pipe that nobody reads ends on each signal: at
-// once on SIGTERM and SIGHUP, after the moment it gives a reader on Ctrl+C.
+// A run blocked writing its table, or its null report, to a pipe that nobody
+// reads ends on each signal: at once on SIGTERM and SIGHUP (the earlier
+// table stays), after the moment it gives a reader on Ctrl+C.
 TEST(Interrupt, ASignalEndsARunBlockedOnItsOutput) {
-  RunFolder f(3000);  // a table far larger than a pipe holds
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  RunFolder rows(3000), nullRows(3000, {}, true);  // a table, and a report, far larger than a pipe holds
+  const auto before = snapshot(nullRows.dir.path());
+  for (const auto& [sig, report] : {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, true}, {SIGINT, true}}) {
+    const RunFolder& f = report ? nullRows : rows;
+    std::vector<std::string> args = f.args(report ? (f.dir / "new.txt").string() : "-");
+    if (report) args.insert(args.end(), {"--null-report", "-"});
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     const int capacity = ::fcntl(pipeFds[0], F_GETPIPE_SZ);
     const auto start = std::chrono::steady_clock::now();
     const Result r = runProcess(
-        f.args("-"), f.scratch.path(), "/proc/self/fd/" + std::to_string(pipeFds[1]), RLIM_INFINITY, [&](pid_t pid) {
+        args, f.scratch.path(), "/proc/self/fd/" + std::to_string(pipeFds[1]), RLIM_INFINITY, [&](pid_t pid) {
           int queued = 0;
           for (int i = 0; i < 10000 && ::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < capacity; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -464,7 +515,9 @@ TEST(Interrupt, ASignalEndsARunBlockedOnItsOutput) {
     ::close(pipeFds[0]), ::close(pipeFds[1]);
     EXPECT_EQ(r, Result(sig == SIGINT ? kExitInterrupted : 1000 + sig, "")) << sig;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << sig;
+    if (sig == SIGINT && report) fs::remove(f.dir / "new.txt");  // the complete rows
   }
+  EXPECT_TRUE(snapshot(nullRows.dir.path()) == before) << "a file was touched, added or removed";
 }
 
 // The table reaches the disk before its name, and its name before the run
