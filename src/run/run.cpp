@@ -123,6 +123,10 @@ std::optional<RunProblem> write_out(const RunConfig& c, const TableLayout& layou
     } else {
       outputs.report = createOutput(c, RunProblem::Kind::NullReportUnwritable, c.nullReportName, c.nullReportPath,
                                     tableToStdout ? nullptr : &c.outputPath, problem);
+      // Two new names for one place (here/x with here a link to the
+      // folder): the report would replace the table.
+      if (!problem && outputs.table->sameTarget(*outputs.report))
+        problem = outputProblem(RunProblem::Kind::NullReportUnwritable, c.nullReportName, 0, "it is the output table");
       if (problem) {
         outputs.abandon();
         return problem;
