@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 
 tool=clang-format-14
 command -v "$tool" >/dev/null || tool=clang-format
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+# Rcpp writes r/src/RcppExports.cpp (Rcpp::compileAttributes): not ours to format.
+mapfile -t files < <(git ls-files '*.cpp' '*.h' ':!:r/src/RcppExports.cpp')
 if [ "${1:-}" = "--fix" ]; then
   "$tool" -i "${files[@]}"
   exit 0

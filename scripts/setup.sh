@@ -11,9 +11,14 @@ packages=(
   qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   xvfb xauth
   python3 time
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev clang-format clang-tidy
   python3-pybind11 python3-setuptools python3-numpy python3-pandas python3-xarray python3-netcdf4
   python3-dask python3-distributed python3-pytest python3-venv python3-pip python3-dev
+  # The grid tool: Zarr output, GeoTIFF in and out, projected grids; CDO
+  # reads its output in the tests.
+  python3-zarr python3-rioxarray python3-rasterio python3-pyproj python3-psutil cdo
+  # The R package (r/): R CMD check wants codetools; roxygen2 writes r/man.
+  r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat r-cran-codetools r-cran-roxygen2
 )
 
 missing=()

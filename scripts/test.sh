@@ -14,6 +14,10 @@ ctest --preset ci
 # against the vadoset-cli just built.
 VADOSET_CLI="$PWD/build/ci/bin/vadoset-cli" scripts/test-python.sh
 
+# The R package: installed into a temporary library, its testthat tests
+# against the same vadoset-cli, then R CMD check --no-manual.
+VADOSET_CLI="$PWD/build/ci/bin/vadoset-cli" scripts/test-r.sh
+
 # The core tests again under the address and undefined-behaviour sanitizers
 # (a debug build without the window).
 cmake --preset asan

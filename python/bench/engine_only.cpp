@@ -1,10 +1,12 @@
 // The record engine alone on one thread: every record of a tab-delimited
-// pair is read into memory first, then only RecordEngine::compute is timed.
-// The yardstick for vadoset.water_balance(threads=1).
+// pair is read into memory first, then only the engine is timed: its batch
+// form in blocks of 64 records (vector lanes, as the Python package calls
+// it), or with "scalar" RecordEngine::compute one record at a time. The
+// yardstick for vadoset.water_balance(threads=1) and the grid tool.
 //
-//   g++ -std=c++20 -O2 -ffp-contract=off -Isrc python/bench/engine_only.cpp \
-//       src/model/engine.cpp src/model/beta.cpp -o build/engine-only
-//   build/engine-only build/bench-data/100k [repeat] [carryover]
+// Built from the engine's own target with the benchmarks (bench/CMakeLists.txt):
+//   cmake --build build/bench --target vadoset-engine-only
+//   build/bench/bin/vadoset-engine-only build/bench-data/100k [repeat] [batch|carryover|scalar]
 
 #include <algorithm>
 #include <chrono>
@@ -48,12 +50,14 @@ std::vector<std::vector<double>> readTab(const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: engine-only PREFIX [repeat] [carryover]\n");
+    std::fprintf(stderr, "usage: engine-only PREFIX [repeat] [batch|carryover|scalar]\n");
     return 2;
   }
   const std::string prefix = argv[1];
   const int repeat = argc > 2 ? std::atoi(argv[2]) : 5;
-  const bool carryover = argc > 3;
+  const std::string mode = argc > 3 ? argv[3] : "batch";
+  const bool carryover = mode == "carryover";
+  const bool scalar = mode == "scalar";
   auto prec = readTab(prefix + "_prec.txt");
   auto temp = readTab(prefix + "_temp.txt");
   std::vector<RecordInput> records(prec.size());
@@ -81,9 +85,20 @@ int main(int argc, char** argv) {
     RecordResult result;
     const auto start = std::chrono::steady_clock::now();
     const std::clock_t cpuStart = std::clock();
-    for (const RecordInput& r : records) {
-      engine.compute(r, carried, result);
-      if (!result.isNull()) checksum += result.aet[6];
+    if (carryover || scalar) {
+      for (const RecordInput& r : records) {
+        engine.compute(r, carried, result);
+        if (!result.isNull()) checksum += result.aet[6];
+      }
+    } else {
+      constexpr std::size_t kBlock = 64;
+      std::vector<RecordResult> out(kBlock);
+      for (std::size_t i = 0; i < records.size(); i += kBlock) {
+        const std::size_t n = std::min(kBlock, records.size() - i);
+        engine.computeBatch({records.data() + i, n}, {out.data(), n}, carried);
+        for (std::size_t j = 0; j < n; ++j)
+          if (!out[j].isNull()) checksum += out[j].aet[6];
+      }
     }
     cpu.push_back(static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC);
     seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -94,8 +109,7 @@ int main(int argc, char** argv) {
   const double median = seconds[seconds.size() / 2];
   const double cpuMedian = cpu[cpu.size() / 2];
   const auto n = static_cast<double>(records.size());
-  std::printf(
-      "records=%zu carryover=%d median_s=%.3f records_per_s=%.0f cpu_s=%.3f records_per_cpu_s=%.0f checksum=%.6f\n",
-      records.size(), carryover ? 1 : 0, median, n / median, cpuMedian, n / cpuMedian, checksum);
+  std::printf("records=%zu mode=%s median_s=%.3f records_per_s=%.0f cpu_s=%.3f records_per_cpu_s=%.0f checksum=%.6f\n",
+              records.size(), mode.c_str(), median, n / median, cpuMedian, n / cpuMedian, checksum);
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -38,6 +40,7 @@ struct Batch {
   const double* ppt;
   const double* latitude;
   const double* fieldCapacity;
+  const double* userPet;  // the caller's monthly PET, or null: Willmott's from temperature
   std::size_t records;
   // With carry-over record (y, c) is at y * chains + c and each chain is a
   // run of its own; without it every record stands alone.
@@ -98,10 +101,36 @@ void readInput(const Batch& b, std::size_t i, RecordInput& in) {
   in.fieldCapacity = values::fieldCapacity(b.fieldCapacity[i]);
 }
 
+// A null code of the package's own, after the engine's: a month of the
+// caller's PET is missing.
+constexpr int kPetMissing = kNullReasonCount;  // after the engine's reasons
+
+// The engine's compute with the caller's PET in place of Run_pet: the same
+// checks first, then the soil-water step alone on that PET.
+void computeWithPet(const Batch& b, RecordEngine& engine, std::size_t i, const RecordInput& in, CarriedState& carried,
+                    RecordResult& r) {
+  r.reason = checkRecord(in, r.month);
+  r.passes = 0;
+  if (r.isNull()) return;
+  const double* pet = b.userPet + i * kMonths;
+  for (int m = 0; m < kMonths; ++m) {
+    if (!std::isfinite(pet[m])) {
+      r.reason = static_cast<NullReason>(kPetMissing);
+      r.month = static_cast<std::int8_t>(m + 1);
+      return;
+    }
+    r.pet[m] = pet[m];
+  }
+  engine.Run_model(in, carried, r);
+}
+
 void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
   RecordInput in;
   readInput(b, i, in);
-  engine.compute(in, carried, r);
+  if (b.userPet != nullptr)
+    computeWithPet(b, engine, i, in, carried, r);
+  else
+    engine.compute(in, carried, r);
   storeRecord(b, i, r);
 }
 
@@ -119,7 +148,7 @@ struct Shared {
 void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
   RecordEngine engine(b.params);
   RecordResult result;  // one per thread: compute sets every field it reports
-  if (!b.params.carryover) {
+  if (!b.params.carryover && b.userPet == nullptr) {
     // Independent records go to the engine's batch form, which computes
     // many side by side in vector lanes where the CPU has them.
     std::vector<RecordInput> ins(blockSize);
@@ -134,6 +163,8 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
       for (std::size_t i = 0; i < n; ++i) storeRecord(b, start + i, outs[i]);
     }
   }
+  // Chains of years with carry-over; with the caller's PET and no carry-over
+  // every record is a chain of one year, computed on its own.
   const std::size_t years = b.chains == 0 ? 0 : b.records / b.chains;
   std::vector<CarriedState> carried;
   for (;;) {
@@ -141,6 +172,7 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
     if (start >= b.chains) return;
     const std::size_t end = std::min(b.chains, start + blockSize);
     // Every chain starts as a run does: no soil water, no snow, spun up.
+    // (Without carry-over Run_model does not read it.)
     carried.assign(end - start, CarriedState{0.0, 0.0, true});
     for (std::size_t y = 0; y < years && !shared.stop.load(std::memory_order_relaxed); ++y)
       for (std::size_t c = start; c < end; ++c) computeRecord(b, engine, y * b.chains + c, carried[c - start], result);
@@ -152,10 +184,10 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
 // whether to stop. True when it stopped the work.
 template <typename Interrupted>
 bool runBatch(const Batch& b, int threads, Interrupted interrupted) {
-  const std::size_t units = b.params.carryover ? b.chains : b.records;
+  const std::size_t units = b.params.carryover || b.userPet != nullptr ? b.chains : b.records;
   if (units == 0) return false;
   // Small blocks for chains (each holds every year of its cells).
-  const std::size_t blockSize = b.params.carryover ? 8 : 64;
+  const std::size_t blockSize = b.params.carryover || b.userPet != nullptr ? 8 : 64;
   const std::size_t blocks = (units + blockSize - 1) / blockSize;
   std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
   n = std::clamp<std::size_t>(n, 1, blocks);
@@ -200,12 +232,16 @@ bool runBatch(const Batch& b, int threads, Interrupted interrupted) {
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latitude, const InArray& fieldCapacity,
-                  int function, bool carryover, bool keepFraction, std::size_t chains, int threads) {
+                  int function, bool carryover, bool keepFraction, std::size_t chains, int threads,
+                  const std::optional<InArray>& userPet) {
   const auto records = static_cast<std::size_t>(latitude.size());
   if (static_cast<std::size_t>(tmean.size()) != records * kMonths ||
       static_cast<std::size_t>(ppt.size()) != records * kMonths ||
-      static_cast<std::size_t>(fieldCapacity.size()) != records)
+      static_cast<std::size_t>(fieldCapacity.size()) != records ||
+      (userPet && static_cast<std::size_t>(userPet->size()) != records * kMonths))
     throw std::invalid_argument("inconsistent array sizes");
+  // Without carry-over, records with the caller's PET go one at a time.
+  if (userPet && !carryover) chains = records;
   if (function < 0 || static_cast<std::size_t>(function) >= kAvailabilityLetters.size())
     throw std::invalid_argument("function must be an index into FUNCTION_LETTERS");
   if (carryover && (chains == 0 ? records != 0 : records % chains != 0))
@@ -222,6 +258,7 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
   b.ppt = ppt.data();
   b.latitude = latitude.data();
   b.fieldCapacity = fieldCapacity.data();
+  b.userPet = userPet ? userPet->data() : nullptr;
   b.records = records;
   b.chains = chains;
   b.keepFraction = keepFraction;
@@ -258,14 +295,24 @@ PYBIND11_MODULE(_core, m) {
   using namespace vadoset;
   m.doc() = "The record engine, for vadoset's Python functions (use those, not this module).";
   m.def("compute", &compute, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("field_capacity"),
-        py::arg("function"), py::arg("carryover"), py::arg("keep_fraction"), py::arg("chains"), py::arg("threads"));
+        py::arg("function"), py::arg("carryover"), py::arg("keep_fraction"), py::arg("chains"), py::arg("threads"),
+        py::arg("pet") = py::none());
   m.def(
-      "null_reason_text", [](int reason, int month) { return nullReasonText(static_cast<NullReason>(reason), month); },
+      "null_reason_text",
+      [](int reason, int month) {
+        if (reason == kPetMissing) return "month " + std::to_string(month) + " of the PET is missing";
+        return nullReasonText(static_cast<NullReason>(reason), month);
+      },
       py::arg("reason"), py::arg("month"));
   m.def(
-      "null_reason_code", [](int reason) { return std::string(nullReasonCode(static_cast<NullReason>(reason))); },
+      "null_reason_code",
+      [](int reason) {
+        if (reason == kPetMissing) return std::string("pet_missing");
+        return std::string(nullReasonCode(static_cast<NullReason>(reason)));
+      },
       py::arg("reason"));
-  m.attr("NULL_REASON_COUNT") = kNullReasonCount;
+  // The engine's reasons, then the package's own (pet_missing).
+  m.attr("NULL_REASON_COUNT") = kPetMissing + 1;
   m.attr("PASS_LIMIT") = kPassLimit;
   m.attr("FUNCTION_LETTERS") = std::string(kAvailabilityLetters);
 }

@@ -48,7 +48,8 @@ def read_tab(path):
 
 def write_tab(path, ids, lat, months):
     def text(v):
-        return "NA" if np.isnan(v) else repr(float(v))
+        # As people's files hold numbers: 91, not 91.0.
+        return "NA" if np.isnan(v) else repr(float(v)).removesuffix(".0")
 
     with open(path, "w", encoding="utf-8") as f:
         f.write("Site\tLat" + "".join(f"\tM{m + 1}" for m in range(12)) + "\n")

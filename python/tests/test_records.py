@@ -45,6 +45,9 @@ def inputs(tmp_path_factory):
     return d, sets
 
 
+# The random records hold the readers' odd values on purpose: the input
+# checks' warnings about them are expected.
+@pytest.mark.filterwarnings("ignore::vadoset.InputWarning")
 @pytest.mark.parametrize("carryover", [False, True])
 @pytest.mark.parametrize("function", list("ABCDEFGH"))
 @pytest.mark.parametrize("records", ["allsites", "random"])
@@ -54,18 +57,27 @@ def test_same_bits_as_cli(cli, inputs, records, function, carryover):
     options = ["--function", function] + (["--carryover"] if carryover else [])
     if cli.supports("--columns"):
         options += ["--columns", "classic,deficit,soil,snow"]
-    table = vadoset.read_table(cli(temp_file, prec_file, d / "out.txt", *options))
+    if cli.supports("--null-report"):
+        options += ["--null-report", str(d / "nulls.txt")]
+    table = vadoset.read_table(cli(temp_file, prec_file, d / "out.txt", *options),
+                               null_report=d / "nulls.txt" if cli.supports("--null-report") else None)
 
     wb = vadoset.water_balance(temp, prec, lat, function=function, carryover=carryover)
     mine = wb.to_frame(index=ids)
     assert list(table.index) == ids
     for column in table.columns:
+        if column in ("null_reason", "null_code"):
+            continue
         assert np.array_equal(bits(table[column]), bits(mine[column])), column
+    if "null_reason" in table:  # the reasons read as the tool's, the missing value quoted
+        assert list(table["null_reason"]) == list(mine["null_reason"])
+        assert list(table["null_code"].replace("", "none")) == [vadoset.NULL_CODES[c] for c in wb.null_code]
     if records == "random":  # the odd values made null rows of their own
         codes = {vadoset.NULL_CODES[c] for c in wb.null_code}
         assert {"none", "precipitation_missing", "temperature_missing", "latitude_invalid"} <= codes
 
 
+@pytest.mark.filterwarnings("ignore::vadoset.InputWarning")
 def test_keep_precipitation_fraction_as_cli(cli, inputs):
     if not cli.supports("--keep-precipitation-fraction"):
         pytest.skip("this vadoset-cli has no --keep-precipitation-fraction")
@@ -76,6 +88,7 @@ def test_keep_precipitation_fraction_as_cli(cli, inputs):
     assert all(np.array_equal(bits(table[c]), bits(mine[c])) for c in table.columns)
 
 
+@pytest.mark.filterwarnings("ignore::vadoset.InputWarning")
 def test_layouts_give_the_records_own_results(inputs):
     """Chains side by side, threads and leading shapes change nothing."""
     _, sets = inputs
@@ -106,7 +119,8 @@ def test_what_makes_a_record_null():
     assert [vadoset.NULL_CODES[c] for c in wb.null_code] == [
         "none", "temperature_missing", "precipitation_missing", "latitude_invalid",
         "field_capacity_invalid", "field_capacity_invalid"]
-    assert wb.null_reason[2] == "month 5 of the precipitation file is missing"
+    assert wb.null_reason[2] == "month 5 of the precipitation file is missing ('NA')"
+    assert wb.null_reason[1] == "month 4 of the temperature file is missing ('inf')"
     assert np.isnan(wb.pet[1:]).all() and np.isnan(wb.deficit_total[1:]).all()
     assert np.array_equal(bits(wb.pet[0]), bits(vadoset.water_balance(t[0], p[0], 45.0, field_capacity=150).pet))
 
@@ -123,7 +137,10 @@ def test_what_makes_a_record_null():
         ({"field_capacity": np.ones(4)}, "field_capacity must broadcast"),
         ({"function": "I"}, "function must be one letter from A to H, got 'I'"),
         ({"carryover": "yes"}, "carryover must be True or False"),
-        ({"threads": 0}, "threads must be None or a whole number of at least 1, got 0"),
+        ({"threads": 0}, "threads must be None or a whole number from 1 to 256, got 0"),
+        ({"threads": 2**31}, "threads must be None or a whole number from 1 to 256, got 2147483648"),
+        ({"pet": np.zeros((3, 11))}, "pet must have temperature's shape (3, 12), got shape (3, 11)"),
+        ({"latitude": None}, "latitude is needed to compute PET"),
         ({"temperature": np.zeros(12), "precipitation": np.zeros(12), "carryover": True}, "carryover needs a years axis"),
     ],
 )
@@ -144,3 +161,79 @@ def test_ctrl_c_stops_a_long_run():
     with pytest.raises(KeyboardInterrupt):
         vadoset.water_balance(t, p, 10.0, field_capacity=1e6, threads=2)
     assert time.perf_counter() - start < 3.0
+
+
+def test_pet_of_ones_own():
+    """pet= replaces Willmott's PET and keeps the bucket: given back its own
+    PET the engine gives the same bits; a missing PET month is a null row."""
+    _, lat, prec = read_tab(EXAMPLES / "allsites_prec.txt")
+    _, _, temp = read_tab(EXAMPLES / "allsites_temp.txt")
+    for carryover in (False, True):
+        own = vadoset.water_balance(temp, prec, lat, carryover=carryover)
+        computed = ~own.null
+        pet = np.where(computed[:, None], own.pet, 50.0)  # null rows: any PET
+        given = vadoset.water_balance(temp, prec, None, pet=pet, carryover=carryover)
+        for name in ("aet", "surplus", "soil", "snow", "aet_total", "deficit_total"):
+            assert np.array_equal(bits(getattr(own, name)[computed]), bits(getattr(given, name)[computed])), name
+    pet = own.pet.copy()
+    pet[0, 6] = np.nan
+    doubled = vadoset.water_balance(temp[:2], prec[:2], lat[:2], pet=np.where(np.isnan(pet[:2]), np.nan, 2 * pet[:2]))
+    assert vadoset.NULL_CODES[doubled.null_code[0]] == "pet_missing"
+    assert doubled.null_reason[0] == "month 7 of the PET is missing"
+    assert doubled.deficit_total[1] > own.deficit_total[1]
+
+
+def test_masked_months_and_pandas_by_index():
+    import pandas as pd
+
+    t = np.tile(np.array([-5, -2, 3, 9, 14, 18, 21, 20, 15, 9, 3, -2.0]), (3, 1))
+    p = np.full((3, 12), 60.0)
+    # A netCDF fill value under the mask: a missing month, never data.
+    masked = np.ma.masked_array(t.copy(), mask=np.zeros_like(t, bool))
+    masked.data[1, 3] = 9.969209968386869e36
+    masked.mask[1, 3] = True
+    wb = vadoset.water_balance(masked, p, 45.0)
+    assert list(wb.null_code) == [0, 3, 0] and wb.null_reason[1] == "month 4 of the temperature file is missing ('NA')"
+
+    months = [f"m{k}" for k in range(12)]
+    temp = pd.DataFrame(t + np.array([[0.0], [5.0], [10.0]]), index=["a", "b", "c"], columns=months)
+    prec = pd.DataFrame(p * np.array([[1.0], [2.0], [0.5]]), index=["a", "b", "c"], columns=months)
+    lat = pd.Series([40.0, 50.0, 60.0], index=["a", "b", "c"])
+    straight = vadoset.water_balance(temp, prec, lat)
+    shuffled = vadoset.water_balance(temp, prec.iloc[[2, 0, 1]], lat.iloc[[1, 2, 0]])
+    assert np.array_equal(bits(straight.aet), bits(shuffled.aet))
+    assert list(shuffled.to_frame().index) == ["a", "b", "c"]
+    with pytest.raises(ValueError, match="precipitation's index does not hold the same records as temperature's"):
+        vadoset.water_balance(temp, prec.rename(index={"c": "d"}), lat)
+
+
+CLEAN_T = np.tile(np.array([-5, -2, 3, 9, 14, 18, 21, 20, 15, 9, 3, -2.0]), (12, 1)) + np.arange(12)[:, None]
+CLEAN_P = np.tile(np.array([48, 40, 42, 45, 60, 70, 65, 62, 55, 60, 58, 52.0]), (12, 1))
+
+
+@pytest.mark.parametrize(
+    "change, expected",
+    [
+        ({}, None),
+        ({"temperature": CLEAN_T + 273.15}, "temperature looks like kelvin"),
+        ({"temperature": CLEAN_T * 1.8 + 32 + 20}, "temperature looks like Fahrenheit"),
+        ({"temperature": (CLEAN_T * 100).astype(np.int16)}, "packed values"),
+        ({"precipitation": CLEAN_P / 86400 / 30}, "it looks like a rate (kg m-2 s-1) or metres"),
+        ({"precipitation": np.where(CLEAN_P > 60, -999.0, CLEAN_P)}, "precipitation holds -999 (36x), a missing-value code"),
+        ({"precipitation": CLEAN_P - 50}, "precipitation has 48 negative months"),
+        ({"latitude": np.full(12, 5.2e6)}, "latitude has 12 of 12 values beyond ±90"),
+        ({"temperature": CLEAN_T.T.copy()}, "pass np.swapaxes(temperature, -1, -2)"),
+    ],
+)
+def test_numbers_that_cannot_be_what_they_are_taken_for(change, expected):
+    import warnings
+
+    args = {"temperature": CLEAN_T, "precipitation": CLEAN_P, "latitude": 45.0, **change}
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        vadoset.water_balance(args["temperature"], args["precipitation"], args["latitude"])
+    messages = [str(w.message) for w in caught if issubclass(w.category, vadoset.InputWarning)]
+    if expected is None:
+        assert messages == []
+    else:
+        assert any(expected in m for m in messages), messages

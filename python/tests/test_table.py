@@ -47,5 +47,21 @@ def test_not_a_table(tmp_path):
     with pytest.raises(ValueError, match="is not a vadoset-cli table"):
         vadoset.read_table(tmp_path / "t.txt")
     (tmp_path / "t.txt").write_text(HEADER + "\nA\t1\tx\n")
-    with pytest.raises(ValueError, match="column PET holds a value that is not a number"):
+    with pytest.raises(ValueError, match=r"column PET \(line 2, 'x'\) holds a value that is not a number"):
         vadoset.read_table(tmp_path / "t.txt")
+
+
+@pytest.mark.parametrize("end", ["\r", "\n", "\r\n"])
+@pytest.mark.parametrize("block", [5, 7, 64])
+def test_streamed_in_blocks(tmp_path, monkeypatch, end, block):
+    # The table is read a block at a time: a line end split between two
+    # blocks (CR in one, LF in the next) is still one line end.
+    from vadoset import _table
+
+    monkeypatch.setattr(_table._LineEnds, "BLOCK", block)
+    rows = [f"s{i}\t{i}.5\t{i * 3}" if i % 4 else f"s{i}\t*" for i in range(40)]
+    path = tmp_path / "t.txt"
+    path.write_bytes((end.join([HEADER, *rows]) + end).encode())
+    table = vadoset.read_table(path, chunksize=7)
+    assert list(table.index) == [f"s{i}" for i in range(40)]
+    assert table["PET"].iloc[5] == 15.0 and table.iloc[::4].isna().all().all()

@@ -6,6 +6,8 @@ import csv
 import io
 import re
 
+import numpy as np
+
 # Header names of a null report's columns, as the tool writes them and as
 # people might rename them.
 _REPORT_NAMES = {
@@ -28,7 +30,46 @@ def _read_text(path, encoding):
     return re.sub(r"\r\n?", "\n", text)
 
 
-def read_table(path, null_report=None, *, encoding="utf-8"):
+class _LineEnds(io.RawIOBase):
+    """A binary file read with every line end made LF: the tool writes CR
+    alone, other tools CRLF or LF, and a table may mix them. Streams: a few
+    MB at a time, so a table of any length reads in bounded memory."""
+
+    BLOCK = 4 << 20
+
+    def __init__(self, f):
+        self.f = f
+        self.pending = b""
+        self.cr = False  # the last block ended in CR: a following LF is its pair
+
+    def readable(self):
+        return True
+
+    def readinto(self, buffer):
+        while not self.pending:
+            block = self.f.read(self.BLOCK)
+            if not block:
+                return 0
+            if self.cr and block.startswith(b"\n"):
+                block = block[1:]
+            self.cr = block.endswith(b"\r")
+            self.pending = block.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
+        n = min(len(buffer), len(self.pending))
+        buffer[:n] = self.pending[:n]
+        self.pending = self.pending[n:]
+        return n
+
+
+def _open_text(path, encoding):
+    raw = open(path, "rb")
+    head = raw.peek(3)[:3] if hasattr(raw, "peek") else b""
+    if head == b"\xef\xbb\xbf" and encoding.replace("-", "").lower() in ("utf8", "utf8sig"):
+        raw.read(3)
+    return io.TextIOWrapper(io.BufferedReader(_LineEnds(raw), 1 << 20), encoding=encoding,
+                            errors="surrogateescape", newline="\n")
+
+
+def read_table(path, null_report=None, *, encoding="utf-8", chunksize=200_000):
     """A ``vadoset-cli`` output table as a pandas DataFrame.
 
     Arguments:
@@ -40,6 +81,8 @@ def read_table(path, null_report=None, *, encoding="utf-8"):
             ``code`` (or ``reason_code``) and ``reason`` (the reason in
             words); others are ignored.
         encoding: of the identifiers (bytes not valid in it are kept).
+        chunksize: rows parsed at a time (the memory used beyond the
+            result's own is about this many rows).
 
     Returns a DataFrame indexed by the identifier (text, as written, never
     converted to a number; named as the header's first field, "Year or
@@ -47,41 +90,64 @@ def read_table(path, null_report=None, *, encoding="utf-8"):
     A null row (``id<TAB>*``) is NaN throughout. With a null report the
     frame gains a ``null_reason`` column (the reason in words, "" for a
     computed row) and, when the report has codes, ``null_code``.
+
+    The file is read as a stream: a table of a million rows takes seconds
+    and little more memory than the frame it gives.
     """
-    import numpy as np
     import pandas as pd
 
-    text = _read_text(path, encoding)
-    header, _, body = text.partition("\n")
-    names = header.split("\t")
-    if len(names) < 2 or len(set(names)) != len(names):
-        raise ValueError(f"{path} is not a vadoset-cli table: its header line is {header[:80]!r}")
-    frame = pd.read_csv(
-        io.StringIO(body),
-        sep="\t",
-        header=None,
-        names=names,
-        # Everything as text: identifiers such as "NA" or "007" stay as
-        # written, and the numbers are converted below by Python's own
-        # correctly rounded conversion (pandas' is not, in every path), so
-        # they read back to the same bits the tool wrote.
-        dtype=str,
-        na_filter=False,
-        quoting=csv.QUOTE_NONE,
-        skip_blank_lines=True,
-    )
-    frame = frame.set_index(names[0])
-    for column in names[1:]:
-        text = frame[column].to_numpy(dtype=object)
-        # A null row is "*" and no more fields.
-        text[pd.isna(text) | (text == "") | (text == "*")] = "nan"
+    with _open_text(path, encoding) as f:
+        header = f.readline().rstrip("\n")
+        names = header.split("\t")
+        if len(names) < 2 or len(set(names)) != len(names):
+            raise ValueError(f"{path} is not a vadoset-cli table: its header line is {header[:80]!r}")
+        reader = pd.read_csv(
+            f,
+            sep="\t",
+            header=None,
+            names=names,
+            index_col=False,
+            # The identifier stays text as written ("NA", "007"); a null
+            # row's "*" is NaN. round_trip: Python's own correctly rounded
+            # conversion, so every number reads back to the bits the tool
+            # wrote (pandas' faster default is not exact in every case).
+            dtype={names[0]: str, **{n: np.float64 for n in names[1:]}},
+            keep_default_na=False,
+            na_values={n: ["*", ""] for n in names[1:]},
+            float_precision="round_trip",
+            quoting=csv.QUOTE_NONE,
+            skip_blank_lines=True,
+            engine="c",
+            chunksize=chunksize,
+        )
         try:
-            frame[column] = text.astype(str).astype(np.float64)
+            parts = list(reader)
         except ValueError as e:
-            raise ValueError(f"{path}: column {column} holds a value that is not a number ({e})") from None
+            raise ValueError(f"{path}: {_first_bad(path, names, encoding) or 'a value column'} holds a value that "
+                             f"is not a number ({e})") from None
+    frame = pd.concat(parts) if parts else pd.DataFrame({n: pd.Series(dtype=str if k == 0 else np.float64)
+                                                         for k, n in enumerate(names)})
+    frame = frame.set_index(names[0])
+    frame.index = frame.index.fillna("")
     if null_report is not None:
         _join_null_report(frame, null_report, encoding)
     return frame
+
+
+def _first_bad(path, names, encoding):
+    """The column and line of the first field that is no number (only when
+    the fast read has failed)."""
+    with _open_text(path, encoding) as f:
+        f.readline()
+        for line_number, line in enumerate(f, start=2):
+            for name, text in zip(names[1:], line.rstrip("\n").split("\t")[1:]):
+                if text in ("*", ""):
+                    continue
+                try:
+                    float(text)
+                except ValueError:
+                    return f"column {name} (line {line_number}, {text[:20]!r})"
+    return None
 
 
 def _join_null_report(frame, path, encoding):

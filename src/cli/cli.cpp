@@ -223,19 +223,34 @@ std::string usageText() {
       "\n";
   constexpr std::size_t kHelpColumn = 29;
   for (const OptionRow& row : kOptions) {
-    std::string names = "  ";
-    names += row.shortName.empty() ? "    " : std::string(row.shortName) + ", ";
-    names += row.longName;
-    if (!row.valueName.empty()) names += " " + std::string(row.valueName);
+    std::string line = "  ";
+    if (row.shortName.empty()) {
+      line += "    ";
+    } else {
+      line += row.shortName;
+      line += ", ";
+    }
+    line += row.longName;
+    if (!row.valueName.empty()) {
+      line += ' ';
+      line += row.valueName;
+    }
     std::string help(row.help);
     for (auto [marker, value] : {std::pair{std::string_view("@FORMATS@"), formatNames("|", "|")},
                                  std::pair{std::string_view("@COLUMNS@"), columnNames(",")}})
       if (std::size_t at = help.find(marker); at != std::string::npos) help.replace(at, marker.size(), value);
-    // A long option name takes a line of its own.
-    text += names;
-    text += names.size() + 1 > kHelpColumn ? "\n" + std::string(kHelpColumn, ' ')
-                                           : std::string(kHelpColumn - names.size(), ' ');
-    for (char c : help) text += c == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, c);
+    // A long option name takes a line of its own; help lines line up.
+    if (line.size() + 1 > kHelpColumn) {
+      line += '\n';
+      line.append(kHelpColumn, ' ');
+    } else {
+      line.append(kHelpColumn - line.size(), ' ');
+    }
+    for (char c : help) {
+      line += c;
+      if (c == '\n') line.append(kHelpColumn, ' ');
+    }
+    text += line;
     text += '\n';
   }
   text +=

@@ -289,6 +289,7 @@ const InputFormatDescription kCsvFormat = {
     "csv",
     "CSV (comma separated)",
     false,
+    true,
     nullptr,
     {},
     {},

@@ -35,6 +35,7 @@ struct InputFormatDescription {
   std::string_view cliName;  // --format's value
   std::string_view label;    // the row of the window's format pop-up
   bool usesLatitudeSetting;  // every record takes the run's latitude
+  bool recordsSpanLines;     // a record may hold line breaks (nextRecord joins its lines with '\n')
 
   /// The header check, or nullptr when any header line is taken. When a
   /// header is refused the run shows the message for its file.

@@ -56,6 +56,7 @@ const InputFormatDescription kHcnFormat = {
     "hcn",
     "HCN data file",
     true,
+    false,
     hcnHeaderOk,
     "Precip file not an HCN format file",
     "Temp file not an HCN format file",

@@ -47,8 +47,21 @@ std::string_view tabIdField(std::string_view line, const ReadOptions&) {
 }  // namespace
 
 const InputFormatDescription kTabFormat = {
-    InputFormat::Tab, "tab",    "Tab delimited", false,         nullptr,          {},         {}, nullptr,
-    detail::nextLine, parseTab, nullptr,         tabMonthField, tabLatitudeField, tabIdField,
+    InputFormat::Tab,
+    "tab",
+    "Tab delimited",
+    false,
+    false,
+    nullptr,
+    {},
+    {},
+    nullptr,
+    detail::nextLine,
+    parseTab,
+    nullptr,
+    tabMonthField,
+    tabLatitudeField,
+    tabIdField,
 };
 
 }  // namespace vadoset

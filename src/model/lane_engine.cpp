@@ -196,6 +196,9 @@ bool vectorExpMatchesStd(SimdLevel level) {
   return true;
 }
 
+// The lanes' scheduler is a numerical kernel: one loop that refills lanes
+// as their records end, kept whole so that its order of work is plain.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, std::span<const RecordInput> in,
                         std::span<RecordResult> out, CarriedState& carried) {
   const std::size_t n = std::min(in.size(), out.size());

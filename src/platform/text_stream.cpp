@@ -1,5 +1,6 @@
 #include "platform/text_stream.h"
 
+#include <emmintrin.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -19,7 +20,21 @@ namespace vadoset {
 
 namespace {
 constexpr std::size_t kReadBufferBytes = 1 << 16;
+
+// The first CR or LF in [p, stop), or stop: sixteen bytes at a time.
+const char* findLineEnd(const char* p, const char* stop) {
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  while (stop - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int ends = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+    if (ends != 0) return p + __builtin_ctz(static_cast<unsigned>(ends));
+    p += 16;
+  }
+  while (p != stop && *p != '\n' && *p != '\r') ++p;
+  return p;
 }
+}  // namespace
 
 std::string fileErrorCause(int error) {
   switch (error) {
@@ -181,8 +196,7 @@ bool TextInputStream::appendRawLine(std::string& out) {
   for (;;) {
     const char* start = buf_.data() + pos_;
     const char* stop = buf_.data() + end_;
-    const char* eol = start;
-    while (eol != stop && *eol != '\n' && *eol != '\r') ++eol;
+    const char* eol = findLineEnd(start, stop);
     std::size_t take = static_cast<std::size_t>(eol - start);
     const std::size_t have = out.size() - first;
     const std::size_t room = kMaxLineBytes - have;
@@ -253,6 +267,12 @@ bool TextInputStream::Eof() {
   return !haveLookahead_ && !fill();
 }
 
+void TextInputStream::seek(std::uint64_t offset) {
+  haveLookahead_ = false;
+  knownRecordLines_ = 0;
+  seekTo(offset);
+}
+
 void TextInputStream::seekTo(std::uint64_t offset) {
   pos_ = end_ = 0;
   atEnd_ = false;
@@ -266,6 +286,18 @@ void TextInputStream::seekTo(std::uint64_t offset) {
 
 bool TextInputStream::onlyBlankLinesLeft() {
   if (haveLookahead_ || knownRecordLines_ > 0) return false;
+  // Most lines lie whole in the buffer: a record there is looked at where
+  // it stands, and copied once, by appendLine.
+  if (fill()) {
+    const char* start = buf_.data() + pos_;
+    const char* stop = buf_.data() + end_;
+    const char* eol = findLineEnd(start, stop);
+    const std::string_view line(start, static_cast<std::size_t>(eol - start));
+    if (eol != stop && !IsBlank(line)) {
+      nextLineBytes_ = line.size();
+      return false;
+    }
+  }
   const std::uint64_t start = consumed_;
   std::uint64_t blanks = 0;
   while (readRawLine(lookahead_)) {

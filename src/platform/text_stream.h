@@ -70,6 +70,10 @@ class TextInputStream {
   /// True when no line is left to read (the framework's EOF).
   bool Eof();
 
+  /// Reads on from byte `offset` of the file, which must be where a line
+  /// starts (bytesRead() after a line is one). Lines read ahead are dropped.
+  void seek(std::uint64_t offset);
+
   /// True when only blank lines (empty, or spaces and tabs) are left.
   /// Reads ahead as far as needed; the lines read ahead are still returned
   /// by ReadLine.

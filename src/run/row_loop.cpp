@@ -91,7 +91,7 @@ bool readBatch(RunInputs& in, RunObserver& observer, const RunPlan& plan, BatchC
   if (b.slots.size() != n) b.slots.resize(n);
   b.rowBytes = plan.table.rowValuesBytes();
   if (b.rows.size() != n * b.rowBytes) b.rows.resize(n * b.rowBytes);
-  const bool multiLine = plan.format->format == InputFormat::Csv;
+  const bool multiLine = plan.format->recordsSpanLines;
   while (b.count < n && (b.count == 0 || b.lineBytes() < c.batchLineBytes())) {
     if (in.precip->onlyBlankLinesLeft()) return true;
     // A very long line starts a batch of its own, so that it never shares

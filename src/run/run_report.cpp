@@ -19,7 +19,7 @@ void RunReport::nullRow(const NullRow& row) {
   // An identifier can be megabytes long; a summary shows its start.
   std::string id(row.id.substr(0, 200));
   if (row.id.size() > 200) id += "...";
-  nulls_.push_back({std::string(row.reasonCode()), 1, row.line, std::move(id), row.reasonText()});
+  nulls_.push_back({std::string(row.reasonCode()), 1, row.line, row.row, std::move(id), row.reasonText()});
 }
 
 std::string RunReport::outcomeText(const RunResult& result, std::string_view where) const {

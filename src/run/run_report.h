@@ -18,6 +18,7 @@ class RunReport {
     std::string code;
     std::int64_t count = 0;
     std::uint64_t firstLine = 0;
+    std::int64_t firstRow = 0;  // of the table, from 1
     std::string firstId;
     std::string firstText;
   };

@@ -7,7 +7,10 @@
 #include <QChartView>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGraphicsScene>
 #include <QImage>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QSaveFile>
@@ -36,22 +39,29 @@ namespace {
 constexpr const char* kMonthNames[kMonths] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-void clearChart(QChart& chart, const QString& title, const QString& subtitle) {
+}  // namespace
+
+void resetChart(QChart& chart, const QString& title, const QString& subtitle) {
   chart.removeAllSeries();
   for (QAbstractAxis* axis : chart.axes()) {
     chart.removeAxis(axis);
     delete axis;
   }
-  QString text = u"<b>"_s + title.toHtmlEscaped() + u"</b>"_s;
-  QFont font = chart.titleFont();
-  font.setPixelSize(14);
-  chart.setTitleFont(font);
-  if (!subtitle.isEmpty()) text += u"<br><small>"_s + subtitle.toHtmlEscaped() + u"</small>"_s;
-  chart.setTitle(text);
+  setChartTitle(chart, title, subtitle);
+  // Lines show in the legend as lines, dashed where they are dashed.
   chart.legend()->setVisible(true);
   chart.legend()->setAlignment(Qt::AlignBottom);
+  chart.legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
+  QFont legend = chart.legend()->font();
+  legend.setPixelSize(11);
+  chart.legend()->setFont(legend);
   chart.setAnimationOptions(QChart::NoAnimation);
+  // White on any desktop theme, and in saved pictures.
+  chart.setBackgroundBrush(Qt::white);
+  chart.setPlotAreaBackgroundVisible(false);
 }
+
+namespace {
 
 QValueAxis* valueAxis(const QString& title, double low, double high) {
   auto* axis = new QValueAxis;
@@ -75,6 +85,8 @@ QLineSeries* lineSeries(const char* name, const QString& label, const QColor& co
   return s;
 }
 
+}  // namespace
+
 // Labels in a smaller type than the titles, so that twelve months fit.
 void styleAxis(QAbstractAxis* axis) {
   QFont labels = axis->labelsFont();
@@ -85,6 +97,8 @@ void styleAxis(QAbstractAxis* axis) {
   axis->setTitleFont(title);
 }
 
+namespace {
+
 void attach(QChart& chart, QAbstractSeries* series, QAbstractAxis* x, QAbstractAxis* y) {
   chart.addSeries(series);
   series->attachAxis(x);
@@ -93,8 +107,22 @@ void attach(QChart& chart, QAbstractSeries* series, QAbstractAxis* x, QAbstractA
 
 }  // namespace
 
+void setChartTitle(QChart& chart, const QString& title, const QString& subtitle) {
+  QString text = u"<b>"_s + title.toHtmlEscaped() + u"</b>"_s;
+  QFont font = chart.titleFont();
+  font.setPixelSize(14);
+  chart.setTitleFont(font);
+  if (!subtitle.isEmpty()) text += u"<br><small>"_s + subtitle.toHtmlEscaped() + u"</small>"_s;
+  chart.setTitle(text);
+  chart.setProperty("plainTitle", title);
+}
+
+QString plainTitle(const QChart& chart) {
+  return chart.property("plainTitle").toString();
+}
+
 void drawMonthlyChart(QChart& chart, const QString& title, const QString& subtitle, const MonthlyBalance* b) {
-  clearChart(chart, title, subtitle);
+  resetChart(chart, title, subtitle);
   if (b == nullptr) return;
   // Month m at x = m; a category axis with its labels centred, as the bar
   // category axis cuts short labels that would fit.
@@ -131,6 +159,8 @@ void drawMonthlyChart(QChart& chart, const QString& title, const QString& subtit
     bars->append(set);
     bars->setBarWidth(0.6);
     attach(chart, bars, x, y);
+    // A filled box, as the bars are.
+    for (QLegendMarker* m : chart.legend()->markers(bars)) m->setShape(QLegend::MarkerShapeRectangle);
   }
   const struct {
     const char* name;
@@ -139,11 +169,12 @@ void drawMonthlyChart(QChart& chart, const QString& title, const QString& subtit
     QColor colour;
     Qt::PenStyle style;
     double width;
-  } lines[] = {// PET under AET and wider, so that both show where they are equal.
-               {"pet", "PET", b->pet, QColor(240, 150, 60), Qt::SolidLine, 5.0},
-               {"aet", "AET", b->aet, QColor(30, 130, 50), Qt::SolidLine, 2.0},
-               {"surplus", "Surplus", b->surplus, QColor(30, 70, 190), Qt::SolidLine, 2.0},
-               {"deficit", "Deficit", b->deficit, QColor(170, 30, 30), Qt::DashLine, 2.0}};
+  } lines[] = {// PET solid, wide and under AET's dashes, so that both show where
+               // they are equal; each line has a style of its own, for prints in grey.
+               {"pet", "PET", b->pet, QColor(240, 150, 60), Qt::SolidLine, 4.5},
+               {"aet", "AET", b->aet, QColor(20, 110, 40), Qt::DashLine, 2.0},
+               {"surplus", "Surplus", b->surplus, QColor(30, 70, 190), Qt::DashDotLine, 2.0},
+               {"deficit", "Deficit", b->deficit, QColor(170, 30, 30), Qt::DotLine, 2.5}};
   for (const auto& l : lines) {
     QLineSeries* s = lineSeries(l.name, QString::fromUtf8(l.label), l.colour, l.style, l.width);
     for (int m = 0; m < kMonths; ++m) s->append(m, l.values[m]);
@@ -153,7 +184,7 @@ void drawMonthlyChart(QChart& chart, const QString& title, const QString& subtit
 
 void drawDailyChart(QChart& chart, const QString& title, const QString& subtitle, const DayTrace* trace,
                     double fieldCapacity) {
-  clearChart(chart, title, subtitle);
+  resetChart(chart, title, subtitle);
   if (trace == nullptr) return;
   // Days 0 (the start of the year) to 365, with the months marked.
   auto* x = new QCategoryAxis;
@@ -176,40 +207,54 @@ void drawDailyChart(QChart& chart, const QString& title, const QString& subtitle
     soil->append(d, trace->soil[d]);
     snow->append(d, trace->snow[d]);
   }
+  // Drawn last, so that a soil full to field capacity does not hide it.
   QLineSeries* fc =
-      lineSeries("fieldCapacity", QStringLiteral("Field capacity"), QColor(90, 90, 90), Qt::DashLine, 1.5);
+      lineSeries("fieldCapacity", QStringLiteral("Field capacity"), QColor(60, 60, 60), Qt::DashLine, 1.5);
   fc->append(0, fieldCapacity);
   fc->append(kDaysInYear, fieldCapacity);
-  for (QLineSeries* s : {fc, soil, snow}) attach(chart, s, x, y);
+  for (QLineSeries* s : {soil, snow, fc}) attach(chart, s, x, y);
 }
 
-QString saveChart(QChartView& view, const QString& path) {
+QString saveChart(const ChartDrawing& draw, const QString& path, QSize pixels) {
   const QString suffix = QFileInfo(path).suffix().toLower();
   const QString failed = QStringLiteral("The file %1 could not be written.").arg(QFileInfo(path).fileName());
   if (suffix != u"png"_s && suffix != u"svg"_s) return QStringLiteral("Save the chart as a .png or .svg file.");
+  if (pixels.width() < 1 || pixels.height() < 1 || pixels.width() > 20000 || pixels.height() > 20000)
+    return QStringLiteral("A picture is 1 to 20000 pixels wide and high.");
+  // The chart laid out afresh in a scene of its own, so that the window's
+  // charts keep their size.
+  const double scale = pixels.width() / double(kSavedChartWidth);
+  const QSizeF layout(kSavedChartWidth, pixels.height() / scale);
+  QGraphicsScene scene;
+  auto* chart = new QChart;
+  scene.addItem(chart);
+  chart->setMargins(QMargins(8, 8, 8, 8));
+  chart->resize(layout);
+  draw(*chart);
+  // Its title, axes and legend are laid out when its posted events come through.
+  QCoreApplication::sendPostedEvents();
+  const QRectF source(QPointF(0, 0), layout);
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return failed;
-  // A chart drawn a moment ago lays out its title, axes and legend when its
-  // posted events come through.
-  QCoreApplication::sendPostedEvents();
-  const QSize size = view.size();
   if (suffix == u"svg"_s) {
     QSvgGenerator svg;
     svg.setOutputDevice(&file);
-    svg.setSize(size);
-    svg.setViewBox(QRect(QPoint(0, 0), size));
-    svg.setTitle(view.chart() != nullptr ? view.chart()->objectName() : QString());
+    svg.setSize(layout.toSize());
+    svg.setViewBox(source);
+    svg.setTitle(plainTitle(*chart));
     svg.setDescription(QStringLiteral("Drawn by Vadoset"));
     QPainter painter;
     if (!painter.begin(&svg)) return failed;
-    view.render(&painter);
+    painter.fillRect(source, Qt::white);
+    scene.render(&painter, source, source);
     painter.end();
   } else {
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    QImage image(pixels, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    view.render(&painter);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    scene.render(&painter, QRectF(QPointF(0, 0), QSizeF(pixels)), source);
     painter.end();
     if (!image.save(&file, "PNG")) return failed;
   }

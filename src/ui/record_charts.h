@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
+#include <functional>
 
 #include "model/engine.h"
 
+class QAbstractAxis;
 class QChart;
-class QChartView;
 
 namespace vadoset {
 
@@ -22,20 +24,43 @@ MonthlyBalance monthlyBalance(const RecordInput& in, const RecordResult& r);
 
 /// Draws the monthly water-balance diagram in `chart`, in place of what it
 /// showed: precipitation as bars (series "precipitation"), PET, AET, surplus
-/// and deficit as lines ("pet", "aet", "surplus", "deficit"), the months
-/// along the bottom and mm per month up the side. Without a balance the
-/// chart shows its title alone. The subtitle goes below the title.
+/// and deficit as lines ("pet", "aet", "surplus", "deficit"), each line in a
+/// style of its own as well as a colour, the months along the bottom and mm
+/// per month up the side. Without a balance the chart shows its title alone.
+/// The subtitle goes below the title.
 void drawMonthlyChart(QChart& chart, const QString& title, const QString& subtitle, const MonthlyBalance* balance);
 
 /// Draws the daily soil water ("soil") and snowpack ("snow") of a record's
-/// last pass over the year, days 0 to 365, with its field capacity as a line
-/// ("fieldCapacity").
+/// last pass over the year, days 0 to 365, with its field capacity as a
+/// dashed line above them ("fieldCapacity").
 void drawDailyChart(QChart& chart, const QString& title, const QString& subtitle, const DayTrace* trace,
                     double fieldCapacity);
 
-/// Saves what the view shows as a PNG picture or an SVG drawing, by the
-/// file name's suffix. Gives an empty string, or what went wrong; a file that
-/// could not be written completely is not left behind.
-QString saveChart(QChartView& view, const QString& path);
+/// Empties a chart for drawing: no series, no axes, the title and subtitle
+/// set, the legend below with lines shown as lines, a white background.
+void resetChart(QChart& chart, const QString& title, const QString& subtitle);
+/// Axis labels in a smaller type than the titles.
+void styleAxis(QAbstractAxis* axis);
+
+/// The title and subtitle of every chart, in its own type, as the charts
+/// above set them.
+void setChartTitle(QChart& chart, const QString& title, const QString& subtitle);
+/// A chart's title as plain text (its first line).
+QString plainTitle(const QChart& chart);
+
+/// Draws a chart's series, axes and titles into the chart it is given.
+using ChartDrawing = std::function<void(QChart&)>;
+
+/// The width charts are laid out at when saved, whatever their size on
+/// screen: a saved chart looks the same from any window.
+inline constexpr int kSavedChartWidth = 800;
+
+/// Saves a chart, drawn afresh by `draw`, as a PNG picture of `pixels` or as
+/// an SVG drawing of the same shape, by the file name's suffix: laid out
+/// kSavedChartWidth wide (and as high as the shape makes it) on white, the
+/// PNG scaled up to its size, the SVG titled with the chart's title. Gives
+/// an empty string, or what went wrong; a file that could not be written
+/// completely is not left behind.
+QString saveChart(const ChartDrawing& draw, const QString& path, QSize pixels);
 
 }  // namespace vadoset

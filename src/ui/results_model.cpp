@@ -8,6 +8,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "platform/text.h"
 #include "platform/text_stream.h"
 #include "ui/run_record.h"
 
@@ -29,14 +30,25 @@ QString fromUtf8(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A number as a spreadsheet reads one: no blanks around it.
+bool plainNumber(std::string_view field) {
+  return !field.empty() && field.front() != ' ' && field.front() != '\t' && field.back() != ' ' &&
+         field.back() != '\t' && ParseNumber(field).has_value();
+}
+
 // RFC 4180: a field with a comma, a double quote or a line break is quoted,
-// its double quotes doubled.
+// its double quotes doubled. Spreadsheets run a cell that starts with =, +,
+// -, @ (or a tab or CR before one) as a formula: such a cell, unless it is
+// a number, keeps its text behind an apostrophe, which they do not show.
 void writeCsvField(TextOutputStream& out, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+  const bool formula = !field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos &&
+                       !plainNumber(field);
+  if (!formula && field.find_first_of(",\"\r\n") == std::string_view::npos) {
     out.Write(field);
     return;
   }
   out.Write('"');
+  if (formula) out.Write('\'');
   for (char c : field) {
     if (c == '"') out.Write('"');
     out.Write(c);
@@ -44,11 +56,51 @@ void writeCsvField(TextOutputStream& out, std::string_view field) {
   out.Write('"');
 }
 
+// A number rounded for reading; -0.0 shows as 0.0.
+QString rounded(std::string_view text, int decimals) {
+  const std::optional<double> v = ParseNumber(text);
+  if (!v || !std::isfinite(*v)) return fromUtf8(text);
+  QString s = QString::number(*v, 'f', decimals);
+  if (s.startsWith(u'-') && s.mid(1).toDouble() == 0.0) s.remove(0, 1);
+  return s;
+}
+
 const std::string kNullRow = "null row";
 
 }  // namespace
 
 ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void ResultsModel::setDecimals(int decimals) {
+  if (decimals == decimals_) return;
+  decimals_ = decimals;
+  if (rowCount() > 0 && reasonColumn() > 1)
+    emit dataChanged(index(0, 1), index(rowCount() - 1, reasonColumn() - 1), {Qt::DisplayRole});
+}
+
+std::string ResultsModel::exactText(std::size_t r, int c) const {
+  if (c == reasonColumn()) return reason(r).toStdString();
+  if (c > 0 && table_.isNull(r)) return {};
+  return std::string(table_.field(r, static_cast<std::size_t>(c)));
+}
+
+QString ResultsModel::tabText(const std::vector<int>& rows, const std::vector<int>& columns) const {
+  std::string text;
+  for (int c : columns) {
+    if (!text.empty()) text += '\t';
+    text += headerData(c, Qt::Horizontal).toString().toStdString();
+  }
+  text += '\n';
+  for (int row : rows) {
+    const std::size_t r = tableRow(row);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      if (i > 0) text += '\t';
+      text += exactText(r, columns[i]);
+    }
+    text += '\n';
+  }
+  return QString::fromStdString(text);
+}
 
 QString ResultsModel::open(const QString& path, std::shared_ptr<const NullReasons> reasons) {
   beginResetModel();
@@ -112,9 +164,15 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       if (c == reasonColumn()) return reason(r);
       if (c > 0 && table_.isNull(r)) return {};
+      if (c > 0 && decimals_ >= 0) return rounded(table_.field(r, static_cast<std::size_t>(c)), decimals_);
       return fromUtf8(table_.field(r, static_cast<std::size_t>(c)));
+    case kExactRole:
+      return QString::fromStdString(exactText(r, c));
     case Qt::ToolTipRole:
-      return table_.isNull(r) ? QVariant(reason(r)) : QVariant();
+      // The reason of a null row, else the cell as the table holds it.
+      if (table_.isNull(r)) return reason(r);
+      if (c == reasonColumn()) return {};
+      return fromUtf8(table_.field(r, static_cast<std::size_t>(c)));
     case Qt::TextAlignmentRole:
       if (c > 0 && c < reasonColumn()) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
       return {};
@@ -153,34 +211,43 @@ void ResultsModel::sort(int column, Qt::SortOrder order) {
       // reason column sorts the null rows by their reasons, after the rest.
       if (column != sortColumn_ || sortValues_.size() != n)
         sortValues_ = table_.columnValues(column == reasonColumn() ? 1 : static_cast<std::size_t>(column));
-      const std::vector<double>& v = sortValues_;
-      if (column == reasonColumn()) {
-        std::vector<const std::string*> key(n, nullptr);
-        for (std::size_t r = 0; r < n; ++r) {
-          if (!std::isnan(v[r])) continue;
-          const std::string* text = reasons_ ? reasons_->find(static_cast<std::int64_t>(r) + 1) : nullptr;
-          key[r] = text != nullptr ? text : &kNullRow;
-        }
-        std::stable_sort(order_.begin(), order_.end(), [&key, ascending](std::uint32_t a, std::uint32_t b) {
-          if (key[a] == nullptr || key[b] == nullptr) return key[a] == nullptr && key[b] != nullptr;
-          return ascending ? *key[a] < *key[b] : *key[b] < *key[a];
-        });
-      } else {
-        // (key, row) pairs sort faster than rows compared through the
-        // values; the row breaks ties, which keeps the sort stable.
-        std::vector<std::pair<double, std::uint32_t>> keyed(n);
-        for (std::size_t r = 0; r < n; ++r) {
-          const double key = std::isnan(v[r]) ? HUGE_VAL : (ascending ? v[r] : -v[r]);
-          keyed[r] = {key, static_cast<std::uint32_t>(r)};
-        }
-        std::sort(keyed.begin(), keyed.end());
-        for (std::size_t i = 0; i < n; ++i) order_[i] = keyed[i].second;
-      }
+      if (column == reasonColumn())
+        sortByReason(ascending);
+      else
+        sortByNumber(ascending);
     }
   }
   sortColumn_ = column;
   rebuildView();
   endResetModel();
+}
+
+void ResultsModel::sortByReason(bool ascending) {
+  const std::size_t n = order_.size();
+  std::vector<const std::string*> key(n, nullptr);
+  for (std::size_t r = 0; r < n; ++r) {
+    if (!std::isnan(sortValues_[r])) continue;
+    const std::string* text = reasons_ ? reasons_->find(static_cast<std::int64_t>(r) + 1) : nullptr;
+    key[r] = text != nullptr ? text : &kNullRow;
+  }
+  std::stable_sort(order_.begin(), order_.end(), [&key, ascending](std::uint32_t a, std::uint32_t b) {
+    if (key[a] == nullptr || key[b] == nullptr) return key[a] == nullptr && key[b] != nullptr;
+    return ascending ? *key[a] < *key[b] : *key[b] < *key[a];
+  });
+}
+
+// (key, row) pairs sort faster than rows compared through the values; the
+// row breaks ties, which keeps the sort stable.
+void ResultsModel::sortByNumber(bool ascending) {
+  const std::size_t n = order_.size();
+  const std::vector<double>& v = sortValues_;
+  std::vector<std::pair<double, std::uint32_t>> keyed(n);
+  for (std::size_t r = 0; r < n; ++r) {
+    const double key = std::isnan(v[r]) ? HUGE_VAL : (ascending ? v[r] : -v[r]);
+    keyed[r] = {key, static_cast<std::uint32_t>(r)};
+  }
+  std::sort(keyed.begin(), keyed.end());
+  for (std::size_t i = 0; i < n; ++i) order_[i] = keyed[i].second;
 }
 
 void ResultsModel::sortByIdentifier(bool ascending) {

@@ -4,8 +4,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/text_stream.h"
-
 namespace vadoset {
 
 void NullReasons::add(std::int64_t row, std::string text) {
@@ -42,54 +40,16 @@ std::shared_ptr<RunRecord> makeRunRecord(const RunConfig& config, const RunInput
   return record;
 }
 
-bool RecordSource::Lines::has(std::size_t i) {
-  // The lines are indexed as far as they are asked for: a run's results open
-  // without a pass over its inputs.
-  if (!index.finished() && index.lines() <= i && !index.indexLines(i + 1)) failed = true;
-  return i < index.lines();
-}
-
-std::string_view RecordSource::Lines::line(std::size_t i) {
-  if (!has(i)) return {};
-  constexpr std::size_t kChunk = std::size_t{256} << 10;
-  const std::uint64_t from = index.start(i);
-  const std::uint64_t to = index.next(i);
-  if (from < bufferStart || to > bufferStart + buffer.size()) {
-    // Read on from here: the chain of a carry-over run reads line after line.
-    const std::uint64_t end = std::max(to, std::min(from + kChunk, index.next(index.lines() - 1)));
-    if (!readAt(file.fd(), from, end - from, buffer)) {
-      buffer.clear();
-      return {};
-    }
-    bufferStart = from;
-  }
-  std::string_view l = withoutLineEnd(std::string_view(buffer).substr(from - bufferStart, to - from));
-  // As the run's own reading: the rest of an over-long line is dropped.
-  return l.substr(0, TextInputStream::kMaxLineBytes);
-}
-
 std::string RecordSource::open(std::shared_ptr<const RunRecord> run) {
   run_ = std::move(run);
   checkpoints_.clear();
+  readFailed_ = false;
   if (!run_ || run_->format == nullptr) return "The table was not written by a run in this window.";
-  if (run_->format->nextRecord != detail::nextLine) return "The records of this input format are not computed again.";
-  for (auto [lines, path] : {std::pair{&precip_, &run_->precipPath}, std::pair{&tmean_, &run_->tmeanPath}}) {
-    lines->buffer.clear();
-    lines->bufferStart = 0;
-    lines->failed = false;
-    const std::string failed =
-        "The input file " + std::filesystem::path(*path).filename().string() + " could not be read.";
-    if (!lines->file.open(*path)) return failed;
-    lines->index.begin(lines->file.fd());
-    if (!lines->has(0) || lines->failed) return failed;
-  }
+  std::string error = reader_.open(run_->precipPath, run_->tmeanPath, *run_->format, run_->read);
+  if (!error.empty()) return error;
   engine_ = RecordEngine(run_->model);
   checkpoints_.push_back(run_->start);
   return {};
-}
-
-void RecordSource::read(std::size_t k, RecordInput& in) {
-  readRecord(*run_->format, precip_.line(k + 1), tmean_.line(k + 1), run_->read, in, recordText_);
 }
 
 bool RecordSource::prepare(std::size_t k, std::size_t budget) {
@@ -100,7 +60,7 @@ bool RecordSource::prepare(std::size_t k, std::size_t budget) {
     CarriedState carried = checkpoints_.back();
     const std::size_t first = prepared();
     for (std::size_t i = first; i < first + kCheckpointEvery; ++i) {
-      read(i, in);
+      readFailed_ |= !reader_.read(i, in);
       engine_.compute(in, carried, scratch_);
     }
     checkpoints_.push_back(carried);
@@ -110,7 +70,7 @@ bool RecordSource::prepare(std::size_t k, std::size_t budget) {
 
 std::string RecordSource::compute(std::size_t k, Computed& out) {
   if (!run_ || checkpoints_.empty()) return "The run's input files are not open.";
-  if (!precip_.has(k + 1)) return "The precipitation file has no record " + std::to_string(k + 1) + ".";
+  if (!reader_.has(k)) return "The precipitation file has no record " + std::to_string(k + 1) + ".";
   CarriedState carried = run_->start;
   std::size_t first = k;
   if (run_->model.carryover) {
@@ -119,14 +79,14 @@ std::string RecordSource::compute(std::size_t k, Computed& out) {
     first = j * kCheckpointEvery;
     RecordInput in;
     for (std::size_t i = first; i < k; ++i) {
-      read(i, in);
+      readFailed_ |= !reader_.read(i, in);
       engine_.compute(in, carried, scratch_);
       if ((i + 1) % kCheckpointEvery == 0 && (i + 1) / kCheckpointEvery == checkpoints_.size())
         checkpoints_.push_back(carried);
     }
   }
-  read(k, out.input);
-  if (precip_.failed || tmean_.failed) return "The input files could not be read.";
+  readFailed_ |= !reader_.read(k, out.input);
+  if (readFailed_) return "The input files could not be read.";
   out.id.assign(out.input.id);
   out.input.id = {};
   out.result = RecordResult{};

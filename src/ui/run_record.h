@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "input/formats.h"
+#include "input/record_file.h"
 #include "model/engine.h"
 #include "run/run.h"
-#include "ui/table_file.h"
+#include "run/run_report.h"
 
 namespace vadoset {
 
@@ -21,6 +22,7 @@ class NullReasons {
   /// The reason of row `row` (from 1), or nullptr when none was recorded.
   const std::string* find(std::int64_t row) const;
   std::size_t size() const { return rows_.size(); }
+  const std::vector<std::string>& texts() const { return texts_; }
 
  private:
   std::vector<std::int64_t> rows_;
@@ -42,6 +44,7 @@ struct RunRecord {
   CarriedState start;
   NullReasons nullRows;
   bool stopped = false;  // Stop ended the run: the table holds its first rows only
+  RunReport report;      // its warnings and null rows, as the status line told them
 };
 
 /// The record of a run about to start on `inputs` (from Open_files) with
@@ -50,13 +53,13 @@ std::shared_ptr<RunRecord> makeRunRecord(const RunConfig& config, const RunInput
 
 /// A run's records computed again from its input files, for the charts.
 ///
-/// Record k is line k + 1 of each input file (line 1 is the header). Without
-/// carry-over each record is computed alone. With carry-over a record starts
-/// from the soil water and snow the one before it left, so the records are
-/// computed in order from the run's first; the carried state is kept every
-/// kCheckpointEvery records, so that the first look at record k computes the
-/// records up to it once (prepare, in steps) and any later look at most
-/// kCheckpointEvery of them.
+/// Record k is read again by the format's own record reader (RecordReader).
+/// Without carry-over each record is computed alone. With carry-over a
+/// record starts from the soil water and snow the one before it left, so the
+/// records are computed in order from the run's first; the carried state is
+/// kept every kCheckpointEvery records, so that the first look at record k
+/// computes the records up to it once (prepare, in steps) and any later look
+/// at most kCheckpointEvery of them.
 class RecordSource {
  public:
   static constexpr std::size_t kCheckpointEvery = 1024;
@@ -69,8 +72,8 @@ class RecordSource {
   /// Records computed in order from the run's first so far.
   std::size_t prepared() const { return (checkpoints_.size() - 1) * kCheckpointEvery; }
 
-  /// Indexes both input files of the run. Gives an empty string, or what went
-  /// wrong (the files are gone, or the format reads more than a line a record).
+  /// Opens both input files of the run. Gives an empty string, or what went
+  /// wrong (the files are gone or cannot be read).
   std::string open(std::shared_ptr<const RunRecord> run);
 
   /// Record k (from 0) as the run computed it.
@@ -85,24 +88,12 @@ class RecordSource {
   std::string compute(std::size_t k, Computed& out);
 
  private:
-  // Reads lines sequentially through a buffer, or one at a time anywhere.
-  struct Lines {
-    ReadOnlyFile file;
-    LineIndex index;
-    std::string buffer;
-    std::uint64_t bufferStart = 0;
-    bool failed = false;                   // a read error
-    bool has(std::size_t i);               // whether line i exists, indexing on to it
-    std::string_view line(std::size_t i);  // empty past the end of the file
-  };
-  void read(std::size_t k, RecordInput& in);
-
   std::shared_ptr<const RunRecord> run_;
-  Lines precip_, tmean_;
+  RecordReader reader_;
+  bool readFailed_ = false;
   RecordEngine engine_;
   std::vector<CarriedState> checkpoints_;  // before record j * kCheckpointEvery
   RecordResult scratch_;
-  std::string recordText_;  // where a record's identifier may point
 };
 
 }  // namespace vadoset

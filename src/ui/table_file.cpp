@@ -37,15 +37,6 @@ bool readFull(int fd, std::vector<char>& buf, std::size_t& n) {
   return true;
 }
 
-std::string_view nthTabField(std::string_view line, std::size_t c) {
-  for (std::size_t i = 0; i < c; ++i) {
-    const std::size_t tab = line.find('\t');
-    if (tab == std::string_view::npos) return {};
-    line.remove_prefix(tab + 1);
-  }
-  return line.substr(0, line.find('\t'));
-}
-
 }  // namespace
 
 // After the first buffer: room for as many lines (and identifiers) as the
@@ -62,9 +53,8 @@ void LineIndex::reserveFor(std::size_t firstBytes) {
   }
 }
 
-void LineIndex::begin(int fd, std::string* ids, std::vector<std::uint64_t>* idEnds, std::size_t bufferBytes) {
+bool LineIndex::build(int fd, std::string* ids, std::vector<std::uint64_t>* idEnds, std::size_t bufferBytes) {
   fd_ = fd;
-  bufferBytes_ = std::max<std::size_t>(bufferBytes, 3);  // room for a byte-order mark
   ids_ = ids;
   idEnds_ = idEnds;
   starts_.assign(1, 0);
@@ -76,17 +66,14 @@ void LineIndex::begin(int fd, std::string* ids, std::vector<std::uint64_t>* idEn
   pendingCr_ = false;
   idOpen_ = ids_ != nullptr;
   idBytes_ = 0;
-  finished_ = false;
+  buf_.resize(std::max<std::size_t>(bufferBytes, 3));  // room for a byte-order mark
+  bool finished = false, ok = true;
+  while (ok && !finished) ok = readBuffer(finished);
+  buf_ = {};
+  return ok;
 }
 
-bool LineIndex::indexLines(std::size_t count) {
-  while (!finished_ && lines() < count)
-    if (!readBuffer()) return false;
-  return true;
-}
-
-bool LineIndex::readBuffer() {
-  buf_.resize(bufferBytes_);
+bool LineIndex::readBuffer(bool& finished) {
   std::size_t n = 0;
   if (::lseek(fd_, static_cast<off_t>(base_), SEEK_SET) < 0 || !readFull(fd_, buf_, n)) return false;
   if (n == 0) {
@@ -95,8 +82,7 @@ bool LineIndex::readBuffer() {
       if (idOpen_) idEnds_->push_back(ids_->size());
       starts_.push_back(base_);
     }
-    finished_ = true;
-    buf_ = {};
+    finished = true;
     return true;
   }
   const char* const b = buf_.data();
@@ -289,19 +275,33 @@ bool TableFile::isNull(std::size_t r) {
   return b->rowFields[k + 1] - b->rowFields[k] == 2 && field(r, 1) == "*";
 }
 
-std::vector<double> TableFile::columnValues(std::size_t c) const {
-  std::vector<double> values(rows_, std::numeric_limits<double>::quiet_NaN());
+std::vector<std::vector<double>> TableFile::columnValues(const std::vector<std::size_t>& columns,
+                                                         const std::atomic<bool>* cancel) const {
+  std::vector<std::vector<double>> values(columns.size(),
+                                          std::vector<double>(rows_, std::numeric_limits<double>::quiet_NaN()));
+  // Which of the wanted columns each field is, up to the last one wanted.
+  std::vector<int> wanted;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (wanted.size() <= columns[i]) wanted.resize(columns[i] + 1, -1);
+    wanted[columns[i]] = static_cast<int>(i);
+  }
   std::string buf;
-  for (std::size_t r = 0; r < rows_;) {
+  for (std::size_t r = 0; r < rows_ && !(cancel != nullptr && cancel->load(std::memory_order_relaxed));) {
     // As many whole rows as fit in a chunk, and one at least.
     const std::uint64_t from = lines_.start(r + 1);
     std::size_t end = r + 1;
     while (end < rows_ && lines_.next(end + 1) - from <= kColumnChunk) ++end;
     if (!readAt(file_.fd(), from, lines_.next(end) - from, buf)) break;
     for (std::size_t k = r; k < end; ++k) {
-      const std::string_view line = withoutLineEnd(
+      std::string_view line = withoutLineEnd(
           std::string_view(buf).substr(lines_.start(k + 1) - from, lines_.next(k + 1) - lines_.start(k + 1)));
-      if (std::optional<double> v = ParseNumber(nthTabField(line, c))) values[k] = *v;
+      for (std::size_t c = 0; c < wanted.size(); ++c) {
+        const std::size_t tab = line.find('\t');
+        if (wanted[c] >= 0)
+          if (std::optional<double> v = ParseNumber(line.substr(0, tab))) values[std::size_t(wanted[c])][k] = *v;
+        if (tab == std::string_view::npos) break;
+        line.remove_prefix(tab + 1);
+      }
     }
     r = end;
   }

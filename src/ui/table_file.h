@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -10,30 +11,20 @@
 namespace vadoset {
 
 /// Where every line of a text file starts, from one pass over the file with
-/// a large buffer, all at once or as far as needed. Lines end with CR, LF or
-/// CRLF in any mix, as the program's own input streams read them; a UTF-8
-/// byte-order mark is skipped. The file is then read a line at a time,
-/// wherever it is needed.
+/// a large buffer. Lines end with CR, LF or CRLF in any mix, as the program's
+/// own input streams read them; a UTF-8 byte-order mark is skipped. The file
+/// is then read a line at a time, wherever it is needed.
 class LineIndex {
  public:
-  /// Starts over on the open file `fd`, which must stay open while lines are
-  /// indexed. When `ids` is given it also receives the text of each line up
-  /// to its first tab (at most kMaxIdBytes of it), one after the other: line
-  /// i's runs from (*idEnds)[i] to (*idEnds)[i + 1]. (Tests give small
-  /// buffers.)
-  void begin(int fd, std::string* ids = nullptr, std::vector<std::uint64_t>* idEnds = nullptr,
+  /// Indexes the open file `fd` from its start. When `ids` is given it also
+  /// receives the text of each line up to its first tab (at most
+  /// kMaxIdBytes of it), one after the other: line i's runs from
+  /// (*idEnds)[i] to (*idEnds)[i + 1]. False when the file cannot be read.
+  /// (Tests give small buffers.)
+  bool build(int fd, std::string* ids = nullptr, std::vector<std::uint64_t>* idEnds = nullptr,
              std::size_t bufferBytes = kIndexBuffer);
-  /// Reads on, a buffer at a time, until `count` lines are indexed or the
-  /// file has ended. False when the file cannot be read.
-  bool indexLines(std::size_t count);
-  /// The whole file at once.
-  bool build(int fd, std::string* ids = nullptr, std::vector<std::uint64_t>* idEnds = nullptr) {
-    begin(fd, ids, idEnds);
-    return indexLines(SIZE_MAX);
-  }
-  bool finished() const { return finished_; }
 
-  /// The lines indexed so far (every line once finished).
+  /// The lines of the file.
   std::size_t lines() const { return starts_.empty() ? 0 : starts_.size() - 1; }
   /// The offset of line i's first byte, and the offset just past its line
   /// end (the next line's start).
@@ -45,7 +36,7 @@ class LineIndex {
   static constexpr std::size_t kIndexBuffer = std::size_t{4} << 20;
 
  private:
-  bool readBuffer();
+  bool readBuffer(bool& finished);
   void reserveFor(std::size_t firstBytes);
 
   std::vector<std::uint64_t> starts_;  // one more than the lines: where the next one starts
@@ -53,12 +44,10 @@ class LineIndex {
   std::string* ids_ = nullptr;
   std::vector<std::uint64_t>* idEnds_ = nullptr;
   std::vector<char> buf_;
-  std::size_t bufferBytes_ = kIndexBuffer;
   std::uint64_t base_ = 0;  // the file offset of the next buffer
   bool pendingCr_ = false;  // the last buffer ended with a CR that an LF may follow
   bool idOpen_ = false;     // the line in hand has not reached its first tab
   std::size_t idBytes_ = 0;
-  bool finished_ = true;
 };
 
 /// A file opened for reading, closed with its owner.
@@ -118,7 +107,14 @@ class TableFile {
 
   /// Column c's number in every row, in row order, from one pass over the
   /// file: NaN for a null row or a field without a number.
-  std::vector<double> columnValues(std::size_t c) const;
+  std::vector<double> columnValues(std::size_t c) const {
+    return std::move(columnValues(std::vector<std::size_t>{c}).front());
+  }
+  /// The same for several columns in one pass: element i for columns[i].
+  /// It may run on another thread while this one reads rows, as long as the
+  /// table stays open; once `cancel` is set it stops, leaving NaN.
+  std::vector<std::vector<double>> columnValues(const std::vector<std::size_t>& columns,
+                                                const std::atomic<bool>* cancel = nullptr) const;
 
   /// Blocks of rows read from the file so far (for tests of the cache).
   std::size_t blockReads() const { return blockReads_; }

@@ -74,12 +74,16 @@ Window1::Window1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialo
   status_line->setObjectName(QStringLiteral("status_line"));
   status_line->setTextFormat(Qt::RichText);
   status_line->setWordWrap(true);
+  status_line->setFont(fontOfSize(11));
   status_line->setTextInteractionFlags(Qt::TextBrowserInteraction);
   statusBar()->addWidget(status_line, 1);
   statusBar()->setSizeGripEnabled(false);
   // Shown once there is a run to tell of: the window opens as it always has.
   statusBar()->hide();
-  connect(status_line, &QLabel::linkActivated, this, [this] { showResults(); });
+  connect(status_line, &QLabel::linkActivated, this, [this](const QString& link) {
+    showResults();
+    if (link == QStringLiteral("warnings")) results_->showWarnings();
+  });
   // The content area has a fixed size; a menu bar inside the window (where
   // the platform puts it there) adds its own height on top.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -168,18 +172,31 @@ void Window1::createControls() {
 
   label(content, "StaticText11", 42, 227, 100, 20, "Output data file", 12);
   output_field = editField(content, "output_field", 146, 227, 128, "output.txt");
-  label(content, "StaticText12", 16, 6, 100, 20, "Input format:", 0);
-  Format_popup = place(new QComboBox(content), "Format_popup", 111, 5, 163, 20);
+  // The controls drawn at the system's default size take 12 pixels too, so
+  // that a large desktop font cannot push their texts out of their places.
+  label(content, "StaticText12", 16, 6, 100, 20, "Input format:", 12);
+  Format_popup = place(new QComboBox(content), "Format_popup", 111, 5, 163, 20, 12);
   for (const InputFormatDescription& f : inputFormats())
     Format_popup->addItem(QString::fromUtf8(f.label.data(), static_cast<qsizetype>(f.label.size())));
   Format_popup->setCurrentIndex(0);
-  label(content, "StaticText13", 13, 157, 197, 20, "Declining availability function", 0);
-  Beta_popup = place(new QComboBox(content), "Beta_popup", 207, 157, 67, 20);
+  label(content, "StaticText13", 13, 157, 197, 20, "Declining availability function", 12);
+  Beta_popup = place(new QComboBox(content), "Beta_popup", 207, 157, 67, 20, 12);
   for (char c : kAvailabilityLetters) Beta_popup->addItem(QString(QLatin1Char(c)));
   Beta_popup->setCurrentIndex(6);
   Carryover_box = place(new QCheckBox(QStringLiteral("Carryover soil water from Dec to Jan"), content), "Carryover_box",
-                        13, 186, 252, 20);
+                        13, 186, 252, 20, 12);
   Carryover_box->setChecked(false);
+  // A pop-up or check box whose text needs more room in this style (the
+  // CSV format's name) grows to the right, as far as the window allows.
+  for (QWidget* w : std::initializer_list<QWidget*>{Format_popup, Carryover_box}) {
+    const int wanted = std::min(w->sizeHint().width(), kWidth - 4 - w->x());
+    if (wanted > w->width()) w->resize(wanted, w->height());
+  }
+  // A file name longer than its field shows its start, not its end.
+  for (QLineEdit* f : {tmean_field, precip_field, output_field}) {
+    f->setCursorPosition(0);
+    connect(f, &QLineEdit::editingFinished, f, [f] { f->setCursorPosition(0); });
+  }
 
   connect(Run_Main, &QPushButton::clicked, this, &Window1::Run_Main_Action);
   connect(Stop_run, &QPushButton::clicked, this, &Window1::Stop_run_Action);
@@ -294,6 +311,8 @@ void Window1::finishRun(const RunResult& result) {
   carried_ = result.carried;
   if (result.tableWritten && recording_) {
     recording_->stopped = result.outcome == RunOutcome::Stopped;
+    // The results window lists the run's warnings and null rows.
+    recording_->report = report_;
     lastRun_ = std::move(recording_);
     // A hidden results window opens the new table when it is shown again.
     if (results_ && results_->isVisible()) giveResultsTheLastRun();
@@ -309,25 +328,29 @@ void Window1::finishRun(const RunResult& result) {
 }
 
 // "Finished: 23 rows written to /data/output.txt (0.05 s, 460 records/s).
-// 2 null rows: ... 1 warning." A run that failed clears the line.
+// 2 null rows: ... 1 warning." A run that failed or was refused clears the
+// line and the counter: the count of an earlier run would pass for its own.
 void Window1::showSummary(const RunResult& result) {
   if (!result.tableWritten) {
     status_line->clear();
     status_line->setToolTip({});
     statusBar()->hide();
+    counter->clear();
     return;
   }
   statusBar()->show();
   lastOutputPath_ = runConfig_.outputPath.string();
   std::string text = report_.outcomeText(result, lastOutputPath_);
   text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  // A long path may break after any slash, not run past the window's edge.
   QString html = (result.outcome == RunOutcome::Completed ? QStringLiteral("Finished: ") : QString()) +
-                 fromStd(text).toHtmlEscaped() + QStringLiteral(".");
+                 fromStd(text).toHtmlEscaped().replace(u'/', QStringLiteral("/\u200B")) + QStringLiteral(".");
   if (report_.nullRows() > 0)
     html += QStringLiteral(" ") + fromStd(report_.nullsText()).toHtmlEscaped() + QStringLiteral(".");
+  // The warnings are one click away, in the results window's panel.
   const std::size_t warnings = report_.warnings().size();
   if (warnings > 0)
-    html += QStringLiteral(" %1 %2 (point here to read).")
+    html += QStringLiteral(" <a href=\"warnings\">%1 %2</a>.")
                 .arg(warnings)
                 .arg(warnings == 1 ? QStringLiteral("warning") : QStringLiteral("warnings"));
   html += QStringLiteral(" <a href=\"results\">Show results</a>");

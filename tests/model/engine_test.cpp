@@ -22,10 +22,6 @@ constexpr AF A = AF::A, B = AF::B, C = AF::C, D = AF::D, E = AF::E, F = AF::F, G
 // No front end can name another function; the engine draws nothing for one.
 constexpr AF kUnknown = static_cast<AF>(8);
 
-bool sameBits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
-
 TEST(BetaFunction, CornersKneesAndOutsiders) {
   volatile double x035 = 0.35, x02 = 0.2;  // divisions, not products with 1/c
   const struct {

@@ -1,0 +1,4 @@
+library(testthat)
+library(vadoset)
+
+test_check("vadoset")
