@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "model/climate_bounds.h"
 #include "model/engine.h"
 #include "model/values.h"
 
@@ -287,6 +288,50 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
   return py::make_tuple(pet, aet, surplus, deficit, soil, snow, totals, reason, month);
 }
 
+// What the input checks see in each record, as bits (kCheck... in
+// vadoset/_checks.py): the same bounds of the Earth's climates as
+// vadoset-cli's checks, on the values as the model takes them.
+py::array_t<std::uint16_t> classify(py::array_t<double, py::array::c_style> tmean,
+                                    py::array_t<double, py::array::c_style> ppt,
+                                    py::array_t<double, py::array::c_style> latitude, bool keepFraction) {
+  const std::size_t n = static_cast<std::size_t>(latitude.size());
+  py::array_t<std::uint16_t> flags(static_cast<py::ssize_t>(n));
+  const double* t = tmean.data();
+  const double* p = ppt.data();
+  const double* lat = latitude.data();
+  std::uint16_t* out = flags.mutable_data();
+  py::gil_scoped_release release;
+  for (std::size_t i = 0; i < n; ++i) {
+    double tm[kMonths], pm[kMonths], total = 0.0;
+    bool outside = false;
+    for (int m = 0; m < kMonths; ++m) {
+      tm[m] = values::temperature(t[i * kMonths + m]);
+      pm[m] = values::precipitation(p[i * kMonths + m], keepFraction);
+      total += pm[m];
+      outside = outside || tm[m] < -80.0 || tm[m] > 60.0;
+    }
+    const climate::Temperatures s = climate::summarize(tm);
+    const climate::Temperatures asTemperature = climate::summarize(pm);
+    const climate::ScaleFit f = climate::scaleFit(tm, lat[i]);
+    std::uint16_t bits = 0;
+    if (s.complete && !std::isnan(total)) bits |= 1;
+    if (!f.celsius) bits |= (f.kelvin ? 2 : 0) | (f.fahrenheit ? 4 : 0) | (f.tenths ? 8 : 0);
+    if (f.celsius && climate::seasonsFor(s, lat[i]) == climate::Seasons::Reversed) bits |= 16;
+    if ((bits & 1) && s.mean >= climate::kDryColdest && s.mean < climate::kDryWarmest) {
+      bits |= 32;
+      if (climate::precipitationFit(total, s.mean) == climate::PrecipitationFit::TooLow) bits |= 64;
+    }
+    if ((bits & 1) && climate::precipitationFit(total, s.mean) == climate::PrecipitationFit::TooHigh) bits |= 128;
+    if ((bits & 1) && std::fabs(lat[i]) >= climate::kTropics) {
+      bits |= 256;
+      if (climate::looksLikeTemperatures(asTemperature, lat[i])) bits |= 512;
+    }
+    if (outside) bits |= 1024;
+    out[i] = bits;
+  }
+  return flags;
+}
+
 }  // namespace
 
 }  // namespace vadoset
@@ -311,6 +356,7 @@ PYBIND11_MODULE(_core, m) {
         return std::string(nullReasonCode(static_cast<NullReason>(reason)));
       },
       py::arg("reason"));
+  m.def("classify", &classify, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("keep_fraction"));
   // The engine's reasons, then the package's own (pet_missing).
   m.attr("NULL_REASON_COUNT") = kPetMissing + 1;
   m.attr("PASS_LIMIT") = kPassLimit;

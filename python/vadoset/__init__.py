@@ -25,9 +25,10 @@ if (_sys.prefix != _sys.base_prefix and not {"PROJ_DATA", "PROJ_LIB"} & set(_os.
 
 from ._balance import NULL_CODES, WaterBalance, water_balance
 from ._checks import InputWarning
+from ._climate import InputError
 from ._table import read_table
 
-__all__ = ["NULL_CODES", "InputWarning", "WaterBalance", "read_table", "water_balance"]
+__all__ = ["NULL_CODES", "InputError", "InputWarning", "WaterBalance", "read_table", "water_balance"]
 __version__ = "0.1.0"
 
 

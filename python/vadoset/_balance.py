@@ -9,7 +9,7 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
-from . import _checks, _core
+from . import _checks, _climate, _core
 
 MONTHS = 12
 #: The most computing threads a call takes, as vadoset-cli's --threads.
@@ -240,6 +240,7 @@ def water_balance(
     keep_precipitation_fraction=False,
     threads=None,
     pet=None,
+    strict=False,
 ):
     """The climatic water balance of many records (sites or years).
 
@@ -272,6 +273,8 @@ def water_balance(
             Willmott's PET; temperature still drives the snowpack, and the
             bucket is the same. A record with a NaN month of PET is null
             (``pet_missing``).
+        strict: True raises ``vadoset.InputError`` (a ValueError) for
+            inputs that would give a ``vadoset.InputWarning`` (below).
 
     Missing months are NaN, or masked (numpy masked arrays; pandas' NA).
     The readers' missing markers mean the same here: -9999 and 9999 in
@@ -283,7 +286,11 @@ def water_balance(
     ``vadoset.InputWarning`` that says what to do: kelvin or Fahrenheit as
     °C, rates or metres as monthly millimetres, missing-value codes such
     as -999 and negative precipitation used as data, latitudes beyond ±90,
-    and a ``(12, 12)`` array whose months run along its first axis.
+    and a ``(12, 12)`` array whose months run along its first axis. The
+    checks of ``vadoset-cli`` that look at whole records warn too:
+    precipitation too low or too high for the records' temperatures (inches,
+    centimetres, tenths), a latitude without its sign, temperature and
+    precipitation swapped, carry-over across sites, every record null.
 
     Returns a :class:`WaterBalance`. The numbers are those of
     ``vadoset-cli`` for the same records, to the last bit.
@@ -304,8 +311,14 @@ def water_balance(
         problems.append(months_first)
     if pe is not None:
         problems += _pet_problems(pe)
-    _checks.warn(problems)
+    lead = t.shape[:-1]
+    where = (lambda i: f"record {np.unravel_index(i, lead)}") if len(lead) > 1 else None  # noqa: E731
+    if pe is None:
+        problems += _climate.messages(t, p, lat, keep_precipitation_fraction=keep_precipitation_fraction,
+                                      chains=math.prod(lead[1:]) if carryover else 0, where=where)
+    _climate.warn_or_raise(problems, strict)
     wb = _compute(*args)
+    _climate.warn_or_raise(_climate.all_null(wb.null_code), strict)
     return wb if index is None else _with_index(wb, index)
 
 

@@ -7,10 +7,14 @@ or a ``dask.distributed`` cluster.
 
 from __future__ import annotations
 
+import warnings
+
 import numpy as np
 import xarray as xr
 
 from . import _cells, _checks, _time
+from ._checks import InputWarning
+from ._climate import InputError
 from ._balance import MONTHS, NO_DATA_TEXT, NULL_CODES, check_field_capacity, check_options
 
 __all__ = ["water_balance", "to_celsius", "to_millimetres", "latitude_of", "annual", "monthly"]
@@ -284,6 +288,7 @@ def water_balance(
     start_month=1,
     variables=None,
     dtype="float64",
+    strict=False,
 ):
     """The water balance of every cell of a monthly grid, as a Dataset.
 
@@ -342,7 +347,18 @@ def water_balance(
     lazy: ``time`` is gathered into one chunk, the spatial chunks are kept.
     :func:`annual` and :func:`monthly` give each part on a CF time axis,
     for writing.
+    With ``strict=True`` every ``vadoset.InputWarning`` of the inputs raises
+    ``vadoset.InputError`` (a ValueError) instead.
     """
+    if strict:
+        with warnings.catch_warnings():
+            warnings.simplefilter("error", InputWarning)
+            try:
+                return water_balance(temperature, precipitation, field_capacity, function, carryover,
+                                     keep_precipitation_fraction, latitude=latitude, time=time, threads=threads,
+                                     pet=pet, start_month=start_month, variables=variables, dtype=dtype)
+            except InputWarning as w:
+                raise InputError(str(w)) from None
     function_index = check_options(function, carryover, keep_precipitation_fraction, threads)
     if time is None:
         time = _time_dim_of(temperature)

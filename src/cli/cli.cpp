@@ -31,6 +31,7 @@ int defaultThreads() {
 struct Options {
   Settings settings;
   bool latitudeGiven = false;
+  bool lineEndingGiven = false;
   bool quiet = false;
   bool help = false;
   bool version = false;
@@ -108,7 +109,7 @@ const OptionRow kOptions[] = {
        o.settings.format = format->format;
        return {};
      }},
-    {"", "--latitude", "DEGREES", "latitude of every record in the HCN format (default 44.47)",
+    {"", "--latitude", "DEGREES", "latitude of every record in the HCN format (default 44.47,\nwith a warning)",
      [](Options& o, const std::string& v) -> Apply {
        o.settings.latText = v;
        o.latitudeGiven = true;
@@ -160,8 +161,9 @@ const OptionRow kOptions[] = {
        }
        return {};
      }},
-    {"", "--line-ending", "cr|lf|crlf", "the table's line ends (default cr)",
+    {"", "--line-ending", "cr|lf|crlf", "the table's line ends (default cr; lf with -o -)",
      [](Options& o, const std::string& v) -> Apply {
+       o.lineEndingGiven = true;
        static constexpr std::pair<std::string_view, LineEnding> kEndings[] = {
            {"cr", LineEnding::Cr}, {"lf", LineEnding::Lf}, {"crlf", LineEnding::CrLf}};
        for (auto [name, ending] : kEndings) {
@@ -291,6 +293,10 @@ std::optional<std::string> parseArgs(const std::vector<std::string>& args, Optio
   if (!o.haveTemperature) return "--temperature is required";
   if (!o.havePrecipitation) return "--precipitation is required";
   if (!o.haveOutput) return "--output is required";
+  // A table on standard output goes to other programs (wc, grep, sort),
+  // which read lines that end with LF; a file keeps the table's CR.
+  if (o.settings.outputFile == "-" && !o.lineEndingGiven) o.settings.lineEnding = LineEnding::Lf;
+  o.settings.latitudeGiven = o.latitudeGiven;
   return std::nullopt;
 }
 
@@ -435,7 +441,19 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     result.problems.push_back(std::move(p));
   }
   observer.finish();
-  for (const RunProblem& p : result.problems) observer.message(p.message());
+  for (const RunProblem& p : result.problems) {
+    observer.message(p.message(RunProblem::Names::AsGiven));
+    if (p.kind == RunProblem::Kind::Header) {
+      // The format's own message stays as it is; the line after it says
+      // which file and what to do.
+      std::vector<std::string> others;
+      for (const InputFormatDescription& f : inputFormats())
+        if (f.format != options.settings.format) others.emplace_back(f.cliName);
+      observer.message(p.headerHint("--format " + namesOf(
+                                                      others, [](const std::string& n) { return n; }, ", ", " or "),
+                                    RunProblem::Names::AsGiven));
+    }
+  }
   const int status = exitStatus(result, observer.terminatedBy());
   // SIGTERM and SIGHUP keep the earlier table: no summary of rows that are
   // not there.

@@ -218,10 +218,11 @@ void parseCsv(std::string_view precipLine, std::string_view tmeanLine, const Rea
   out.fieldCapacity = options.fieldCapacity;
   const int fcColumn = options.fieldCapacityColumn > 0 ? options.fieldCapacityColumn : options.fieldCapacityField;
   if (fcColumn > 0) {
-    // The record's own field capacity: whole millimetres, at least one; an
-    // empty cell takes the run's.
-    const std::string_view value = numberText(CsvFields::nth(precipLine, options.separator, fcColumn), options, text);
-    if (!IsBlank(value)) out.fieldCapacity = detail::fieldCapacityValue(value);
+    // The record's own field capacity: whole millimetres, at least one. An
+    // empty cell, or none where the record ends sooner, makes the record
+    // null: never the run's.
+    out.fieldCapacity =
+        detail::fieldCapacityValue(numberText(CsvFields::nth(precipLine, options.separator, fcColumn), options, text));
   }
   out.id = identifier(idField, text);
 }
@@ -243,6 +244,12 @@ std::string_view csvLatitudeField(std::string_view line, const ReadOptions& opti
 
 std::string_view csvIdField(std::string_view line, const ReadOptions& options) {
   return shownField(CsvFields::nth(line, options.separator, 1));
+}
+
+void csvFields(std::string_view line, const ReadOptions& options, std::vector<std::string_view>& out) {
+  out.clear();
+  CsvFields f(line, options.separator);
+  while (!f.ended()) out.push_back(shownField(f.next()));
 }
 
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
@@ -293,6 +300,7 @@ const InputFormatDescription kCsvFormat = {
     nullptr,
     {},
     {},
+    {},
     csvReadHeaders,
     nextCsvRecord,
     parseCsv,
@@ -300,6 +308,8 @@ const InputFormatDescription kCsvFormat = {
     csvMonthField,
     csvLatitudeField,
     csvIdField,
+    csvFields,
+    {},
 };
 
 }  // namespace vadoset

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/engine.h"
 
@@ -15,9 +17,10 @@ enum class InputFormat : std::uint8_t { Tab = 0, Hcn = 1, Csv = 2 };
 
 /// What a run fixes for reading its records.
 struct ReadOptions {
-  double latitude = 0.0;         // every record's latitude, for formats without a latitude field
-  double fieldCapacity = 100.0;  // the run's field capacity, whole millimetres
-  int fieldCapacityField = 0;    // tab-delimited: field with the record's own field capacity (from 1)
+  double latitude = 0.0;           // every record's latitude, for formats without a latitude field
+  bool latitudeDefaulted = false;  // that latitude is the default, not given by the user
+  double fieldCapacity = 100.0;    // the run's field capacity, whole millimetres
+  int fieldCapacityField = 0;      // tab-delimited: field with the record's own field capacity (from 1)
   bool keepPrecipitationFraction = false;
   // Filled from the header lines by formats that read them (CSV): both
   // files take the separator of the precipitation file's header.
@@ -25,6 +28,14 @@ struct ReadOptions {
   bool decimalComma = false;
   int fieldCapacityColumn = 0;  // column of the precipitation file's field_capacity (from 1), 0 for none;
                                 // it takes the place of fieldCapacityField
+};
+
+/// Input checks that belong to one format: what a file of another kind
+/// looks like when it is read as this one.
+enum class FormatCheck : std::uint8_t {
+  LooksLikeCsv,  // record lines with commas or semicolons and no separator of the format
+  DecimalComma,  // numbers such as 12,5
+  LooksLikeHcn,  // a first line that starts with HCN
 };
 
 /// One input format: everything the run, the command line and the window
@@ -42,6 +53,7 @@ struct InputFormatDescription {
   bool (*headerOk)(std::string_view line);
   std::string_view precipHeaderMessage;
   std::string_view tmeanHeaderMessage;
+  std::string_view headerRefused;  // what is wrong with a refused header line, for the line after its message
 
   /// Reads what the header lines tell (CSV: separator, columns), or nullptr.
   void (*readHeaders)(std::string_view precipHeader, std::string_view tmeanHeader, ReadOptions& options);
@@ -70,6 +82,13 @@ struct InputFormatDescription {
   std::string_view (*latitudeField)(std::string_view line, const ReadOptions& options);
   /// The identifier's text as it stands in a line, to compare the files.
   std::string_view (*idField)(std::string_view line, const ReadOptions& options);
+
+  /// Splits a line into its fields as they stand (a plain quoted CSV field
+  /// without its quotes), for reading a header's column names and checking
+  /// a record's columns; nullptr for a format of fixed columns.
+  void (*splitFields)(std::string_view line, const ReadOptions& options, std::vector<std::string_view>& out);
+  /// The input checks of this format's own (see FormatCheck).
+  std::span<const FormatCheck> ownChecks;
 };
 
 /// Every input format, in the order of the window's pop-up.

@@ -60,6 +60,7 @@ const InputFormatDescription kHcnFormat = {
     hcnHeaderOk,
     "Precip file not an HCN format file",
     "Temp file not an HCN format file",
+    "its first line does not start with HCN",
     nullptr,
     detail::nextLine,
     parseHcn,
@@ -67,6 +68,8 @@ const InputFormatDescription kHcnFormat = {
     hcnMonthField,
     hcnLatitudeField,
     hcnIdField,
+    nullptr,
+    {},
 };
 
 }  // namespace vadoset

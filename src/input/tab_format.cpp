@@ -23,13 +23,12 @@ void parseTab(std::string_view precipLine, std::string_view tmeanLine, const Rea
     out.ppt[m] = detail::precipitationValue(p[m + 2], options.keepPrecipitationFraction);
     out.tmean[m] = detail::temperatureValue(t[m + 2]);
   }
-  out.fieldCapacity = options.fieldCapacity;
-  if (options.fieldCapacityField > 0) {
-    // The record's own field capacity: whole millimetres, at least one.
-    std::string_view field = NthField(precipLine, kTab, options.fieldCapacityField);
-    // An empty field takes the run's.
-    if (!IsBlank(field)) out.fieldCapacity = detail::fieldCapacityValue(field);
-  }
+  // The record's own field capacity: whole millimetres, at least one. An
+  // empty field, or none where the line ends sooner, makes the record null,
+  // as any other text that is no such number does: never the run's.
+  out.fieldCapacity = options.fieldCapacityField > 0
+                          ? detail::fieldCapacityValue(NthField(precipLine, kTab, options.fieldCapacityField))
+                          : options.fieldCapacity;
 }
 
 std::string_view tabMonthField(std::string_view line, int month, const ReadOptions&) {
@@ -44,6 +43,19 @@ std::string_view tabIdField(std::string_view line, const ReadOptions&) {
   return NthField(line, kTab, 1);
 }
 
+void tabFields(std::string_view line, const ReadOptions&, std::vector<std::string_view>& out) {
+  out.clear();
+  std::size_t start = 0;
+  for (std::size_t tab = line.find(kTab); tab != std::string_view::npos; tab = line.find(kTab, start)) {
+    out.push_back(line.substr(start, tab - start));
+    start = tab + 1;
+  }
+  out.push_back(line.substr(start));
+}
+
+// A CSV, semicolon or HCN file read as tab-delimited.
+constexpr FormatCheck kTabChecks[] = {FormatCheck::LooksLikeCsv, FormatCheck::DecimalComma, FormatCheck::LooksLikeHcn};
+
 }  // namespace
 
 const InputFormatDescription kTabFormat = {
@@ -55,6 +67,7 @@ const InputFormatDescription kTabFormat = {
     nullptr,
     {},
     {},
+    {},
     nullptr,
     detail::nextLine,
     parseTab,
@@ -62,6 +75,8 @@ const InputFormatDescription kTabFormat = {
     tabMonthField,
     tabLatitudeField,
     tabIdField,
+    tabFields,
+    kTabChecks,
 };
 
 }  // namespace vadoset

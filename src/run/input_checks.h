@@ -13,9 +13,12 @@ class RunInputs;
 
 /// Looks at the records of a run as they are written, for the mistakes
 /// people make with their own files: the wrong format, files that do not
-/// pair up, swapped files, missing-value codes taken as numbers. It never
-/// changes the table; it only counts what it finds, and gives one warning a
-/// kind, with the first place it was seen and what to do.
+/// pair up, swapped files, missing-value codes taken as numbers, columns out
+/// of place, the wrong units, a latitude without its sign, carry-over across
+/// sites. It never changes the table; it only counts what it finds, and
+/// gives one warning a kind, with how many and the first place it was seen,
+/// the likely cause and what to do. Each kind of check is one row of a table
+/// in input_checks.cpp.
 class InputChecks {
  public:
   /// Files are named in warnings by their names as the plan gives them.
@@ -31,41 +34,30 @@ class InputChecks {
   /// The warnings, one a kind, in the order the kinds were first seen.
   std::vector<std::string> warnings() const;
 
- private:
+  /// What a check has found so far.
   struct Finding {
-    std::string first;  // where it was first seen, and the value
-    std::int64_t count = 0;
+    std::string first;            // where it was first seen, and the value
+    std::int64_t count = 0;       // how many lines, records or values
+    std::int64_t considered = 0;  // how many it looked at (for checks of the bulk of a file)
   };
-  enum Kind : int {
-    kLooksLikeCsv,
-    kDecimalComma,
-    kNulBytes,
-    kLooksLikeHcn,
-    kHeaderIsRecord,
-    kRecordIsHeader,
-    kIdsDiffer,
-    kTemperatureEnded,
-    kMoreTemperatures,
-    kTemperatureRange,
-    kNegativePrecipitation,
-    kHugePrecipitation,
-    kLatitude,
-    kAllNull,
-    kLinesCut,
-    kKinds
-  };
-  // Counts one finding of a kind; true for the first, whose place is kept.
-  bool count(Kind kind);
-  void note(Kind kind, std::string first);
-  std::string where(bool precip, std::uint64_t line) const;
+  /// What the checks know of the run besides the lines.
+  struct Context;
+
+ private:
+  void run(int stage, const void* subject);
 
   const RunPlan& plan_;
   std::string precipName_, tmeanName_;
-  Finding found_[kKinds];
-  int order_[kKinds];
-  int seen_ = 0;
+  std::vector<int> active_;  // rows of the table that apply to this run
+  std::vector<Finding> found_;
+  std::vector<int> order_;  // rows in the order they first found something
   std::int64_t records_ = 0;
   std::int64_t nulls_ = 0;
+  // The record before the one in hand, for the carry-over checks.
+  double previousLatitude_;
+  std::string previousId_;
+  bool hasPrevious_ = false;
+  std::vector<std::string_view> fields_;  // scratch for splitting a line
 };
 
 }  // namespace vadoset

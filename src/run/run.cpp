@@ -159,6 +159,7 @@ RunConfig makeRunConfig(const Settings& s, std::string_view dataFolder, std::str
   if (c.format->usesLatitudeSetting) {
     const std::optional<double> lat = ParseNumber(s.latText);
     c.read.latitude = lat && *lat >= -90.0 && *lat <= 90.0 ? *lat : NAN;
+    c.read.latitudeDefaulted = !s.latitudeGiven;
   }
   c.model.function = s.function;
   c.model.carryover = s.carryover;
@@ -173,9 +174,15 @@ RunConfig makeRunConfig(const Settings& s, std::string_view dataFolder, std::str
   return c;
 }
 
-std::string RunProblem::message() const {
+std::string RunProblem::message(Names names) const {
   using K = Kind;
   const std::string why = cause.empty() ? fileErrorCause(error) : cause;
+  // Standard output has no name to give.
+  if (names == Names::AsGiven && path == "-" && (kind == K::OutputUnwritable || kind == K::NullReportUnwritable))
+    return withCause(std::string(kind == K::OutputUnwritable ? "The table" : "The null report") +
+                         " could not be written to standard output.",
+                     why);
+  const auto shownName = [&](const std::string& p) { return names == Names::AsGiven ? p : vadoset::shownName(p); };
   switch (kind) {
     case K::InputMissing:
       return "The file " + shownName(path) + " doesn't exist.";
@@ -202,10 +209,21 @@ std::string RunProblem::message() const {
   return detail;
 }
 
+std::string RunProblem::headerHint(std::string_view otherFormats, Names names) const {
+  if (kind != Kind::Header) return {};
+  return (names == Names::AsGiven ? path : shownName(path)) + ": " + cause + ". Choose " + std::string(otherFormats) +
+         ".";
+}
+
 std::string NullRow::reasonText() const {
   // The reason, and the text that made a month or the latitude unusable.
   std::string text = nullReasonText(reason, month);
   if (!showField) return text;
+  if (lineFields >= 0) {
+    const char* unit =
+        inColumns ? (lineFields == 1 ? " character; " : " characters; ") : (lineFields == 1 ? " field; " : " fields; ");
+    return text + " (the line has " + std::to_string(lineFields) + unit + std::to_string(fieldsNeeded) + " are needed)";
+  }
   if (field.empty()) return text + " (an empty field)";
   text += " ('";
   text.append(field.substr(0, 40));
@@ -301,6 +319,7 @@ OpenedInputs Open_files(const RunConfig& c, RunObserver& observer) {
           p.kind = RunProblem::Kind::Header;
           p.path = *name;
           p.detail = std::string(message);
+          p.cause = std::string(c.format->headerRefused);
           opened.problems.push_back(std::move(p));
         }
       }

@@ -89,7 +89,15 @@ struct RunProblem {
   std::string cause;   // the cause in words, when no error number gives it
   std::string detail;  // what the message needs beyond the above (a count, a text)
 
-  std::string message() const;
+  /// How files are named: by their own name, as the window's messages name
+  /// them, or as the user gave them (folder included, "-" as standard
+  /// output), as the command line's do.
+  enum class Names : std::uint8_t { OwnName, AsGiven };
+  std::string message(Names names = Names::OwnName) const;
+  /// For a header line the format refuses: the line after message() that
+  /// names the file, what is wrong with its first line and the fix, given
+  /// the other formats as the front end names them ("--format tab or csv").
+  std::string headerHint(std::string_view otherFormats, Names names = Names::OwnName) const;
 };
 
 /// Progress of a run. After Open_files, once with rows 0; then after each row.
@@ -109,6 +117,9 @@ struct NullRow {
   int month = 0;           // the missing month (1 to 12), when the reason names one
   std::string_view field;  // the text that made the record unusable, if any
   bool showField = false;  // the field is worth quoting
+  int lineFields = -1;     // when the line ends before the field: its number of fields
+  int fieldsNeeded = 0;    // and how many the record needs
+  bool inColumns = false;  // counted in characters (a format of fixed columns)
 
   std::string_view reasonCode() const { return nullReasonCode(reason); }
   /// In words: "month 2 of the precipitation file is missing ('NA')".

@@ -14,12 +14,13 @@ namespace vadoset {
 /// hold them. Texts are kept as typed; makeRunConfig converts them, and the
 /// run reports the ones it cannot use.
 struct Settings {
-  std::string tmeanFile = "allsites_temp.txt";              // tmean_field
-  std::string precipFile = "allsites_prec.txt";             // precip_field
-  std::string latText = "44.47";                            // lat_field, HCN data only
-  std::string fcText = "100";                               // fc_field, millimetres
-  std::string outputFile = "output.txt";                    // output_field
-  InputFormat format = InputFormat::Tab;                    // Format_popup's row
+  std::string tmeanFile = "allsites_temp.txt";   // tmean_field
+  std::string precipFile = "allsites_prec.txt";  // precip_field
+  std::string latText = "44.47";                 // lat_field, HCN data only
+  bool latitudeGiven = true;                     // false when latText is the command line's default, not the user's
+  std::string fcText = "100";                    // fc_field, millimetres
+  std::string outputFile = "output.txt";         // output_field
+  InputFormat format = InputFormat::Tab;         // Format_popup's row
   AvailabilityFunction function = AvailabilityFunction::G;  // Beta_popup
   bool carryover = false;                                   // Carryover_box
 

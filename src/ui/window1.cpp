@@ -300,7 +300,17 @@ RunOutcome Window1::startRun() {
 }
 
 void Window1::showProblems(const std::vector<RunProblem>& problems) {
-  for (const RunProblem& p : problems) dialogs_.showMessage(this, fromStd(p.message()));
+  for (const RunProblem& p : problems) {
+    std::string text = p.message();
+    if (p.kind == RunProblem::Kind::Header) {
+      // Under the format's own message: which file, and what to do.
+      std::string others;
+      for (const InputFormatDescription& f : inputFormats())
+        if (f.format != readControls().format) others += (others.empty() ? "" : " or ") + std::string(f.label);
+      text += "\n" + p.headerHint("the format " + others);
+    }
+    dialogs_.showMessage(this, fromStd(text));
+  }
 }
 
 void Window1::finishRun(const RunResult& result) {

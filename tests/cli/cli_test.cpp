@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "output/columns.h"
@@ -70,11 +71,16 @@ TEST(Cli, WritesTheTableToAFileOrStandardOutput) {
   CliResult f = cli({"-t", in.temp, "-p", in.prec, "-o", outPath});
   EXPECT_EQ(f.status, 0) << f.err;
   EXPECT_EQ(f.err.rfind("vadoset-cli: 1 row written to " + outPath + " (", 0), 0u) << f.err;
+  // Standard output ends its lines with LF for other programs, unless asked.
   CliResult s = cli({"--temperature=" + in.temp, "--precipitation", in.prec, "--output", "-"});
   EXPECT_EQ(s.status, 0);
-  EXPECT_EQ(s.out, test::readFile(outPath));
-  EXPECT_EQ(s.out.substr(0, TableLayout().header().size()), TableLayout().header());
-  EXPECT_EQ(test::tableLines(s.out).size(), 2u);
+  std::string lf = test::readFile(outPath);
+  std::replace(lf.begin(), lf.end(), '\r', '\n');
+  EXPECT_EQ(s.out, lf);
+  CliResult cr = cli({"-t", in.temp, "-p", in.prec, "-o", "-", "--line-ending", "cr"});
+  EXPECT_EQ(cr.out, test::readFile(outPath));
+  EXPECT_EQ(cr.out.substr(0, TableLayout().header().size()), TableLayout().header());
+  EXPECT_EQ(test::tableLines(cr.out).size(), 2u);
 }
 
 TEST(Cli, RefusedRunsSayWhyAndCreateNothing) {
@@ -82,11 +88,16 @@ TEST(Cli, RefusedRunsSayWhyAndCreateNothing) {
   std::string outPath = (in.dir / "out.txt").string();
   CliResult missing = cli({"-t", (in.dir / "nope.txt").string(), "-p", in.prec, "-o", outPath});
   EXPECT_EQ(missing.status, kExitFailed);
-  EXPECT_EQ(missing.err, "The file nope.txt doesn't exist.\n");
+  // Files are named as given, folder and all.
+  EXPECT_EQ(missing.err, "The file " + (in.dir / "nope.txt").string() + " doesn't exist.\n");
 
   CliResult hcn = cli({"-t", in.temp, "-p", in.prec, "-o", outPath, "--format", "hcn"});
   EXPECT_EQ(hcn.status, kExitFailed);
-  EXPECT_EQ(hcn.err, "Precip file not an HCN format file\nTemp file not an HCN format file\n");
+  // The format's own messages, each with the file and the fix after it.
+  EXPECT_EQ(hcn.err, "Precip file not an HCN format file\n" + in.prec +
+                         ": its first line does not start with HCN. Choose --format tab or csv.\n"
+                         "Temp file not an HCN format file\n" +
+                         in.temp + ": its first line does not start with HCN. Choose --format tab or csv.\n");
 
   CliResult lat = cli({"-t", in.temp, "-p", in.prec, "-o", outPath, "--format", "hcn", "--latitude", "north"});
   EXPECT_EQ(lat.status, kExitFailed);
@@ -98,11 +109,11 @@ TEST(Cli, RefusedRunsSayWhyAndCreateNothing) {
 
   CliResult self = cli({"-t", in.temp, "-p", in.prec, "-o", in.prec});
   EXPECT_EQ(self.status, kExitFailed);
-  EXPECT_EQ(self.err, "The output file p.txt could not be written: it is one of the input files.\n");
+  EXPECT_EQ(self.err, "The output file " + in.prec + " could not be written: it is one of the input files.\n");
 
   // Control characters in names and arguments reach the terminal written out.
   CliResult esc = cli({"-t", (in.dir / "a\x1b[2Jb\nc.txt").string(), "-p", in.prec, "-o", outPath});
-  EXPECT_EQ(esc.err, "The file a\\x1b[2Jb\\nc.txt doesn't exist.\n");
+  EXPECT_EQ(esc.err, "The file " + in.dir.path().string() + "/a\\x1b[2Jb\\nc.txt doesn't exist.\n");
   CliResult arg = cli({"--\x1b]0;title\a"});
   EXPECT_EQ(arg.err.substr(0, arg.err.find('\n')), "vadoset-cli: unknown argument '--\\x1b]0;title\\x07'");
 

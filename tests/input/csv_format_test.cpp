@@ -19,7 +19,7 @@ const std::string kExamples = VADOSET_SOURCE_DIR "/examples/";
 
 std::string table(const std::vector<std::string>& args) {
   std::vector<std::string> all = args;
-  all.insert(all.end(), {"--output", "-", "--threads", "2"});
+  all.insert(all.end(), {"--output", "-", "--line-ending", "cr", "--threads", "2"});
   std::ostringstream out, err;
   EXPECT_EQ(runCli(all, out, err), 0) << err.str();
   return out.str();
@@ -94,13 +94,20 @@ TEST(CsvFormat, Fields) {
        10,
        {1},
        250},
-      {"field_capacity empty: the run's",
+      {"field_capacity empty: no capacity",
        "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
        "a,10" + months + ",",
        "a",
        10,
        {1},
-       100},
+       M},
+      {"field_capacity past the end: no capacity",
+       "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
+       "a,10" + months,
+       "a",
+       10,
+       {1},
+       M},
       {"field_capacity cell that is no capacity",
        "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
        "a,10" + months + ",0.5",

@@ -146,8 +146,9 @@ TEST(InputFormats, TheTableNamesEveryFormatOnce) {
 }
 
 TEST(InputFormats, PerRecordFieldCapacity) {
-  // Whole millimetres, as the run's own; an empty field takes the run's.
-  const std::vector<std::pair<const char*, double>> cases = {{"250", 250}, {"250.9", 250}, {"", 100}, {"0", M},
+  // Whole millimetres, as the run's own; an empty field is no capacity, never
+  // the run's.
+  const std::vector<std::pair<const char*, double>> cases = {{"250", 250}, {"250.9", 250}, {"", M},   {"0", M},
                                                              {"-5", M},    {"deep", M},    {"0.5", M}};
   for (const auto& [text, expected] : cases) {
     ReadOptions options;

@@ -441,7 +441,7 @@ class SettingsTest(unittest.TestCase):
     def test_missing_files_are_named_precipitation_first(self):
         missing = os.path.join(self.folder.name, "nope")
         self.assertEqual(self.refused(missing + "_t.txt", missing + "_p.txt", "tab", "44.47", "100"),
-                         ["The file nope_p.txt doesn't exist.", "The file nope_t.txt doesn't exist."])
+                         ["The file %s_p.txt doesn't exist." % missing, "The file %s_t.txt doesn't exist." % missing])
 
     def test_field_capacity_and_latitude(self):
         for fc in ("0", "0.99", "-1", "x", "", "1e10"):
@@ -453,10 +453,11 @@ class SettingsTest(unittest.TestCase):
                              ["Latitude must be a number of decimal degrees from -90 to 90."], lat)
 
     def test_hcn_headers(self):
+        hint = "%s: its first line does not start with HCN. Choose --format tab or csv." % self.tab
         self.assertEqual(self.refused(self.hcn, self.tab, "hcn", "44.47", "100"),
-                         ["Precip file not an HCN format file"])
+                         ["Precip file not an HCN format file", hint])
         self.assertEqual(self.refused(self.tab, self.tab, "hcn", "44.47", "100"),
-                         ["Precip file not an HCN format file", "Temp file not an HCN format file"])
+                         ["Precip file not an HCN format file", hint, "Temp file not an HCN format file", hint])
         self.assertEqual(ref.check_settings(self.hcn, self.hcn, "hcn", "44.47", "100")[0], 44.47)
 
 

@@ -304,9 +304,7 @@ class Record:
 
 def read_fc(text, rec):
     """A record's own field capacity: whole millimetres, at least 1; a blank
-    cell takes the run's."""
-    if text.strip(b" \t") == b"":
-        return
+    cell, or none where the line ends sooner, makes the record null."""
     value = parse_number(text)
     whole = None if value is None else to_int32(value)
     if whole is None or whole < 1:
@@ -739,7 +737,7 @@ def check_settings(temp_path, prec_path, fmt, latitude_text, fc_text):
             else:
                 temp_data = data
         else:
-            messages.append("The file %s doesn't exist." % os.path.basename(path))
+            messages.append("The file %s doesn't exist." % path)
 
     fc = None
     fc_value = parse_number(fc_text.encode("utf-8", "surrogateescape"))
@@ -757,10 +755,11 @@ def check_settings(temp_path, prec_path, fmt, latitude_text, fc_text):
     if fmt == "hcn" and prec_data is not None and temp_data is not None:
         prec_lines = split_lines(prec_data)
         temp_lines = split_lines(temp_data)
+        hint = "%s: its first line does not start with HCN. Choose --format tab or csv."
         if not (prec_lines and prec_lines[0][:3] == b"HCN"):
-            messages.append("Precip file not an HCN format file")
+            messages += ["Precip file not an HCN format file", hint % prec_path]
         if not (temp_lines and temp_lines[0][:3] == b"HCN"):
-            messages.append("Temp file not an HCN format file")
+            messages += ["Temp file not an HCN format file", hint % temp_path]
 
     if messages:
         raise UsageError("\n".join(messages))

@@ -112,7 +112,7 @@ std::size_t rowCount(const std::string& table) {
 
 // vadoset-cli run in-process: its table, or "" when it failed.
 std::string cliTable(std::vector<std::string> args) {
-  args.insert(args.end(), {"--quiet", "-o", "-"});
+  args.insert(args.end(), {"--quiet", "-o", "-", "--line-ending", "cr"});
   std::ostringstream out, err;
   return runCli(args, out, err) == kExitOk ? out.str() : std::string();
 }
@@ -238,7 +238,11 @@ void WindowTest::refusedRuns_data() {
   QTest::newRow("field capacity not a number") << u"fc_field"_s << u"ten"_s << fc << 0 << no;
   QTest::newRow("field capacity below 1 mm") << u"fc_field"_s << u"0.5"_s << fc << 0 << no;
   QTest::newRow("tab files read as HCN") << QString() << QString()
-                                         << u"Precip file not an HCN format file|Temp file not an HCN format file"_s
+                                         << u"Precip file not an HCN format file\nallsites_prec.txt: its first line "
+                                            u"does not start with HCN. Choose the format Tab delimited or CSV (comma "
+                                            u"separated).|Temp file not an HCN format file\nallsites_temp.txt: its "
+                                            u"first line does not start with HCN. Choose the format Tab delimited or "
+                                            u"CSV (comma separated)."_s
                                          << 1 << no;
   QTest::newRow("HCN latitude not a number")
       << u"lat_field"_s << u"north"_s << u"Latitude must be a number of decimal degrees from -90 to 90."_s << 1 << no;
