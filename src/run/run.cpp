@@ -359,14 +359,20 @@ RunResult runTable(std::unique_ptr<RunInputs> inputs, const RunConfig& c, RunObs
     return failed(result, std::move(p));
   }
   // Standard output gives up a write that a reader does not take once a
-  // signal asks for a stop (EINTR): the run is then stopped, not failed,
-  // and that stream has no more to give.
+  // signal asks for a stop (EINTR), here or in the flushes and commits
+  // below: the run is then stopped, not failed.
   auto gaveUp = [&](const TextOutputStream* out) {
-    return stopped != StopRequest::None && out != nullptr && out->failed() && out->error() == EINTR;
+    if (out == nullptr || !out->failed() || out->error() != EINTR) return false;
+    if (stopped == StopRequest::None) stopped = observer.stopRequested();
+    return stopped != StopRequest::None;
   };
-  for (const TextOutputStream* out : {outputs.table.get(), outputs.report.get()})
-    if (stopped == StopRequest::None && out != nullptr && out->failed() && out->error() == EINTR)
-      stopped = observer.stopRequested();
+  // A stop that should leave no table keeps the earlier files.
+  auto dropped = [&] {
+    if (stopped != StopRequest::DropTable) return false;
+    outputs.abandon();
+    result.outcome = RunOutcome::Stopped;
+    return true;
+  };
   // A write that failed ends the run at once, before its checks.
   for (auto [out, kind, name] :
        {std::tuple{outputs.table.get(), RunProblem::Kind::OutputUnwritable, &c.outputName},
@@ -394,23 +400,20 @@ RunResult runTable(std::unique_ptr<RunInputs> inputs, const RunConfig& c, RunObs
   // after it.
   if (std::optional<RunProblem> p = inputs->readProblem(c)) return give_up(std::move(*p));
   inputs->close();
-  // A stop that should leave no table keeps the earlier files.
-  if (stopped == StopRequest::DropTable) {
-    outputs.abandon();
-    result.outcome = RunOutcome::Stopped;
-    return result;
-  }
+  if (dropped()) return result;
   // Both files are written out before either is put in place, so that a
   // full disk fails the run before it replaces anything.
   for (auto [out, kind, name] :
        {std::tuple{outputs.table.get(), RunProblem::Kind::OutputUnwritable, &c.outputName},
         std::tuple{outputs.report.get(), RunProblem::Kind::NullReportUnwritable, &c.nullReportName}}) {
-    if (out != nullptr && !gaveUp(out) && !out->flush()) return give_up(outputProblem(kind, *name, out->error()));
+    if (out != nullptr && !out->flush() && !gaveUp(out)) return give_up(outputProblem(kind, *name, out->error()));
   }
-  if (!gaveUp(outputs.table.get()) && !outputs.table->commit())
+  if (dropped()) return result;
+  if (!outputs.table->commit() && !gaveUp(outputs.table.get()))
     return give_up(outputProblem(RunProblem::Kind::OutputUnwritable, c.outputName, outputs.table->error()));
-  result.tableWritten = !gaveUp(outputs.table.get());
-  if (outputs.report && !gaveUp(outputs.report.get()) && !outputs.report->commit())
+  if (dropped()) return result;
+  result.tableWritten = !outputs.table->failed();
+  if (outputs.report && !outputs.report->commit() && !gaveUp(outputs.report.get()))
     return give_up(outputProblem(RunProblem::Kind::NullReportUnwritable, c.nullReportName, outputs.report->error()));
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.outcome = stopped == StopRequest::KeepRows ? RunOutcome::Stopped : RunOutcome::Completed;
