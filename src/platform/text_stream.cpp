@@ -335,6 +335,25 @@ bool protectedLink(const std::filesystem::path& folder, uid_t owner) {
   return (st.st_mode & S_ISVTX) != 0 && (st.st_mode & S_IWOTH) != 0 && owner != st.st_uid && owner != ::geteuid();
 }
 
+// Puts the parts of the link at `link`, in `folder` and owned by `owner`, in
+// front of those still to walk; or gives why it may not be followed.
+int followLink(const std::filesystem::path& folder, const std::filesystem::path& link, uid_t owner,
+               std::deque<std::string>& parts) {
+  if (protectedLink(folder, owner)) return kProtectedSymlink;
+  // /dev/stdout leads to /proc/self/fd/1: a link in /proc names what a
+  // process has open, and the table must not be renamed over it.
+  struct statfs fs {};
+  if (parts.empty() && ::statfs(folder.empty() ? "." : folder.c_str(), &fs) == 0 && fs.f_type == kProcFileSystem)
+    return kNotRegularFile;
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::read_symlink(link, ec);
+  if (ec) return ec.value();
+  std::vector<std::string> targetParts;
+  for (const std::filesystem::path& part : target) targetParts.push_back(part.string());
+  parts.insert(parts.begin(), targetParts.begin(), targetParts.end());
+  return 0;
+}
+
 // Follows symbolic links in every part of `path`, as the kernel would, to the
 // file that a rename must replace. The program follows them itself, so the
 // kernel's protection of shared folders is applied here too, whether or not
@@ -361,18 +380,7 @@ int resolveTarget(std::filesystem::path& path) {
     }
     if (S_ISLNK(st.st_mode)) {
       if (++hops > 40) return ELOOP;
-      if (protectedLink(walked, st.st_uid)) return kProtectedSymlink;
-      // /dev/stdout leads to /proc/self/fd/1: a link in /proc names what a
-      // process has open, and the table must not be renamed over it.
-      struct statfs fs {};
-      if (parts.empty() && ::statfs(walked.empty() ? "." : walked.c_str(), &fs) == 0 && fs.f_type == kProcFileSystem)
-        return kNotRegularFile;
-      std::error_code ec;
-      const std::filesystem::path link = std::filesystem::read_symlink(next, ec);
-      if (ec) return ec.value();
-      std::vector<std::string> linkParts;
-      for (const std::filesystem::path& part2 : link) linkParts.push_back(part2.string());
-      parts.insert(parts.begin(), linkParts.begin(), linkParts.end());
+      if (const int why = followLink(walked, next, st.st_uid, parts); why != 0) return why;
       continue;
     }
     if (parts.empty()) {
