@@ -9,6 +9,7 @@ scripts/check-format.sh
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
+scripts/check-complexity.sh build/ci
 
 # The Python package: built into a virtual environment, tested with pytest
 # against the vadoset-cli just built.

@@ -44,13 +44,7 @@ std::string_view tabIdField(std::string_view line, const ReadOptions&) {
 }
 
 void tabFields(std::string_view line, const ReadOptions&, std::vector<std::string_view>& out) {
-  out.clear();
-  std::size_t start = 0;
-  for (std::size_t tab = line.find(kTab); tab != std::string_view::npos; tab = line.find(kTab, start)) {
-    out.push_back(line.substr(start, tab - start));
-    start = tab + 1;
-  }
-  out.push_back(line.substr(start));
+  splitAllFields(line, kTab, out);
 }
 
 // A CSV, semicolon or HCN file read as tab-delimited.

@@ -240,42 +240,60 @@ std::string_view NthField(std::string_view text, char sep, int n) {
   return text.substr(start, end - start);
 }
 
-void splitFields(std::string_view text, char sep, std::span<std::string_view> fields) {
+namespace {
+
+// Calls found(at) for each separator of text in order, until it gives true;
+// sixteen bytes are compared at once. True when found stopped it.
+template <typename Found>
+bool eachSeparator(std::string_view text, char sep, Found found) {
   const char* s = text.data();
   const std::size_t n = text.size();
-  std::size_t found = 0;
-  std::size_t start = 0;
-  // The separators of a block, as bits from its first byte on; each ends a
-  // field. True when every field asked for is found.
   const auto take = [&](std::size_t base, std::uint32_t bits) {
-    for (; bits != 0; bits &= bits - 1) {
-      const std::size_t at = base + static_cast<std::size_t>(std::countr_zero(bits));
-      fields[found++] = std::string_view(s + start, at - start);
-      start = at + 1;
-      if (found == fields.size()) return true;
-    }
+    for (; bits != 0; bits &= bits - 1)
+      if (found(base + static_cast<std::size_t>(std::countr_zero(bits)))) return true;
     return false;
   };
   std::size_t i = 0;
-  bool done = fields.empty();
 #if defined(__SSE2__)
-  // Sixteen bytes compared at once; the last block overlaps the one before
-  // it, its bytes already seen masked off.
+  // The last block overlaps the one before it, its bytes already seen
+  // masked off.
   const __m128i separator = _mm_set1_epi8(sep);
   const auto block = [&](std::size_t at) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
     return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, separator)));
   };
-  for (; !done && i + 16 <= n; i += 16) done = take(i, block(i));
-  if (!done && i < n && n >= 16) {
-    done = take(n - 16, block(n - 16) & (0xFFFFu << (16 - (n - i))));
-    i = n;
-  }
+  for (; i + 16 <= n; i += 16)
+    if (take(i, block(i))) return true;
+  if (i < n && n >= 16) return take(n - 16, block(n - 16) & (0xFFFFu << (16 - (n - i))));
 #endif
-  for (; !done && i < n; ++i)
-    if (s[i] == sep) done = take(i, 1);
-  if (!done) fields[found++] = std::string_view(s + start, n - start);
+  for (; i < n; ++i)
+    if (s[i] == sep && found(i)) return true;
+  return false;
+}
+
+}  // namespace
+
+void splitFields(std::string_view text, char sep, std::span<std::string_view> fields) {
+  std::size_t found = 0;
+  std::size_t start = 0;
+  const bool done = fields.empty() || eachSeparator(text, sep, [&](std::size_t at) {
+                      fields[found++] = text.substr(start, at - start);
+                      start = at + 1;
+                      return found == fields.size();
+                    });
+  if (!done) fields[found++] = text.substr(start);
   for (; found < fields.size(); ++found) fields[found] = {};
+}
+
+void splitAllFields(std::string_view text, char sep, std::vector<std::string_view>& fields) {
+  fields.clear();
+  std::size_t start = 0;
+  eachSeparator(text, sep, [&](std::size_t at) {
+    fields.push_back(text.substr(start, at - start));
+    start = at + 1;
+    return false;
+  });
+  fields.push_back(text.substr(start));
 }
 
 std::string_view Mid(std::string_view text, std::size_t start, std::size_t length) {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vadoset {
 
@@ -37,6 +38,10 @@ std::string_view NthField(std::string_view text, char sep, int n);
 /// as NthField(text, sep, i + 1) gives it (empty when the text has fewer).
 /// The views point into text.
 void splitFields(std::string_view text, char sep, std::span<std::string_view> fields);
+
+/// Every field of text split at sep, in one pass: fields (cleared first)
+/// gets as many as the text has. The views point into text.
+void splitAllFields(std::string_view text, char sep, std::vector<std::string_view>& fields);
 
 /// Up to `length` bytes of text from byte `start` (counted from 1); fewer, or
 /// none, when the text ends sooner.

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "run/input_checks.h"
 #include "run/row_loop.h"
 
 namespace vadoset {
@@ -67,9 +68,10 @@ class ThreadedComputer final : public BatchComputer {
     return options_.lineBytesInFlight / work_.size() > 0 ? options_.lineBytesInFlight / work_.size() : 1;
   }
 
-  void begin(const RunPlan& plan, CarriedState carried) override {
+  void begin(const RunPlan& plan, const InputChecks& checks, CarriedState carried) override {
     std::lock_guard<std::mutex> lock(mu_);
     plan_ = &plan;
+    checks_ = &checks;
     carry_ = plan.model.carryover;
     chainEngine_ = RecordEngine(plan.model);
     chain_ = carried;
@@ -128,7 +130,7 @@ class ThreadedComputer final : public BatchComputer {
   void complete(const Task& t);
   void computeRecords(const Task& t, RecordEngine& engine, BatchScratch& scratch);
   void chainRecords(const Task& t);
-  void formatRecords(const Task& t);
+  void formatRecords(const Task& t, BatchScratch& scratch);
 
   const RunConfig::Parallel options_;
   std::vector<BatchWork> work_;
@@ -141,6 +143,7 @@ class ThreadedComputer final : public BatchComputer {
   std::exception_ptr error_;
   bool carry_ = false;
   const RunPlan* plan_ = nullptr;
+  const InputChecks* checks_ = nullptr;
   std::uint64_t submitted_ = 0;
   RecordEngine chainEngine_;
   CarriedState chain_;  // carry-over: the state handed from record to record
@@ -171,7 +174,7 @@ void ThreadedComputer::workerLoop() {
           chainRecords(t);
           break;
         case Phase::Format:
-          formatRecords(t);
+          formatRecords(t, scratch);
           break;
         default:
           break;
@@ -245,7 +248,7 @@ void ThreadedComputer::computeRecords(const Task& t, RecordEngine& engine, Batch
   RecordBatch& b = *t.work->batch;
   if (!carry_) {
     CarriedState independent;
-    computeSlots(*plan_, engine, b, t.begin, t.end, independent, scratch);
+    computeSlots(*plan_, *checks_, engine, b, t.begin, t.end, independent, scratch);
     return;
   }
   for (std::size_t i = t.begin; i < t.end; ++i) {
@@ -269,9 +272,9 @@ void ThreadedComputer::chainRecords(const Task& t) {
   }
 }
 
-void ThreadedComputer::formatRecords(const Task& t) {
+void ThreadedComputer::formatRecords(const Task& t, BatchScratch& scratch) {
   RecordBatch& b = *t.work->batch;
-  for (std::size_t i = t.begin; i < t.end; ++i) formatSlot(*plan_, b, i);
+  for (std::size_t i = t.begin; i < t.end; ++i) formatSlot(*plan_, *checks_, b, i, scratch);
 }
 
 // The calling thread computes the records a few dozen at a time, with the
@@ -281,17 +284,19 @@ class SerialComputer final : public BatchComputer {
   std::size_t batchesInFlight() const override { return 1; }
   std::size_t batchRecords() const override { return 64; }
   std::size_t batchLineBytes() const override { return std::size_t{1} << 20; }
-  void begin(const RunPlan& plan, CarriedState carried) override {
+  void begin(const RunPlan& plan, const InputChecks& checks, CarriedState carried) override {
     plan_ = &plan;
+    checks_ = &checks;
     engine_ = RecordEngine(plan.model);
     carried_ = carried;
   }
-  void submit(RecordBatch& b) override { computeSlots(*plan_, engine_, b, 0, b.count, carried_, scratch_); }
+  void submit(RecordBatch& b) override { computeSlots(*plan_, *checks_, engine_, b, 0, b.count, carried_, scratch_); }
   bool wait(RecordBatch&, RunObserver&) override { return true; }
   void end() override {}
 
  private:
   const RunPlan* plan_ = nullptr;
+  const InputChecks* checks_ = nullptr;
   RecordEngine engine_;
   CarriedState carried_;
   BatchScratch scratch_;

@@ -105,7 +105,22 @@ struct InputChecks::Context {
   bool hasPrevious = false;
   double previousLatitude = NAN;
   std::string_view previousId;
-  std::vector<std::string_view>* fields = nullptr;
+  std::vector<std::string_view>* fields = nullptr;  // a header line's
+  // Each line's fields, split once for every test that reads them.
+  LineFields* lineFields = nullptr;
+  mutable bool split[2] = {false, false};
+  const std::vector<std::string_view>& fieldsOf(bool p) const {
+    std::vector<std::string_view>& f = p ? lineFields->precip : lineFields->tmean;
+    if (!split[p ? 0 : 1]) {
+      plan.format->splitFields(p ? precipLine : tmeanLine, plan.read, f);
+      split[p ? 0 : 1] = true;
+    }
+    return f;
+  }
+  // False on the threads that look at records out of their order: a test
+  // that needs the record's place in the run, or the record before it,
+  // defers (kDeferred) to the run's own thread.
+  bool sequenceKnown = true;
   // After the last record.
   const EndFacts* end = nullptr;
   std::int64_t records = 0, nulls = 0;
@@ -138,6 +153,7 @@ struct Hit {
 
 constexpr Hit kNone{};
 constexpr Hit kNotConsidered{0, 0, false};
+constexpr Hit kDeferred{-1, 0, false};
 Hit hit(int detail = 0) {
   return Hit{1, detail, true};
 }
@@ -268,8 +284,7 @@ double latitudeOf(const Context& c) {
 // published totals. At field 15, after December, it is not read and does no
 // harm.
 Hit annualTotalAmongMonths(const Context& c) {
-  c.format().splitFields(c.precipLine, c.read(), *c.fields);
-  const std::vector<std::string_view>& f = *c.fields;
+  const std::vector<std::string_view>& f = c.fieldsOf(true);
   if (f.size() < 15) return kNotConsidered;
   double v[13], sum = 0.0;
   for (int i = 0; i < 13; ++i) {
@@ -353,6 +368,7 @@ const CheckKind kChecks[] = {
     // A first record without a single number is most likely a second header.
     {true, Tally::Every, 0, nullptr, nullptr,
      [](const Context& c) {
+       if (!c.sequenceKnown) return kDeferred;
        const std::string_view l = c.line();
        if (c.index != 1 || l.empty()) return kNone;
        for (int m = 1; m <= kMonths; ++m) {
@@ -412,8 +428,7 @@ const CheckKind kChecks[] = {
     // told above.)
     {true, Tally::Every, 0, namesColumns, nullptr,
      [](const Context& c) {
-       c.format().splitFields(c.line(), c.read(), *c.fields);
-       const int n = static_cast<int>(c.fields->size());
+       const int n = static_cast<int>(c.fieldsOf(c.precip).size());
        return n >= 2 && n < kMonths + 2 ? Hit{1, n, true} : kNone;
      },
      nullptr,
@@ -433,8 +448,7 @@ const CheckKind kChecks[] = {
      nullptr,
      [](const Context& c) {
        const int k = c.read().fieldCapacityColumn > 0 ? c.read().fieldCapacityColumn : c.read().fieldCapacityField;
-       c.format().splitFields(c.precipLine, c.read(), *c.fields);
-       const int n = static_cast<int>(c.fields->size());
+       const int n = static_cast<int>(c.fieldsOf(true).size());
        return !c.precipLine.empty() && n < k ? Hit{1, n, true} : kNone;
      },
      nullptr,
@@ -530,7 +544,7 @@ const CheckKind kChecks[] = {
     {false, Tally::Bulk, 0, namesColumns, nullptr, annualTotalAmongMonths, nullptr,
      [](const Context& c, const Hit& h) {
        return c.where(true, c.slot->line) + ", field " + std::to_string(h.detail) + ": " +
-              inQuotes((*c.fields)[static_cast<std::size_t>(h.detail - 1)]);
+              inQuotes(c.fieldsOf(true)[static_cast<std::size_t>(h.detail - 1)]);
      },
      [](const Finding& f) {
        return "the precipitation file holds an annual total among the months: in " + ofConsidered(f) +
@@ -652,6 +666,7 @@ const CheckKind kChecks[] = {
     // Carry-over chains one site's years in order.
     {false, Tally::Every, 0, [](const RunPlan& p) { return p.model.carryover && hasLatitudeField(p); }, nullptr,
      [](const Context& c) {
+       if (!c.sequenceKnown) return kDeferred;
        const double lat = c.slot->input.latitude;
        return c.hasPrevious && !std::isnan(lat) && !std::isnan(c.previousLatitude) && lat != c.previousLatitude ? hit()
                                                                                                                 : kNone;
@@ -668,6 +683,7 @@ const CheckKind kChecks[] = {
      }},
     {false, Tally::Every, 0, [](const RunPlan& p) { return p.model.carryover; }, nullptr,
      [](const Context& c) {
+       if (!c.sequenceKnown) return kDeferred;
        if (!c.hasPrevious) return kNone;
        const std::optional<int> year = asYear(c.slot->input.id), before = asYear(c.previousId);
        return year && before && *year != *before + 1 ? hit() : kNone;
@@ -701,8 +717,12 @@ InputChecks::InputChecks(const RunPlan& plan)
       tmeanName_(plan.tmeanName),
       found_(kKinds),
       previousLatitude_(NAN) {
-  for (int k = 0; k < kKinds; ++k)
-    if (kChecks[k].applies == nullptr || kChecks[k].applies(plan)) active_.push_back(k);
+  for (int k = 0; k < kKinds; ++k) {
+    if (kChecks[k].applies != nullptr && !kChecks[k].applies(plan)) continue;
+    active_.push_back(k);
+    if (kChecks[k].onRecord != nullptr)
+      for (int file = 0; file < (kChecks[k].eachFile ? 2 : 1); ++file) recordTests_.emplace_back(k, file);
+  }
 }
 
 void InputChecks::run(int stage, const void* subject) {
@@ -734,30 +754,80 @@ void InputChecks::headers(std::string_view precipHeader, std::string_view tmeanH
   run(kHeaderStage, &c);
 }
 
+namespace {
+
+// What a record shows, worked out once for all the tests that use it.
+RecordFacts factsOf(const RunPlan& plan, const RecordInput& in) {
+  RecordFacts facts;
+  facts.t = climate::summarize(in.tmean.data());
+  // Where every record takes the run's latitude, the bounds of any latitude.
+  facts.scale = climate::scaleFit(in.tmean.data(), plan.format->usesLatitudeSetting ? NAN : in.latitude);
+  double total = 0.0;
+  for (double v : in.ppt) total += v;
+  facts.annualPrecipitation = total;
+  return facts;
+}
+
+}  // namespace
+
+void InputChecks::examine(const RecordBatch& b, RecordSlot& r, LineFields& fields) const {
+  const RecordFacts facts = factsOf(plan_, r.input);
+  Context c{plan_, precipName_, tmeanName_};
+  c.slot = &r;
+  c.precipLine = b.precipLine(r);
+  c.tmeanLine = b.tmeanLine(r);
+  c.facts = &facts;
+  c.lineFields = &fields;
+  c.sequenceKnown = false;
+  // One hit for each test of recordTests_, in order; the slot keeps its room.
+  r.hits.resize(recordTests_.size());
+  CheckHit* hit = r.hits.data();
+  for (const auto& [k, file] : recordTests_) {
+    c.precip = file == 0;
+    const Hit h = kChecks[k].onRecord(c);
+    *hit++ = CheckHit{h.count, h.detail, h.considered};
+  }
+}
+
 void InputChecks::record(const RecordBatch& b, const RecordSlot& r) {
   ++records_;
   if (r.result.isNull()) ++nulls_;
   const RecordInput& in = r.input;
-  RecordFacts facts;
-  facts.t = climate::summarize(in.tmean.data());
-  // Where every record takes the run's latitude, the bounds of any latitude.
-  facts.scale = climate::scaleFit(in.tmean.data(), plan_.format->usesLatitudeSetting ? NAN : in.latitude);
-  double total = 0.0;
-  for (double v : in.ppt) total += v;
-  facts.annualPrecipitation = total;
-
   Context c{plan_, precipName_, tmeanName_};
   c.slot = &r;
   c.precipLine = b.precipLine(r);
   c.tmeanLine = b.tmeanLine(r);
   c.index = records_;
-  c.facts = &facts;
   c.hasPrevious = hasPrevious_;
   c.previousLatitude = previousLatitude_;
   c.previousId = previousId_;
-  c.fields = &fields_;
-  run(kRecordStage, &c);
-
+  c.lineFields = &lineFields_;
+  // The facts are worked out again only for the place of a kind's first
+  // finding (the tests deferred to here read none).
+  std::optional<RecordFacts> facts;
+  auto withFacts = [&] {
+    if (!facts) facts = factsOf(plan_, in);
+    c.facts = &*facts;
+  };
+  const CheckHit* seen = r.hits.data();
+  for (const auto& [k, file] : recordTests_) {
+    const CheckKind& kind = kChecks[k];
+    c.precip = file == 0;
+    Hit h{seen->count, seen->detail, seen->considered};
+    ++seen;
+    if (h.count < 0) h = kind.onRecord(c);
+    Finding& f = found_[static_cast<std::size_t>(k)];
+    if (h.considered) ++f.considered;
+    if (h.count == 0) continue;
+    if (f.count == 0) {
+      // The test again here, so that what its place reads is at hand.
+      withFacts();
+      kind.onRecord(c);
+      f.first = kind.place(c, h);
+      order_.push_back(k);
+    }
+    f.count += h.count;
+  }
   if (plan_.model.carryover) {
     hasPrevious_ = true;
     previousLatitude_ = in.latitude;

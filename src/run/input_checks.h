@@ -26,7 +26,13 @@ class InputChecks {
 
   /// The header lines, when the run starts.
   void headers(std::string_view precipHeader, std::string_view tmeanHeader);
-  /// Every record, in order, once computed.
+  /// The tests of a record that need no other record: on any thread, once
+  /// the record is computed; they go into r.hits. `fields` is the calling
+  /// thread's room for the lines' fields.
+  void examine(const RecordBatch& b, RecordSlot& r, LineFields& fields) const;
+  /// Every record, in order, after examine: counts what it found, runs the
+  /// tests that need the records before it, and keeps the first place of
+  /// each kind.
   void record(const RecordBatch& b, const RecordSlot& r);
   /// After the last record: what the ends of the files tell.
   void end(RunInputs& inputs, bool stopped);
@@ -48,7 +54,8 @@ class InputChecks {
 
   const RunPlan& plan_;
   std::string precipName_, tmeanName_;
-  std::vector<int> active_;  // rows of the table that apply to this run
+  std::vector<int> active_;                       // rows of the table that apply to this run
+  std::vector<std::pair<int, int>> recordTests_;  // their tests of each record: (row, file), 0 the precipitation file
   std::vector<Finding> found_;
   std::vector<int> order_;  // rows in the order they first found something
   std::int64_t records_ = 0;
@@ -57,7 +64,8 @@ class InputChecks {
   double previousLatitude_;
   std::string previousId_;
   bool hasPrevious_ = false;
-  std::vector<std::string_view> fields_;  // scratch for splitting a line
+  std::vector<std::string_view> fields_;  // scratch for splitting a header line
+  LineFields lineFields_;                 // and a record's lines
 };
 
 }  // namespace vadoset

@@ -23,13 +23,14 @@ void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
   readRecord(*plan.format, b.precipLine(r), b.tmeanLine(r), plan.read, r.input, r.text);
 }
 
-void formatSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
+void formatSlot(const RunPlan& plan, const InputChecks& checks, RecordBatch& b, std::size_t i, BatchScratch& scratch) {
   RecordSlot& r = b.slots[i];
   r.rowLength = plan.table.formatRowValues(r.input, r.result, b.row(i));
+  checks.examine(b, r, scratch.fields);
 }
 
-void computeSlots(const RunPlan& plan, RecordEngine& engine, RecordBatch& b, std::size_t begin, std::size_t end,
-                  CarriedState& carried, BatchScratch& scratch) {
+void computeSlots(const RunPlan& plan, const InputChecks& checks, RecordEngine& engine, RecordBatch& b,
+                  std::size_t begin, std::size_t end, CarriedState& carried, BatchScratch& scratch) {
   const std::size_t n = end - begin;
   if (scratch.inputs.size() < n) {
     scratch.inputs.resize(n);
@@ -45,7 +46,7 @@ void computeSlots(const RunPlan& plan, RecordEngine& engine, RecordBatch& b, std
     RecordSlot& r = b.slots[begin + i];
     r.result = scratch.results[i];
     r.carriedAfter = scratch.carried[i];
-    formatSlot(plan, b, begin + i);
+    formatSlot(plan, checks, b, begin + i, scratch);
   }
 }
 
@@ -163,7 +164,7 @@ StopRequest Main_loop(RunInputs& in, RunOutputs& outputs, const RunPlan& plan, B
   // The first record of the run is spun up from the carried state as it
   // stands.
   result.carried.yearOne = true;
-  c.begin(plan, result.carried);
+  c.begin(plan, checks, result.carried);
 
   const std::uint64_t precipBytesTotal = in.precip->size();
   TextOutputStream& out = *outputs.table;

@@ -27,6 +27,23 @@ struct RunOutputs {
   void abandon();
 };
 
+class InputChecks;
+
+/// What one test of the input checks found in a record: how many (lines,
+/// records or values), a detail for the place of the first (a month, a
+/// field), and whether the record counts for the checks of the bulk of a
+/// file.
+struct CheckHit {
+  std::int64_t count = 0;
+  std::int32_t detail = 0;
+  bool considered = false;
+};
+
+/// Room for the fields of a record's two lines.
+struct LineFields {
+  std::vector<std::string_view> precip, tmean;
+};
+
 /// One record on its way from its two lines to its row.
 struct RecordSlot {
   std::size_t precipOffset = 0, precipLength = 0;  // its lines in the batch's arenas
@@ -36,8 +53,9 @@ struct RecordSlot {
   RecordInput input;
   std::string text;  // what input.id may point into besides the arena
   RecordResult result;
-  CarriedState carriedAfter;  // the state handed on by this record
-  std::size_t rowLength = 0;  // its row's text at row(i) of the batch
+  CarriedState carriedAfter;   // the state handed on by this record
+  std::size_t rowLength = 0;   // its row's text at row(i) of the batch
+  std::vector<CheckHit> hits;  // what the input checks found in it (InputChecks::examine)
 };
 
 /// Records read, computed and written together.
@@ -71,23 +89,25 @@ struct RunPlan {
 /// The plan of a run whose inputs are open (formats may read their headers).
 RunPlan planFor(const RunConfig& config, const RunInputs& inputs);
 
-/// Parses record i of the batch into its input (nothing else).
-void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
-/// Formats record i's row.
-void formatSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
-
-/// Room for records side by side, as the engine's batch form takes them.
+/// Room for records side by side, as the engine's batch form takes them,
+/// and for a line's fields.
 struct BatchScratch {
   std::vector<RecordInput> inputs;
   std::vector<RecordResult> results;
   std::vector<CarriedState> carried;
+  LineFields fields;
 };
+
+/// Parses record i of the batch into its input (nothing else).
+void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
+/// Formats record i's row and has the input checks look at it.
+void formatSlot(const RunPlan& plan, const InputChecks& checks, RecordBatch& b, std::size_t i, BatchScratch& scratch);
 
 /// Parses records [begin, end) of the batch, computes them with the
 /// engine's batch form (from `carried`, which they leave as the last one
-/// leaves it) and formats their rows.
-void computeSlots(const RunPlan& plan, RecordEngine& engine, RecordBatch& b, std::size_t begin, std::size_t end,
-                  CarriedState& carried, BatchScratch& scratch);
+/// leaves it), formats their rows and has the input checks look at them.
+void computeSlots(const RunPlan& plan, const InputChecks& checks, RecordEngine& engine, RecordBatch& b,
+                  std::size_t begin, std::size_t end, CarriedState& carried, BatchScratch& scratch);
 
 /// Who computes the records of a batch: the calling thread, or a pool.
 class BatchComputer {
@@ -98,8 +118,9 @@ class BatchComputer {
   virtual std::size_t batchRecords() const = 0;
   /// Most bytes of input lines a batch holds (it holds one record at least).
   virtual std::size_t batchLineBytes() const = 0;
-  /// Called once the plan is known, before the first batch.
-  virtual void begin(const RunPlan& plan, CarriedState carried) = 0;
+  /// Called once the plan is known, before the first batch. The checks look
+  /// at every record on the thread that formats its row.
+  virtual void begin(const RunPlan& plan, const InputChecks& checks, CarriedState carried) = 0;
   /// Starts parsing, computing and formatting a batch whose lines are read.
   virtual void submit(RecordBatch& b) = 0;
   /// Waits for a batch's rows. False when the observer asked to stop
