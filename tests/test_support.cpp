@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -9,8 +10,8 @@
 
 namespace vadoset::test {
 
-TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "vadoset-test-XXXXXX").string();
+TempDir::TempDir(const std::filesystem::path& base) {
+  std::string tmpl = ((base.empty() ? std::filesystem::temp_directory_path() : base) / "vadoset-test-XXXXXX").string();
   if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = tmpl;
 }
@@ -25,6 +26,16 @@ std::filesystem::path TempDir::write(const std::string& name, const std::string&
   std::ofstream f(p, std::ios::binary);
   f << bytes;
   return p;
+}
+
+std::vector<std::filesystem::path> fileSystems() {
+  std::vector<std::filesystem::path> folders = {std::filesystem::temp_directory_path()};
+  struct stat a {
+  }, b{};
+  if (::stat(folders[0].c_str(), &a) == 0 && ::stat("/dev/shm", &b) == 0 && a.st_dev != b.st_dev &&
+      ::access("/dev/shm", W_OK) == 0)
+    folders.emplace_back("/dev/shm");
+  return folders;
 }
 
 std::string readFile(const std::filesystem::path& p) {

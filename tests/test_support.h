@@ -9,10 +9,11 @@
 
 namespace vadoset::test {
 
-/// A fresh folder under the system's temporary folder, removed afterwards.
+/// A fresh folder under the system's temporary folder (or under `base`),
+/// removed afterwards.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::filesystem::path& base = {});
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -26,6 +27,10 @@ class TempDir {
 };
 
 std::string readFile(const std::filesystem::path& p);
+
+/// Folders on each kind of file system a test should write to: the system's
+/// temporary folder, and /dev/shm (tmpfs) when it is a different one.
+std::vector<std::filesystem::path> fileSystems();
 
 /// A RunObserver that keeps what it hears: the counter texts the window
 /// would show ("File names loaded", then the rows written), the warnings;

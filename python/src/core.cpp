@@ -107,7 +107,7 @@ void readInput(const Batch& b, std::size_t i, RecordInput& in) {
 
 // A null code of the package's own, after the engine's: a month of the
 // caller's PET is missing.
-constexpr int kPetMissing = static_cast<int>(NullReason::NeverSettles) + 1;
+constexpr int kPetMissing = kNullReasonCount;  // after the engine's reasons
 
 // The engine's compute with the caller's PET in place of Run_pet: the same
 // checks first, then the soil-water step alone on that PET.

@@ -197,7 +197,8 @@ water_balance <- function(tmean, prec, lat, field_capacity = 100, curve = "G", c
 #' @return A character vector: \code{"latitude_invalid"},
 #'   \code{"precipitation_missing"}, \code{"temperature_missing"},
 #'   \code{"field_capacity_invalid"}, \code{"perennial_snow"},
-#'   \code{"no_steady_state"}, \code{"never_settles"}.
+#'   \code{"no_steady_state"}, \code{"never_settles"},
+#'   \code{"temperature_out_of_range"}.
 #' @examples
 #' null_codes()
 #' @export

@@ -23,7 +23,7 @@ using namespace vadoset;
 
 namespace {
 
-constexpr int kLastReason = static_cast<int>(NullReason::NeverSettles);
+constexpr int kLastReason = kNullReasonCount - 1;
 
 // The quantities a run can give, in the order R asks for them by name.
 enum Quantity { kPet, kAet, kSurplus, kDeficit, kSoil, kSnow, kPrecip, kQuantities };

@@ -14,6 +14,10 @@ struct CliEnvironment {
   /// Set to a signal number (SIGTERM, SIGHUP) to stop the run after the
   /// current record without a table: the earlier file at the output path stays.
   const std::atomic<int>* terminated = nullptr;
+  /// Set (from a signal handler) by SIGINT, SIGTERM and SIGHUP alike: a
+  /// write to `out` blocked on a pipe, a FIFO or a terminal then gives up
+  /// (see DescriptorBuf), so that the run can end.
+  const std::atomic<bool>* stop = nullptr;
   /// Whether a progress line may be drawn on err (stderr is a terminal).
   bool progressLine = false;
   /// The file descriptor behind `out`, when it has one: a table or report

@@ -42,6 +42,7 @@ bool quoteOpenAfter(std::string_view line, bool open, bool atFieldStart) {
 // cap of one line, so that it cannot swallow the rest of a large file.
 void nextCsvRecord(TextInputStream& in, std::string& out) {
   const std::size_t start = out.size();
+  const std::uint64_t cutBefore = in.linesCut();
   in.appendLine(out);
   std::string_view first(out.data() + start, out.size() - start);
   if (first.find(kQuote) == std::string_view::npos || !quoteOpenAfter(first, false, true)) return;
@@ -54,6 +55,10 @@ void nextCsvRecord(TextInputStream& in, std::string& out) {
     // inside it too.
     open = quoteOpenAfter(std::string_view(out.data() + lineStart, out.size() - lineStart), true, false);
   }
+  // Cut at the cap with the field still open: the lines after it are read
+  // as records of their own, which the run must warn about as it does for
+  // a long line.
+  if (open && out.size() - start >= TextInputStream::kMaxLineBytes && in.linesCut() == cutBefore) in.countCutRecord();
 }
 
 // Splits a record into its fields as they stand, quotes and all.

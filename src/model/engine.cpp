@@ -275,6 +275,17 @@ NullReason checkRecord(const RecordInput& in, std::int8_t& month) {
       return NullReason::TemperatureMissing;
     }
   }
+  // The hot-month formula falls below zero above about 58.4 °C, and far
+  // above it gives surpluses larger than the precipitation: no climate is
+  // there, so the row is null rather than a number nobody should use. The
+  // test is the formula itself, so no month that it can compute is refused.
+  for (int m = 0; m < kMonths; ++m) {
+    const double t = in.tmean[m];
+    if (t >= 26.5 && (-415.85 + 32.24 * t) - (0.43 * t) * t < 0.0) {
+      month = static_cast<std::int8_t>(m + 1);
+      return NullReason::TemperatureOutOfRange;
+    }
+  }
   if (!(in.fieldCapacity > 0.0) || std::isinf(in.fieldCapacity)) return NullReason::FieldCapacityInvalid;
   return NullReason::None;
 }
@@ -297,6 +308,10 @@ std::string nullReasonText(NullReason reason, int month) {
       return "no steady state within " + std::to_string(kPassLimit) + " passes";
     case NullReason::NeverSettles:
       return "the soil water falls in every pass and never settles (no steady state)";
+    case NullReason::TemperatureOutOfRange:
+      return "month " + std::to_string(month) +
+             " of the temperature file is beyond the range of the PET formula (it gives negative PET above about "
+             "58.4 °C)";
   }
   return {};
 }
@@ -319,6 +334,8 @@ std::string_view nullReasonCode(NullReason reason) {
       return "no_steady_state";
     case NullReason::NeverSettles:
       return "never_settles";
+    case NullReason::TemperatureOutOfRange:
+      return "temperature_out_of_range";
   }
   return "none";
 }

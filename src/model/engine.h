@@ -35,14 +35,18 @@ struct RecordInput {
 /// Why a record's row is null.
 enum class NullReason : std::uint8_t {
   None = 0,
-  LatitudeInvalid,       // latitude not a number, or outside -90 to 90
-  PrecipitationMissing,  // month `month` of the precipitation file
-  TemperatureMissing,    // month `month` of the temperature file
-  FieldCapacityInvalid,  // the record's field capacity is not a positive number
-  PerennialSnow,         // the snowpack grows every year
-  NoSteadyState,         // no steady state within the pass limit
-  NeverSettles,          // provably never settles: the soil loses water every pass
+  LatitudeInvalid,        // latitude not a number, or outside -90 to 90
+  PrecipitationMissing,   // month `month` of the precipitation file
+  TemperatureMissing,     // month `month` of the temperature file
+  FieldCapacityInvalid,   // the record's field capacity is not a positive number
+  PerennialSnow,          // the snowpack grows every year
+  NoSteadyState,          // no steady state within the pass limit
+  NeverSettles,           // provably never settles: the soil loses water every pass
+  TemperatureOutOfRange,  // month `month` of the temperature file is beyond the PET formula's range
 };
+
+/// How many reasons there are, None included.
+inline constexpr int kNullReasonCount = static_cast<int>(NullReason::TemperatureOutOfRange) + 1;
 
 /// The reason in words, for messages and reports: "month 2 of the
 /// precipitation file is missing", "no steady state within 1002 passes".

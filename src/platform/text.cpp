@@ -311,34 +311,91 @@ bool IsBlank(std::string_view text) {
   return true;
 }
 
-std::string escapeControl(std::string_view text) {
+namespace {
+
+// The length of the UTF-8 sequence for one character at the start of `t`
+// (2 to 4), or 0 when none starts there: overlong forms, surrogates and
+// code points past U+10FFFF are no UTF-8.
+std::size_t utf8Length(std::string_view t, char32_t& cp) {
+  const auto byte = [&](std::size_t i) { return i < t.size() ? static_cast<unsigned char>(t[i]) : 0u; };
+  const unsigned lead = byte(0);
+  std::size_t n = 0;
+  unsigned lo = 0x80, hi = 0xbf;  // the range of the second byte
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    n = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    n = 3;
+    lo = lead == 0xe0 ? 0xa0 : 0x80;
+    hi = lead == 0xed ? 0x9f : 0xbf;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    n = 4;
+    lo = lead == 0xf0 ? 0x90 : 0x80;
+    hi = lead == 0xf4 ? 0x8f : 0xbf;
+  } else {
+    return 0;
+  }
+  if (byte(1) < lo || byte(1) > hi) return 0;
+  cp = lead & (0x7fu >> n);
+  for (std::size_t i = 1; i < n; ++i) {
+    if ((byte(i) & 0xc0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i) & 0x3f);
+  }
+  return n;
+}
+
+void appendHex(std::string& out, const char* prefix, unsigned value, int digits) {
   static constexpr char kHex[] = "0123456789abcdef";
+  out += prefix;
+  for (int d = digits - 1; d >= 0; --d) out += kHex[(value >> (4 * d)) & 15];
+}
+
+// Shared by both escapes. For a report field every byte that is no UTF-8 is
+// written out too (the report stays valid UTF-8), and so are the Unicode
+// line and paragraph separators, which some readers split lines at.
+std::string escapeText(std::string_view text, bool field) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\t') {
+    if (c == '\\') {
+      // Doubled, so that a name holding the text \x1b cannot pass for an
+      // escape written out here.
+      out += "\\\\";
+    } else if (c == '\t') {
       out += "\\t";
     } else if (c == '\n') {
       out += "\\n";
     } else if (c == '\r') {
       out += "\\r";
     } else if (c < 0x20 || c == 0x7f) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+      appendHex(out, "\\x", c, 2);
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (char32_t cp = 0; std::size_t n = utf8Length(text.substr(i), cp)) {
       // U+009B is a CSI to terminals that take C1 controls in UTF-8.
-      const auto c1 = static_cast<unsigned char>(text[++i]);
-      out += "\\u00";
-      out += kHex[c1 >> 4];
-      out += kHex[c1 & 15];
+      if (cp <= 0x9f || (field && (cp == 0x2028 || cp == 0x2029)))
+        appendHex(out, "\\u", static_cast<unsigned>(cp), 4);
+      else
+        out.append(text.substr(i, n));
+      i += n - 1;
+    } else if (c <= 0x9f || field) {
+      // A lone 0x9B is a CSI to terminals that read 8-bit controls.
+      appendHex(out, "\\x", c, 2);
     } else {
       out += static_cast<char>(c);
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string escapeControl(std::string_view text) {
+  return escapeText(text, false);
+}
+
+std::string escapeField(std::string_view text) {
+  return escapeText(text, true);
 }
 
 }  // namespace vadoset

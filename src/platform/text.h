@@ -55,9 +55,18 @@ bool IsBlank(std::string_view text);
 
 /// Text for a terminal: control characters are written out, so that a file
 /// name or identifier cannot move the cursor or change the terminal's
-/// state. TAB, LF and CR become \t, \n and \r, other C0 controls and DEL
-/// \xHH, and the C1 controls in UTF-8 (U+0080 to U+009F) \u00HH. Every
-/// other byte is kept.
+/// state. TAB, LF and CR become \t, \n and \r, other C0 controls, NUL and
+/// DEL \xHH, the C1 controls in UTF-8 (U+0080 to U+009F) \u00HH, bytes
+/// 0x80 to 0x9F that are no part of a UTF-8 character (8-bit C1 controls)
+/// \xHH, and a backslash \\, so that every backslash shown starts an escape
+/// made here. Every other byte is kept.
 std::string escapeControl(std::string_view text);
+
+/// A field of a report that programs read (tab-separated, one line per
+/// record): as escapeControl, and every byte that is no part of a UTF-8
+/// character is written out as \xHH, and U+2028 and U+2029 as \u2028 and
+/// \u2029. The result never holds a tab or a line break of any kind, and
+/// is valid UTF-8.
+std::string escapeField(std::string_view text);
 
 }  // namespace vadoset

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <ostream>
 
 #include "platform/text.h"
@@ -41,6 +42,9 @@ std::string fileErrorCause(int error) {
       return {};
     case kNotRegularFile:
       return "it is not a regular file";
+    case kProtectedSymlink:
+      return "its path goes through a symbolic link that another user owns in a folder everyone may write to; such "
+             "links are not followed, as the system's protected_symlinks rule would refuse them";
     case ENOENT:
       return "the folder does not exist";
     case ENOTDIR:
@@ -123,6 +127,7 @@ TextInputStream::TextInputStream(int fd, const std::filesystem::path& path, cons
       dev_(st.st_dev),
       ino_(st.st_ino),
       mtime_(st.st_mtim),
+      ctime_(st.st_ctim),
       size_(static_cast<std::uint64_t>(st.st_size)),
       buf_(kReadBufferBytes) {}
 
@@ -166,8 +171,11 @@ bool TextInputStream::checkUnchanged() {
   struct stat now {};
   if (::fstat(fd_, &now) != 0) return changed_;
   const auto length = static_cast<std::uint64_t>(now.st_size);
-  if (length < std::min(size_, offset_) || (atEnd_ && offset_ < size_) || now.st_mtim.tv_sec != mtime_.tv_sec ||
-      now.st_mtim.tv_nsec != mtime_.tv_nsec)
+  // A write moves the change time even when the modification time is set
+  // back afterwards (touch -d, an editor that keeps it); only the clock can.
+  auto moved = [](const timespec& a, const timespec& b) { return a.tv_sec != b.tv_sec || a.tv_nsec != b.tv_nsec; };
+  if (length < std::min(size_, offset_) || (atEnd_ && offset_ < size_) || moved(now.st_mtim, mtime_) ||
+      moved(now.st_ctim, ctime_))
     changed_ = true;
   struct stat atPath {};
   if (::stat(path_.c_str(), &atPath) == 0 && (atPath.st_dev != dev_ || atPath.st_ino != ino_)) changed_ = true;
@@ -223,6 +231,13 @@ bool TextInputStream::appendRawLine(std::string& out) {
       return true;
     }
     if (!fill()) return true;  // last line without an ending
+  }
+}
+
+void TextInputStream::countCutRecord() {
+  if (consumed_ >= cutCountedTo_) {
+    ++linesCut_;
+    cutCountedTo_ = consumed_ + 1;
   }
 }
 
@@ -311,27 +326,71 @@ namespace {
 
 constexpr decltype(statfs::f_type) kProcFileSystem = 0x9fa0;  // PROC_SUPER_MAGIC
 
-// Follows symbolic links from `path` to the file that a rename must replace.
-// Gives 0 (path is then a regular file or nothing yet), or why it may not be
-// replaced.
+// True when the kernel's protected_symlinks rule refuses to follow a link
+// owned by `owner` in `folder`: a sticky folder that everyone may write to
+// (/tmp), and the link belongs neither to the folder's owner nor to us.
+bool protectedLink(const std::filesystem::path& folder, uid_t owner) {
+  struct stat st {};
+  if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return false;
+  return (st.st_mode & S_ISVTX) != 0 && (st.st_mode & S_IWOTH) != 0 && owner != st.st_uid && owner != ::geteuid();
+}
+
+// Puts the parts of the link at `link`, in `folder` and owned by `owner`, in
+// front of those still to walk; or gives why it may not be followed.
+int followLink(const std::filesystem::path& folder, const std::filesystem::path& link, uid_t owner,
+               std::deque<std::string>& parts) {
+  if (protectedLink(folder, owner)) return kProtectedSymlink;
+  // /dev/stdout leads to /proc/self/fd/1: a link in /proc names what a
+  // process has open, and the table must not be renamed over it.
+  struct statfs fs {};
+  if (parts.empty() && ::statfs(folder.empty() ? "." : folder.c_str(), &fs) == 0 && fs.f_type == kProcFileSystem)
+    return kNotRegularFile;
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::read_symlink(link, ec);
+  if (ec) return ec.value();
+  std::vector<std::string> targetParts;
+  for (const std::filesystem::path& part : target) targetParts.push_back(part.string());
+  parts.insert(parts.begin(), targetParts.begin(), targetParts.end());
+  return 0;
+}
+
+// Follows symbolic links in every part of `path`, as the kernel would, to the
+// file that a rename must replace. The program follows them itself, so the
+// kernel's protection of shared folders is applied here too, whether or not
+// the system enables it. Gives 0 (path then holds no link and leads to a
+// regular file or to nothing yet), or why it may not be replaced.
 int resolveTarget(std::filesystem::path& path) {
-  for (int hops = 0;; ++hops) {
+  std::deque<std::string> parts;  // still to walk
+  for (const std::filesystem::path& part : path) parts.push_back(part.string());
+  std::filesystem::path walked;  // holds no link
+  for (int hops = 0; !parts.empty();) {
+    const std::string part = std::move(parts.front());
+    parts.pop_front();
+    if (part == "/") {
+      walked = "/";
+      continue;
+    }
+    if (part.empty() || part == ".") continue;
+    const std::filesystem::path next = walked / part;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
-    if (S_ISREG(st.st_mode)) return 0;
-    if (S_ISDIR(st.st_mode)) return EISDIR;
-    if (!S_ISLNK(st.st_mode)) return kNotRegularFile;
-    if (hops == 40) return ELOOP;
-    const std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
-    // /dev/stdout leads to /proc/self/fd/1: a link in /proc names what a
-    // process has open, and the table must not be renamed over it.
-    struct statfs fs {};
-    if (::statfs(dir.c_str(), &fs) == 0 && fs.f_type == kProcFileSystem) return kNotRegularFile;
-    std::error_code ec;
-    const std::filesystem::path link = std::filesystem::read_symlink(path, ec);
-    if (ec) return ec.value();
-    path = link.is_absolute() ? link : dir / link;
+    if (::lstat(next.c_str(), &st) != 0) {
+      if (errno != ENOENT || !parts.empty()) return errno;
+      path = next;  // a new file
+      return 0;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (++hops > 40) return ELOOP;
+      if (const int why = followLink(walked, next, st.st_uid, parts); why != 0) return why;
+      continue;
+    }
+    if (parts.empty()) {
+      path = next;
+      return S_ISREG(st.st_mode) ? 0 : S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
+    }
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    walked = next;
   }
+  return EISDIR;  // "/", "." and the like
 }
 
 // The first `max` bytes of a name, not ending inside a UTF-8 sequence.
@@ -384,25 +443,84 @@ std::unique_ptr<TextOutputStream> TextOutputStream::createFile(const std::filesy
     return nullptr;
   }
   s->targetName_ = path.filename().string();
-  // ".NAME.vadoset-partial-XXXXXX", within the 255 bytes a file name may
-  // have. Names are relative to the open folder, so the temporary file's
-  // path never grows past PATH_MAX.
-  constexpr std::size_t kNameMax = 255, kRandom = 6;
-  std::string base = ".";
-  base += cutName(s->targetName_, kNameMax - 1 - kTempMarker.size() - kRandom);
-  base += kTempMarker;
-  // mkostemp wants the whole path; the same with openat and O_EXCL.
-  for (int attempt = 0; attempt < 100 && s->fd_ < 0; ++attempt) {
-    s->tempName_ = base + randomSuffix();
-    s->fd_ = ::openat(s->dirFd_, s->tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (s->fd_ < 0 && errno != EEXIST) break;
+  struct stat st {};
+  if (::fstat(s->dirFd_, &st) == 0) s->folderIdentity_ = FileIdentity{st.st_dev, st.st_ino};
+  if (::fstatat(s->dirFd_, s->targetName_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    s->targetIdentity_ = FileIdentity{st.st_dev, st.st_ino};
+  // An unnamed file leaves nothing behind when the process is killed. It is
+  // given its name at the commit through /proc, which must be there.
+  s->fd_ = ::openat(s->dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (s->fd_ >= 0 && ::access(("/proc/self/fd/" + std::to_string(s->fd_)).c_str(), F_OK) != 0) {
+    ::close(s->fd_);
+    s->fd_ = -1;
   }
-  if (s->fd_ < 0) {
+  s->unnamed_ = s->fd_ >= 0;
+  // Elsewhere (file systems without O_TMPFILE), a named temporary file.
+  if (!s->unnamed_ && !s->openNamedTemporary()) {
     why = errno;
     s->done_ = true;
     return nullptr;
   }
   return s;
+}
+
+namespace {
+
+// ".NAME.vadoset-partial-XXXXXX" for a file in the folder of NAME, within the
+// 255 bytes a file name may have. Names are relative to the open folder, so
+// a temporary file's path never grows past PATH_MAX.
+std::string temporaryName(const std::string& targetName) {
+  constexpr std::size_t kNameMax = 255, kRandom = 6;
+  std::string name = ".";
+  name += cutName(targetName, kNameMax - 1 - TextOutputStream::kTempMarker.size() - kRandom);
+  name += TextOutputStream::kTempMarker;
+  return name + randomSuffix();
+}
+
+}  // namespace
+
+// mkostemp wants the whole path; the same with openat and O_EXCL.
+bool TextOutputStream::openNamedTemporary() {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempName_ = temporaryName(targetName_);
+    fd_ = ::openat(dirFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return true;
+    if (errno != EEXIST) break;
+  }
+  tempName_.clear();
+  return false;
+}
+
+// Gives the unnamed file a name in the folder; false (errno set) when the
+// name is taken or the link fails.
+bool TextOutputStream::linkUnnamed(const std::string& name) {
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+  if (::linkat(AT_FDCWD, proc.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  if (errno != ENOENT) return false;
+  // /proc went away since the file was made: a privileged process can
+  // still link the descriptor itself.
+  return ::linkat(fd_, "", dirFd_, name.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// A new name is made at once, whole. A file already there is replaced by a
+// rename from a name of our own, which lives only for that instant; the
+// rename follows in commit().
+void TextOutputStream::placeUnnamed() {
+  if (linkUnnamed(targetName_)) return;
+  if (errno != EEXIST) return fail(errno);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempName_ = temporaryName(targetName_);
+    if (linkUnnamed(tempName_)) return;
+    if (errno != EEXIST) break;
+  }
+  tempName_.clear();
+  fail(errno);
+}
+
+bool TextOutputStream::sameTarget(const TextOutputStream& other) const {
+  if (out_ != nullptr || other.out_ != nullptr) return false;
+  if (targetIdentity_ || other.targetIdentity_) return targetIdentity_ == other.targetIdentity_;
+  return folderIdentity_ && folderIdentity_ == other.folderIdentity_ && targetName_ == other.targetName_;
 }
 
 std::unique_ptr<TextOutputStream> TextOutputStream::toStream(std::ostream& out) {
@@ -487,16 +605,22 @@ bool TextOutputStream::commit() {
   }
   // The data reach the disk before the name does: after a power loss the
   // target holds the earlier file or the whole new one, never a short one.
+  bool placed = false;  // at the target already, by its link
   if (fd_ >= 0) {
     if (!failed_ && ::fsync(fd_) != 0) fail(errno);
+    if (unnamed_ && !failed_) {
+      placeUnnamed();
+      placed = !failed_ && tempName_.empty();
+    }
     if (::close(fd_) != 0) fail(errno);
     fd_ = -1;
   }
-  if (!failed_ && ::renameat(dirFd_, tempName_.c_str(), dirFd_, targetName_.c_str()) != 0) fail(errno);
+  if (!failed_ && !placed && ::renameat(dirFd_, tempName_.c_str(), dirFd_, targetName_.c_str()) != 0) fail(errno);
   if (failed_) {
-    ::unlinkat(dirFd_, tempName_.c_str(), 0);
+    if (!tempName_.empty()) ::unlinkat(dirFd_, tempName_.c_str(), 0);
+    if (placed) ::unlinkat(dirFd_, targetName_.c_str(), 0);
   } else if (dirSyncable_ && ::fsync(dirFd_) != 0 && errno != EINVAL) {
-    // The table is in place, but the rename may not survive a power loss.
+    // The table is in place, but its name may not survive a power loss.
     fail(errno);
   }
   closeFolder();
@@ -509,7 +633,8 @@ void TextOutputStream::abandon() {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
-    ::unlinkat(dirFd_, tempName_.c_str(), 0);
+    // An unnamed file goes with its descriptor.
+    if (!tempName_.empty()) ::unlinkat(dirFd_, tempName_.c_str(), 0);
   }
   closeFolder();
   used_ = 0;

@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/output_file.h"
 
 namespace vadoset {
 
@@ -18,6 +21,14 @@ namespace vadoset {
 /// for a path that exists but is no regular file (a FIFO, a device, a socket,
 /// a process's open file under /proc).
 inline constexpr int kNotRegularFile = -1;
+
+/// Why an output path was refused: it is (or passes through) a symbolic link
+/// in a sticky folder that everyone may write to, such as /tmp, owned by
+/// neither the folder's owner nor this user. The kernel's protected_symlinks
+/// refuses to follow such a link, which another user may have planted to
+/// turn the table onto a file of yours; the program follows links itself,
+/// so it applies the same rule.
+inline constexpr int kProtectedSymlink = -2;
 
 /// The cause of a file error in words, to follow a message ("permission
 /// denied", "no space left on the device"); empty for 0.
@@ -80,7 +91,9 @@ class TextInputStream {
 
   /// True when the file was found changed since it was opened: it is shorter
   /// than what was read, its end came before the size it had, it was written
-  /// to, or another file now stands at its path. What was read may then be
+  /// to (its modification time changed, or its change time did: that one
+  /// moves with every write even when the modification time is set back),
+  /// or another file now stands at its path. What was read may then be
   /// neither the old contents nor the new. Checked at the end of the file
   /// and by checkUnchanged().
   bool changedWhileRead() const { return changed_; }
@@ -91,6 +104,13 @@ class TextInputStream {
 
   /// Lines longer than kMaxLineBytes met so far (each was cut to that length).
   std::uint64_t linesCut() const { return linesCut_; }
+
+  /// Counts a record of several lines (a quoted CSV field with line breaks)
+  /// that its reader cut at kMaxLineBytes, once however often it is read.
+  void countCutRecord();
+
+  /// The identity of the open file, to refuse it as an output by any name.
+  FileIdentity identity() const { return {dev_, ino_}; }
 
  private:
   TextInputStream(int fd, const std::filesystem::path& path, const struct stat& st);
@@ -105,6 +125,7 @@ class TextInputStream {
   dev_t dev_ = 0;
   ino_t ino_ = 0;
   timespec mtime_{};
+  timespec ctime_{};
   std::uint64_t offset_ = 0;  // of the next read() in the file
   bool changed_ = false;
   std::uint64_t linesCut_ = 0;
@@ -131,23 +152,38 @@ class TextInputStream {
 /// a caller's std::ostream.
 class TextOutputStream {
  public:
-  /// Start of the name of every temporary table after the target's own name:
+  /// Start of the name of a temporary file after the target's own name:
   /// ".NAME.vadoset-partial-XXXXXX" (the name cut short when it is long).
+  /// Where the file system can create unnamed files (O_TMPFILE: ext4, XFS,
+  /// Btrfs, tmpfs) the file has no name while it is written, so none is left
+  /// when the process is killed; such a name then exists only for the
+  /// instant between its link and its rename at the commit.
   static constexpr std::string_view kTempMarker = ".vadoset-partial-";
 
-  /// Creates a temporary file beside `target`; nothing is visible at the
-  /// target until commit(). A symbolic link is followed: its final file is
-  /// replaced and the link stays. Gives nothing when the file cannot be
-  /// created, or when the target exists and is not a regular file (a folder,
+  /// Creates a temporary file in the folder of `target`; nothing is visible
+  /// at the target until commit(). A symbolic link is followed: its final
+  /// file is replaced and the link stays. Gives nothing when the file cannot
+  /// be created, when the target exists and is not a regular file (a folder,
   /// a FIFO, a device, a process's file under /proc such as /dev/stdout),
-  /// which a rename would replace. `error`, when given, gets the reason: an
-  /// errno value or kNotRegularFile.
+  /// which a rename would replace, or when the path leads through another
+  /// user's link in a shared sticky folder. `error`, when given, gets the
+  /// reason: an errno value, kNotRegularFile or kProtectedSymlink.
   static std::unique_ptr<TextOutputStream> createFile(const std::filesystem::path& target, int* error = nullptr);
 
   /// Writes to `out`, which must outlive the stream.
   static std::unique_ptr<TextOutputStream> toStream(std::ostream& out);
 
   ~TextOutputStream();  // an uncommitted temporary file is removed
+
+  /// For a file: the identity of the file that commit() will replace (links
+  /// followed), or nothing when there is none yet. Compare it with the
+  /// inputs' identities to refuse writing over one of them.
+  std::optional<FileIdentity> targetIdentity() const { return targetIdentity_; }
+
+  /// True when both are files that commit() would put at the same place:
+  /// the same existing file by any name, or the same new name in the same
+  /// folder.
+  bool sameTarget(const TextOutputStream& other) const;
   TextOutputStream(const TextOutputStream&) = delete;
   TextOutputStream& operator=(const TextOutputStream&) = delete;
 
@@ -194,6 +230,9 @@ class TextOutputStream {
   void writeSlow(std::string_view text);
   void fail(int error);
   void closeFolder();
+  bool openNamedTemporary();
+  bool linkUnnamed(const std::string& name);
+  void placeUnnamed();
 
   int fd_ = -1;
   std::ostream* out_ = nullptr;
@@ -202,7 +241,9 @@ class TextOutputStream {
   int dirFd_ = -1;
   bool dirSyncable_ = false;
   std::string targetName_;
-  std::string tempName_;
+  std::string tempName_;  // empty while the file has no name
+  bool unnamed_ = false;  // created with O_TMPFILE
+  std::optional<FileIdentity> folderIdentity_, targetIdentity_;
   std::uint64_t written_ = 0;    // bytes written to the file
   std::uint64_t startedTo_ = 0;  // bytes whose writing to the disk has been started
   int error_ = 0;

@@ -65,6 +65,7 @@ NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r
       n.showField = true;
       break;
     case NullReason::TemperatureMissing:
+    case NullReason::TemperatureOutOfRange:
       n.field = plan.format->monthField(b.tmeanLine(r), r.result.month, plan.read);
       n.showField = true;
       break;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -122,6 +123,10 @@ std::optional<RunProblem> write_out(const RunConfig& c, const TableLayout& layou
     } else {
       outputs.report = createOutput(c, RunProblem::Kind::NullReportUnwritable, c.nullReportName, c.nullReportPath,
                                     tableToStdout ? nullptr : &c.outputPath, problem);
+      // Two new names for one place (here/x with here a link to the
+      // folder): the report would replace the table.
+      if (!problem && outputs.table->sameTarget(*outputs.report))
+        problem = outputProblem(RunProblem::Kind::NullReportUnwritable, c.nullReportName, 0, "it is the output table");
       if (problem) {
         outputs.abandon();
         return problem;
@@ -232,11 +237,11 @@ void writeNullReportLine(TextOutputStream& out, const NullRow& n) {
   out.Write(std::string_view(line, static_cast<std::size_t>(std::snprintf(line, sizeof line, "%llu",
                                                                           static_cast<unsigned long long>(n.line)))));
   out.Write('\t');
-  out.Write(escapeControl(n.id));
+  out.Write(escapeField(n.id));
   out.Write('\t');
   out.Write(n.reasonCode());
   out.Write('\t');
-  out.Write(escapeControl(n.reasonText()));
+  out.Write(escapeField(n.reasonText()));
   out.Write('\n');
 }
 
@@ -353,11 +358,26 @@ RunResult runTable(std::unique_ptr<RunInputs> inputs, const RunConfig& c, RunObs
     p.detail = e.what();
     return failed(result, std::move(p));
   }
+  // Standard output gives up a write that a reader does not take once a
+  // signal asks for a stop (EINTR), here or in the flushes and commits
+  // below: the run is then stopped, not failed.
+  auto gaveUp = [&](const TextOutputStream* out) {
+    if (out == nullptr || !out->failed() || out->error() != EINTR) return false;
+    if (stopped == StopRequest::None) stopped = observer.stopRequested();
+    return stopped != StopRequest::None;
+  };
+  // A stop that should leave no table keeps the earlier files.
+  auto dropped = [&] {
+    if (stopped != StopRequest::DropTable) return false;
+    outputs.abandon();
+    result.outcome = RunOutcome::Stopped;
+    return true;
+  };
   // A write that failed ends the run at once, before its checks.
   for (auto [out, kind, name] :
        {std::tuple{outputs.table.get(), RunProblem::Kind::OutputUnwritable, &c.outputName},
         std::tuple{outputs.report.get(), RunProblem::Kind::NullReportUnwritable, &c.nullReportName}}) {
-    if (out != nullptr && out->failed()) {
+    if (out != nullptr && out->failed() && !gaveUp(out)) {
       const int error = out->error();
       outputs.abandon();
       inputs->close();
@@ -380,23 +400,20 @@ RunResult runTable(std::unique_ptr<RunInputs> inputs, const RunConfig& c, RunObs
   // after it.
   if (std::optional<RunProblem> p = inputs->readProblem(c)) return give_up(std::move(*p));
   inputs->close();
-  // A stop that should leave no table keeps the earlier files.
-  if (stopped == StopRequest::DropTable) {
-    outputs.abandon();
-    result.outcome = RunOutcome::Stopped;
-    return result;
-  }
+  if (dropped()) return result;
   // Both files are written out before either is put in place, so that a
   // full disk fails the run before it replaces anything.
   for (auto [out, kind, name] :
        {std::tuple{outputs.table.get(), RunProblem::Kind::OutputUnwritable, &c.outputName},
         std::tuple{outputs.report.get(), RunProblem::Kind::NullReportUnwritable, &c.nullReportName}}) {
-    if (out != nullptr && !out->flush()) return give_up(outputProblem(kind, *name, out->error()));
+    if (out != nullptr && !out->flush() && !gaveUp(out)) return give_up(outputProblem(kind, *name, out->error()));
   }
-  if (!outputs.table->commit())
+  if (dropped()) return result;
+  if (!outputs.table->commit() && !gaveUp(outputs.table.get()))
     return give_up(outputProblem(RunProblem::Kind::OutputUnwritable, c.outputName, outputs.table->error()));
-  result.tableWritten = true;
-  if (outputs.report && !outputs.report->commit())
+  if (dropped()) return result;
+  result.tableWritten = !outputs.table->failed();
+  if (outputs.report && !outputs.report->commit() && !gaveUp(outputs.report.get()))
     return give_up(outputProblem(RunProblem::Kind::NullReportUnwritable, c.nullReportName, outputs.report->error()));
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.outcome = stopped == StopRequest::KeepRows ? RunOutcome::Stopped : RunOutcome::Completed;

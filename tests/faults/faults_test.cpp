@@ -4,16 +4,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <streambuf>
 #include <thread>
@@ -22,6 +25,7 @@
 #include "cli/cli.h"
 #include "output/columns.h"
 #include "platform/text.h"
+#include "platform/text_stream.h"
 #include "run/run.h"
 #include "test_support.h"
 
@@ -60,13 +64,16 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
   return m;
 }
 
-/// Madrid's record `records` times, and an earlier table at out.txt.
+/// Madrid's record `records` times (with March missing: null rows), and an
+/// earlier table at out.txt.
 struct RunFolder {
   test::TempDir dir, scratch;  // scratch: a child's stderr, kept out of the run's folder
   fs::path prec, temp, table;
-  explicit RunFolder(int records = 20) {
+  explicit RunFolder(int records = 20, const fs::path& base = {}, bool nullRows = false) : dir(base) {
+    std::vector<std::string> months = kPrecip;
+    if (nullRows) months[2] = "NA";
     std::string p = kHeader;
-    for (int i = 0; i < records; ++i) p += precip("station " + std::to_string(i));
+    for (int i = 0; i < records; ++i) p += precip("station " + std::to_string(i), months);
     prec = dir.write("prec.txt", p);
     temp = dir.write("temp.txt", kHeader + temps(records));
     table = dir.write("out.txt", "an earlier table that no failed run may touch\r");
@@ -86,11 +93,14 @@ CliResult cli(const std::vector<std::string>& args) {  // in this process
   return {status, out.str(), err.str()};
 }
 
-/// The real binary, stdout to `outPath`, signals at their defaults (SIGXFSZ
-/// too: the binary must ignore it to see EFBIG). `meanwhile` gets the child's pid. After
-/// 120 s the child is killed (1009), so that a hang fails instead of blocking.
-Result runProcess(std::vector<std::string> args, const fs::path& scratch, const std::string& outPath = "/dev/null",
+/// The real binary, stdout to `outPath` (">>PATH": appended to), signals at
+/// their defaults (SIGXFSZ too: the binary must ignore it to see EFBIG).
+/// `meanwhile` gets the child's pid. After 120 s the child is killed (1009),
+/// so that a hang fails instead of blocking.
+Result runProcess(std::vector<std::string> args, const fs::path& scratch, std::string outPath = "/dev/null",
                   rlim_t sizeLimit = RLIM_INFINITY, const std::function<void(pid_t)>& meanwhile = {}) {
+  const int outFlags = O_WRONLY | O_CREAT | (outPath.rfind(">>", 0) == 0 ? O_APPEND : O_TRUNC);
+  if (outPath.rfind(">>", 0) == 0) outPath.erase(0, 2);
   args.insert(args.begin(), VADOSET_CLI);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -98,7 +108,7 @@ Result runProcess(std::vector<std::string> args, const fs::path& scratch, const 
   const fs::path errPath = scratch / "stderr.txt";
   const pid_t pid = ::fork();
   if (pid == 0) {  // only async-signal-safe calls until exec
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outPath.c_str(), outFlags, 0644), in = ::open("/dev/null", O_RDONLY);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || in < 0) ::_exit(127);
     ::dup2(in, 0), ::dup2(out, 1), ::dup2(err, 2);
@@ -134,24 +144,12 @@ std::vector<std::string> rowsOf(const std::string& p, const std::string& t, cons
   return lines;
 }
 
-TEST(InputFaults, NumbersBeyondTheDoubleRange) {
-  const std::string zeros(400, '0');
-  const std::pair<std::string, std::optional<double>> cases[] = {{"0." + zeros + "1", 0.0},
-                                                                 {"-0." + zeros + "1e5", 0.0},
-                                                                 {"1" + zeros + "e-5", std::nullopt},
-                                                                 {"0e999999999999999999999", 0.0},
-                                                                 {"0.00001e-320", 0.0},
-                                                                 {"1e-999999999999999999999", 0.0},
-                                                                 {"1e+999999999999999999999", std::nullopt},
-                                                                 {zeros + "1e-5", 1e-5}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << text.substr(0, 30);
-}
-
 // Folders, links to them, dangling links, link loops, devices and FIFOs are
 // refused as inputs, with the cause (a FIFO without a writer must not block:
 // the real binary runs with a timeout); they, missing folders, the inputs by
-// any road and links to a process's open files (/dev/stdout) are refused as
-// the output. Nothing in the folder changes.
+// any road, links to a process's open files (/dev/stdout) and another user's
+// links in a shared sticky folder are refused as the output. Nothing in the
+// folder changes.
 TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   RunFolder f;
   fs::create_directory(f.dir / "sub");
@@ -167,6 +165,14 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   fs::create_hard_link(f.prec, f.dir / "hard.txt");
   // A device node like /dev/null (only root may make one): a rename would replace it.
   const bool haveDevice = ::mknod((f.dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  // Another user's links in a sticky folder that everyone may write to, to
+  // the earlier table and to this folder (only root can give them away).
+  fs::create_directory(f.dir / "shared");
+  fs::permissions(f.dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+  fs::create_symlink(f.table, f.dir / "shared/theirs.txt");
+  fs::create_symlink(f.dir.path(), f.dir / "shared/their-folder");
+  const bool haveTheirs = ::lchown((f.dir / "shared/theirs.txt").c_str(), 4242, -1) == 0 &&
+                          ::lchown((f.dir / "shared/their-folder").c_str(), 4242, -1) == 0;
   const auto before = snapshot(f.dir.path());
   const std::string folder = " could not be read: it is a folder.\n",
                     special = " could not be read: it is not a regular file.\n";
@@ -185,6 +191,10 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
   }
   const std::string input = ": it is one of the input files.",
                     special2 = ": it is not a regular file (to write the table to standard output, use -o -).";
+  const std::string theirs = haveTheirs ? ": its path goes through a symbolic link that another user owns in a folder "
+                                          "everyone may write to; such links are not followed, as the system's "
+                                          "protected_symlinks rule would refuse them."
+                                        : special2;
   const std::pair<std::string, std::string> outputs[] = {{"missing/out.txt", ": the folder does not exist."},
                                                          {"afile.txt/out.txt", ": a part of its path is not a folder."},
                                                          {"sub", ": it is a folder."},
@@ -200,7 +210,9 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
                                                          {"link.txt", input},
                                                          {"hard.txt", input},
                                                          {"./prec.txt", input},
-                                                         {"", ": no file name was given."}};
+                                                         {"", ": no file name was given."},
+                                                         {haveTheirs ? "shared/theirs.txt" : "fifo", theirs},
+                                                         {haveTheirs ? "shared/their-folder/out.txt" : "fifo", theirs}};
   for (const auto& [name, says] : outputs) {
     // A process of its own, with standard output a regular file, which a
     // link through /proc leads to. The file is named as given.
@@ -208,12 +220,40 @@ TEST(PathFaults, WhatIsNotARegularFileIsRefused) {
     EXPECT_EQ(runProcess(f.args(given), f.scratch.path(), (f.scratch / "stdout.txt").string()),
               Result(kExitFailed, "The output file " + given + " could not be written" + says + "\n"));
   }
+  // The null report is refused as the table is, and as the table itself; so
+  // are standard output for both, and standard output appended to an input.
+  const std::string in = f.dir.path().string() + "/", report = "The null report " + in,
+                    toStdout = ": it is not a regular file (to write the report to standard output, use -).";
+  const std::tuple<std::string, std::string, std::string, std::string> reports[] = {
+      {"out.txt", "prec.txt", "", report + "prec.txt could not be written" + input},
+      {"out.txt", "link.txt", "", report + "link.txt could not be written" + input},
+      {"out.txt", "hard.txt", "", report + "hard.txt could not be written" + input},
+      {"-", "temp.txt", "", report + "temp.txt could not be written" + input},
+      {"out.txt", "fifo", "", report + "fifo could not be written" + toStdout},
+      {"out.txt", "stdout", "", report + "stdout could not be written" + toStdout},
+      {"out.txt", "out.txt", "", "The output file " + in + "out.txt could not be written: it is the null report."},
+      {"sub/new.txt", "sub-link/new.txt", "",
+       report + "sub-link/new.txt could not be written: it is the output table."},
+      {"-", "-", "", "The null report could not be written to standard output: the table goes to standard output too."},
+      {"-", "", ">>prec.txt", "The output file standard output could not be written" + input},
+      {"out.txt", "-", ">>temp.txt", "The null report standard output could not be written" + input},
+      {"-", haveTheirs ? "shared/theirs.txt" : "fifo", "",
+       report +
+           (haveTheirs ? "shared/theirs.txt could not be written" + theirs : "fifo could not be written" + toStdout)}};
+  for (const auto& [output, nulls, out, says] : reports) {
+    std::vector<std::string> args = f.args(output == "-" ? output : in + output);
+    if (!nulls.empty()) args.insert(args.end(), {"--null-report", nulls == "-" ? nulls : in + nulls});
+    EXPECT_EQ(runProcess(args, f.scratch.path(),
+                         out.empty() ? (f.scratch / "stdout.txt").string() : ">>" + in + out.substr(2)),
+              Result(kExitFailed, says + "\n"));
+  }
   // The snapshot holds inodes and modes, so the links, FIFO and device are still themselves.
   EXPECT_TRUE(snapshot(f.dir.path()) == before) << "a file was touched, added or removed";
-  // A link to a regular file stays a link; the file it leads to gets the table.
-  fs::create_symlink("out.txt", f.dir / "table-link");
-  EXPECT_EQ(cli(f.args((f.dir / "table-link").string())).status, kExitOk);
-  EXPECT_TRUE(fs::is_symlink(f.dir / "table-link"));
+  // A link to a regular file stays a link; the file it leads to gets the
+  // table. In the shared folder, a link of its owner's is followed.
+  fs::create_symlink("../out.txt", f.dir / "shared/table-link");
+  EXPECT_EQ(cli(f.args((f.dir / "shared/table-link").string())).status, kExitOk);
+  EXPECT_TRUE(fs::is_symlink(f.dir / "shared/table-link"));
   EXPECT_EQ(test::readFile(f.table).substr(0, TableLayout().header().size()), TableLayout().header());
 }
 
@@ -297,6 +337,17 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
                                     " could not be written: the file size limit was reached.\n"));
   EXPECT_EQ(runProcess(f.args("-"), f.scratch.path(), "/dev/full"),
             Result(kExitFailed, "The table could not be written to standard output: no space left on the device.\n"));
+  // A null report past the limit (the table of null rows is short): the
+  // earlier table stays too.
+  RunFolder nulls(3000, {}, true);
+  nulls.dir.write("nulls.tsv", "an earlier report\n");
+  const auto nullsBefore = snapshot(nulls.dir.path());
+  std::vector<std::string> args = nulls.args(nulls.table.string());
+  args.insert(args.end(), {"--null-report", (nulls.dir / "nulls.tsv").string()});
+  EXPECT_EQ(runProcess(args, f.scratch.path(), "/dev/null", 100'000),
+            Result(kExitFailed, "The null report " + (nulls.dir / "nulls.tsv").string() +
+                                    " could not be written: the file size limit was reached.\n"));
+  EXPECT_TRUE(snapshot(nulls.dir.path()) == nullsBefore) << "a file was touched, added or removed";
   const std::string mem = "/proc/self/mem";
   for (int threads : {1, 2}) {
     for (int what : {0, 1, 2}) {  // failing output, unreadable precipitation, unreadable temperature
@@ -324,8 +375,9 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
   EXPECT_GT(fs::file_size(f.table), 100'000u);
 }
 
-// An input cut short, replaced at its path or written to while the run reads
-// it fails the run; the earlier table stays and nothing is left behind.
+// An input cut short, replaced at its path or written to (even with its
+// modification time set back) while the run reads it fails the run; the
+// earlier table stays and nothing is left behind.
 struct ChangingObserver : test::TestObserver {
   std::function<void()> change;
   void progress(const Progress& p) override {
@@ -339,7 +391,12 @@ TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
   const std::pair<const char*, std::function<void(const fs::path&)>> changes[] = {
       {"cut short", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) / 2); }},
       {"replaced", [&](const fs::path& p) { fs::rename(f.dir.write("new.txt", test::readFile(p)), p); }},
-      {"written to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }}};
+      {"written to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }},
+      {"written in place, its time set back", [](const fs::path& p) {
+         const auto time = fs::last_write_time(p);
+         std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).seekp(100'000) << 'X';
+         fs::last_write_time(p, time);
+       }}};
   for (int threads : {1, 2}) {
     for (const auto& [what, change] : changes) {
       for (const fs::path& input : {f.prec, f.temp}) {
@@ -369,10 +426,24 @@ TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
   }
 }
 
-// SIGINT: exit status 130, and the table in place holds the header and whole
-// rows in order. SIGTERM and SIGHUP: the process ends by the signal, the
-// earlier table stays and no temporary file is left. SIGKILL: the earlier
-// table stays. Two trials each, early and later in the run.
+// True once the process has its table open in `dir`: unnamed (/proc shows
+// "DIR/#INODE (deleted)") or under a temporary name.
+bool writingIn(pid_t pid, const fs::path& dir) {
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::string file = fs::read_symlink(fd.path(), ec).string();
+    if (file.rfind(dir.string() + "/", 0) == 0 &&
+        (file.ends_with(" (deleted)") || file.find(TextOutputStream::kTempMarker) != std::string::npos))
+      return true;
+  }
+  return false;
+}
+
+// On each file system: SIGINT gives status 130, a table of the header and
+// whole rows in order, and a null report of their null rows; SIGTERM and
+// SIGHUP end the process by the signal and keep the earlier table and
+// report; kill -9 keeps them too. No signal leaves a temporary file (a file
+// has no name until it is whole).
 TEST(Interrupt, EachSignalLeavesAWholeTable) {
   // With a field capacity of 1e9 mm a dry record takes all 1002 passes and
   // becomes a null row; a wet one fills the soil at once. They alternate.
@@ -385,29 +456,25 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
     prec += line("R" + std::to_string(i), i % 2 ? "0" : "200"), temp += line("x", i % 2 ? "25" : "5");
   const std::string wetValues =
       rowsOf(kHeader + line("R0", "200"), kHeader + line("x", "5"), "1000000000").at(0).substr(2);
-  test::TempDir dir, scratch;
-  const fs::path p = dir.write("p.txt", prec), t = dir.write("t.txt", temp);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
-    for (int waitMs : {20, 300}) {
-      SCOPED_TRACE(std::to_string(sig) + " after " + std::to_string(waitMs) + " ms");
-      const fs::path out = dir.write("out.txt", "earlier\r");
+  for (const fs::path& base : test::fileSystems()) {
+    test::TempDir dir(base), scratch;
+    const fs::path p = dir.write("p.txt", prec), t = dir.write("t.txt", temp);
+    for (const auto& [sig, waitMs] :
+         {std::pair{SIGINT, 20}, {SIGINT, 300}, {SIGTERM, 20}, {SIGHUP, 300}, {SIGKILL, 20}, {SIGKILL, 300}}) {
+      SCOPED_TRACE(base.string() + ": signal " + std::to_string(sig) + " after " + std::to_string(waitMs) + " ms");
+      const fs::path out = dir.write("out.txt", "earlier\r"), nulls = dir.write("nulls.tsv", "earlier\n");
       auto before = snapshot(dir.path());
-      // The temporary table appears once the handlers are in place; then let some rows be written.
-      auto signal = [&](pid_t pid) {
-        auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
-        for (int i = 0; i < 15000 && entries() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        EXPECT_EQ(entries(), 4) << "the run never created its table";
+      // Once the table is open the handlers are in place; then let some rows be written.
+      auto signal = [&, sig = sig, waitMs = waitMs](pid_t pid) {
+        for (int i = 0; i < 15000 && !writingIn(pid, dir.path()); ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         ::kill(pid, sig);
       };
-      const Result r = runProcess(
-          {"-t", t.string(), "-p", p.string(), "-o", out.string(), "--field-capacity", "1000000000", "--quiet"},
-          scratch.path(), "/dev/null", RLIM_INFINITY, signal);
+      const Result r = runProcess({"-t", t.string(), "-p", p.string(), "-o", out.string(), "--null-report",
+                                   nulls.string(), "--field-capacity", "1000000000", "--quiet"},
+                                  scratch.path(), "/dev/null", RLIM_INFINITY, signal);
       auto after = snapshot(dir.path());
-      if (sig == SIGKILL)  // the temporary file stays, named for what it is
-        std::erase_if(after, [&](const auto& entry) {
-          return entry.first.rfind(".out.txt.vadoset-partial-", 0) == 0 && fs::remove(dir / entry.first);
-        });
       if (sig != SIGINT) {
         EXPECT_EQ(r, Result(1000 + sig, ""));
         EXPECT_TRUE(after == before) << "the earlier table was touched, or a temporary file is left";
@@ -421,53 +488,78 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
       EXPECT_LT(rows.size(), static_cast<std::size_t>(kRecords));
       for (std::size_t i = 0; i < rows.size(); ++i)
         ASSERT_EQ(rows[i], "R" + std::to_string(i) + (i % 2 == 0 ? wetValues : "\t*")) << "row " << i;
-      before.erase("out.txt"), after.erase("out.txt");
+      // The report's header and a line for each null row kept.
+      const std::string report = test::readFile(nulls);
+      EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1 + rows.size() / 2) << report.substr(0, 200);
+      for (const char* file : {"out.txt", "nulls.tsv"}) before.erase(file), after.erase(file);
       EXPECT_TRUE(after == before) << "an input was touched, or a temporary file is left";
     }
   }
 }
 
+// A run blocked writing its table, or its null report, to a pipe that nobody
+// reads ends on each signal: at once on SIGTERM and SIGHUP (the earlier
+// table stays), after the moment it gives a reader on Ctrl+C.
+TEST(Interrupt, ASignalEndsARunBlockedOnItsOutput) {
+  RunFolder rows(3000), nullRows(3000, {}, true);  // a table, and a report, far larger than a pipe holds
+  const auto before = snapshot(nullRows.dir.path());
+  for (const auto& [sig, report] : {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, true}, {SIGINT, true}}) {
+    const RunFolder& f = report ? nullRows : rows;
+    std::vector<std::string> args = f.args(report ? (f.dir / "new.txt").string() : "-");
+    if (report) args.insert(args.end(), {"--null-report", "-"});
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const int capacity = ::fcntl(pipeFds[0], F_GETPIPE_SZ);
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = runProcess(
+        args, f.scratch.path(), "/proc/self/fd/" + std::to_string(pipeFds[1]), RLIM_INFINITY, [&](pid_t pid) {
+          int queued = 0;
+          for (int i = 0; i < 10000 && ::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < capacity; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          ::kill(pid, sig);
+        });
+    ::close(pipeFds[0]), ::close(pipeFds[1]);
+    EXPECT_EQ(r, Result(sig == SIGINT ? kExitInterrupted : 1000 + sig, "")) << sig;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << sig;
+    if (sig == SIGINT && report) fs::remove(f.dir / "new.txt");  // the complete rows
+  }
+  EXPECT_TRUE(snapshot(nullRows.dir.path()) == before) << "a file was touched, added or removed";
+}
+
 // The table reaches the disk before its name, and its name before the run
-// ends: fsync of the file, the rename, fsync of the folder, in that order
-// (seen by a preloaded library that logs the calls).
-TEST(Durability, TheTableIsSyncedBeforeAndAfterItsRename) {
-  RunFolder f(3);
-  const fs::path log = f.scratch / "sync.log";
-  ::setenv("VADOSET_SYNC_LOG", log.c_str(), 1);
+// ends: fsync of the file, its name, fsync of the folder, in that order (seen
+// by a preloaded library that logs the calls). A new table is linked at its
+// name at once; over an earlier one (where that link fails) under a name of
+// its own, then renamed; where unnamed files are not supported, a named
+// temporary file is renamed.
+TEST(Durability, TheTableIsSyncedBeforeAndAfterItsName) {
+  const std::string temp = ".out.txt.vadoset-partial-XXXXXX";
+  const std::tuple<bool, bool, std::string> cases[] = {
+      {true, true, "link out.txt\nlink " + temp + "\nrename " + temp + " out.txt\n"},
+      {true, false, "link out.txt\n"},
+      {false, true, "rename " + temp + " out.txt\n"}};
   ::setenv("LD_PRELOAD", VADOSET_SYNC_LOG_LIB, 1);
   // An AddressSanitizer build would refuse a library loaded before its own.
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string asanBefore = asan != nullptr ? asan : "";
   ::setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
-  const Result r = runProcess(f.args(f.table.string()), f.scratch.path());
-  ::unsetenv("LD_PRELOAD");
-  asan != nullptr ? ::setenv("ASAN_OPTIONS", asanBefore.c_str(), 1) : ::unsetenv("ASAN_OPTIONS");
-  EXPECT_EQ(r, Result(kExitOk, ""));
-  EXPECT_EQ(test::readFile(log), "fsync file\nrename\nfsync folder\n");
-}
-
-// Twice in this process to standard output, to a file, and as a separate process.
-TEST(Determinism, TheSameRunGivesTheSameBytes) {
-  test::TempDir dir;
-  std::vector<std::string> samples = {"allsites --field-capacity 250 --carryover", "hcn --format hcn --latitude 44.47",
-                                      "series --carryover --function D"};
-  for (char fn = 'A'; fn <= 'H'; ++fn) samples.push_back("allsites --function "s + fn);
-  for (const std::string& sample : samples) {
-    std::istringstream words(sample);
-    std::string name, word, examples = VADOSET_SOURCE_DIR "/examples/";
-    words >> name;
-    std::vector<std::string> args = {
-        "-t", examples + name + "_temp.txt", "-p", examples + name + "_prec.txt", "-o", "-", "--line-ending", "cr"};
-    while (words >> word) args.push_back(word);
-    const CliResult first = cli(args), second = cli(args);
-    ASSERT_EQ(runProcess(args, dir.path(), (dir / "process.txt").string()).first, kExitOk);
-    args[5] = (dir / "file.txt").string();
-    ASSERT_EQ(cli(args).status, kExitOk);
-    EXPECT_GT(test::tableLines(first.out).size(), 1u);
-    EXPECT_TRUE(second.out == first.out && test::readFile(dir / "file.txt") == first.out &&
-                test::readFile(dir / "process.txt") == first.out)
-        << sample;
+  for (const fs::path& base : test::fileSystems()) {
+    for (const auto& [unnamed, earlier, naming] : cases) {
+      SCOPED_TRACE(base.string() + (unnamed ? "" : ", no O_TMPFILE") + (earlier ? ", over a table" : ""));
+      RunFolder f(3, base);
+      if (!earlier) fs::remove(f.table);
+      ::setenv("VADOSET_SYNC_LOG", (f.scratch / "sync.log").c_str(), 1);
+      unnamed ? ::unsetenv("VADOSET_NO_TMPFILE") : ::setenv("VADOSET_NO_TMPFILE", "1", 1);
+      EXPECT_EQ(runProcess(f.args(f.table.string()), f.scratch.path()), Result(kExitOk, ""));
+      // The random part of the temporary name, as XXXXXX.
+      const std::string log = test::readFile(f.scratch / "sync.log");
+      EXPECT_EQ(std::regex_replace(log, std::regex("(partial-)\\w{6}"), "$1XXXXXX"),
+                "fsync file\n" + naming + "fsync folder\n");
+      EXPECT_EQ(snapshot(f.dir.path()).size(), 3u);
+    }
   }
+  ::unsetenv("LD_PRELOAD"), ::unsetenv("VADOSET_NO_TMPFILE");
+  asan != nullptr ? ::setenv("ASAN_OPTIONS", asanBefore.c_str(), 1) : ::unsetenv("ASAN_OPTIONS");
 }
 
 }  // namespace

@@ -131,14 +131,15 @@ TEST(CsvFormat, Fields) {
   }
 }
 
-// Records as nextRecord gives them from a file.
-std::vector<std::string> records(const test::TempDir& dir, const std::string& bytes) {
+// Records as nextRecord gives them from a file, and the lines it counts as cut.
+std::vector<std::string> records(const test::TempDir& dir, const std::string& bytes, std::uint64_t* cut = nullptr) {
   std::unique_ptr<TextInputStream> in = TextInputStream::open(dir.write("f.csv", bytes));
   std::vector<std::string> out;
   while (!in->Eof()) {
     out.emplace_back();
     kCsvFormat.nextRecord(*in, out.back());
   }
+  if (cut != nullptr) *cut = in->linesCut();
   return out;
 }
 
@@ -152,14 +153,20 @@ TEST(CsvFormat, RecordsSpanLinesWhileAQuoteIsOpen) {
       {"a,b\"c\nd\n", V{"a,b\"c", "d"}},
       {"a,\"never closed\nb\nc", V{"a,\"never closed\nb\nc"}},
   };
-  for (const auto& [bytes, expected] : cases) EXPECT_EQ(records(dir, bytes), expected) << bytes;
+  std::uint64_t cut = 0;
+  for (const auto& [bytes, expected] : cases) {
+    EXPECT_EQ(records(dir, bytes, &cut), expected) << bytes;
+    EXPECT_EQ(cut, 0u) << bytes;  // a quote open at the end of the file cuts nothing
+  }
 
-  // A stray quote takes lines up to the length cap of one line, no further.
+  // A stray quote takes lines up to the length cap of one line, no further,
+  // and the record counts as a cut line, so that the run warns of it.
   const std::string line(1 << 20, 'x');
   std::string big = "\"stray\n";
   for (int i = 0; i < 17; ++i) big += line + "\n";
   big += "last,1\n";
-  const std::vector<std::string> got = records(dir, big);
+  const std::vector<std::string> got = records(dir, big, &cut);
+  EXPECT_EQ(cut, 1u);
   ASSERT_GE(got.size(), 3u);
   EXPECT_LT(got.front().size(), TextInputStream::kMaxLineBytes + line.size() + 2);
   EXPECT_EQ(got.back(), "last,1");

@@ -101,6 +101,24 @@ TEST(Pet, EdgesOfTheFormula) {
   EXPECT_EQ(a[11], 0.0);
   for (int m = 1; m <= 10; ++m) EXPECT_EQ(a[m], b[m]) << m;
   EXPECT_EQ(petOf(year(0.0, 26.5, 0.0))[3], (-415.85 + 32.24 * 26.5) - (0.43 * 26.5) * 26.5);
+
+  // Above about 58.4 °C the hot-month formula falls below zero: such a
+  // record is null, naming the month, and every month it computes has PET of
+  // zero or more.
+  const std::pair<double, NullReason> hot[] = {{58.42, NullReason::None},
+                                               {58.43, NullReason::TemperatureOutOfRange},
+                                               {1e10, NullReason::TemperatureOutOfRange},
+                                               {-1e10, NullReason::None}};
+  for (const auto& [t, reason] : hot) {
+    RecordInput in = year(30.0, 20.0, 50.0);
+    in.tmean[6] = t;
+    std::int8_t month = 0;
+    EXPECT_EQ(checkRecord(in, month), reason) << t;
+    EXPECT_EQ(month, reason == NullReason::None ? 0 : 7) << t;
+    if (reason == NullReason::None) {
+      EXPECT_GE(petOf(in)[6], 0.0) << t;
+    }
+  }
 }
 
 bool sameBits(double a, double b) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include "test_support.h"
 
@@ -100,6 +101,12 @@ TEST(TextInputStream, AFileChangedWhileReadIsNoticedAtItsEnd) {
       {"cut and written again", [](const fs::path& p) { std::ofstream(p) << std::string(300'000, 'b'); }},
       {"appended to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }},
       {"replaced", [](const fs::path& p) { fs::rename(fs::path(p) += ".new", p); }},
+      {"written in place, its time set back",
+       [](const fs::path& p) {
+         const auto time = fs::last_write_time(p);
+         std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).seekp(200'000) << 'X';
+         fs::last_write_time(p, time);
+       }},
   };
   for (const auto& [what, change] : cases) {
     test::TempDir dir;
@@ -118,25 +125,47 @@ TEST(TextInputStream, AFileChangedWhileReadIsNoticedAtItsEnd) {
   }
 }
 
+// On each file system, over an earlier file or none: while the table is
+// written the folder shows nothing new (the temporary file has no name);
+// commit puts the whole table in place, abandon leaves the folder as it was.
 TEST(TextOutputStream, NothingAppearsUntilCommit) {
+  const std::string table(100'000, 'n');
+  for (const std::filesystem::path& base : test::fileSystems()) {
+    for (const auto& [earlier, commit] : {std::pair{true, true}, {false, true}, {true, false}, {false, false}}) {
+      test::TempDir dir(base);
+      auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir.path()), {}); };
+      if (earlier) dir.write("out.txt", "earlier");
+      auto out = TextOutputStream::createFile(dir / "out.txt");
+      ASSERT_TRUE(out);
+      out->Write(table);
+      EXPECT_TRUE(out->flush());
+      EXPECT_EQ(entries(), earlier ? 1 : 0) << base;
+      EXPECT_TRUE(commit ? out->commit() : (out->abandon(), true));
+      EXPECT_EQ(entries(), earlier || commit ? 1 : 0) << base;
+      EXPECT_EQ(test::readFile(dir / "out.txt"), commit ? table : earlier ? "earlier" : "") << base;
+    }
+  }
+}
+
+// Two outputs, or an output and an input, are the same file by any name.
+TEST(TextOutputStream, TheSamePlaceByAnyName) {
+  namespace fs = std::filesystem;
   test::TempDir dir;
-  dir.write("out.txt", "earlier table");
-  auto out = TextOutputStream::createFile(dir / "out.txt");
-  ASSERT_TRUE(out);
-  out->Write("new");
-  out->WriteLine(" table");
-  EXPECT_EQ(test::readFile(dir / "out.txt"), "earlier table");
-  // The temporary file says what it is: .out.txt.vadoset-partial-XXXXXX
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  ASSERT_EQ(names.size(), 2u);
-  EXPECT_EQ(names[0].substr(0, 25), ".out.txt.vadoset-partial-");
-  EXPECT_EQ(names[0].size(), 31u);
-  EXPECT_TRUE(out->commit());
-  EXPECT_EQ(test::readFile(dir / "out.txt"), "new table\r");
-  // No temporary file is left beside it.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  dir.write("a.txt", "a");
+  fs::create_hard_link(dir / "a.txt", dir / "hard.txt");
+  fs::create_symlink("a.txt", dir / "link.txt");
+  fs::create_symlink(".", dir / "here");
+  fs::create_directory(dir / "sub");
+  const std::tuple<std::string, std::string, bool> cases[] = {
+      {"a.txt", "hard.txt", true},       {"link.txt", "here/a.txt", true}, {"new.txt", "here/./new.txt", true},
+      {"new.txt", "sub/new.txt", false}, {"new.txt", "other.txt", false},  {"a.txt", "new.txt", false}};
+  const FileIdentity input = TextInputStream::open(dir / "a.txt")->identity();
+  for (const auto& [a, b, same] : cases) {
+    auto first = TextOutputStream::createFile(dir / a), second = TextOutputStream::createFile(dir / b);
+    ASSERT_TRUE(first && second) << a << " " << b;
+    EXPECT_EQ(first->sameTarget(*second), same) << a << " " << b;
+    EXPECT_EQ(first->targetIdentity() == input, a == "a.txt" || a == "link.txt") << a;
+  }
 }
 
 // Names up to 255 bytes, in folders whose path brings the target within a
@@ -155,6 +184,7 @@ TEST(TextOutputStream, TheLongestNamesAndPathsCanStillBeWritten) {
     }
     const std::filesystem::path target = folder / std::string(nameBytes, 'n');
     EXPECT_TRUE(pathBytes == 0 || target.string().size() == pathBytes);
+    std::ofstream(target) << "earlier";  // replaced through a temporary name
     auto out = TextOutputStream::createFile(target);
     ASSERT_TRUE(out) << nameBytes << " " << pathBytes;
     out->Write("x");

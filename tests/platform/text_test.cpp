@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vadoset {
@@ -42,7 +43,14 @@ TEST(ParseNumber, AcceptsPlainDecimals) {
                                                   {"0.07", 0.07},
                                                   {"123456789.5", 123456789.5},
                                                   {"00000000000000000001", 1.0},
-                                                  {"-70.01", -70.01}};
+                                                  {"-70.01", -70.01},
+                                                  // Too small for a double is zero, however it is written.
+                                                  {"0." + std::string(400, '0') + "1", 0.0},
+                                                  {"-0." + std::string(400, '0') + "1e5", 0.0},
+                                                  {"0e999999999999999999999", 0.0},
+                                                  {"0.00001e-320", 0.0},
+                                                  {"1e-999999999999999999999", 0.0},
+                                                  {std::string(400, '0') + "1e-5", 1e-5}};
   for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << '"' << text << '"';
   EXPECT_TRUE(std::signbit(*ParseNumber("-0")));
 }
@@ -76,6 +84,9 @@ TEST(ParseNumber, RefusesEverythingElse) {
                         "\xEF\xBB\xBF"
                         "1"})
     EXPECT_FALSE(ParseNumber(t).has_value()) << '"' << t << '"';
+  // Too large for a double, however it is written.
+  for (const std::string& t : {"1" + std::string(400, '0') + "e-5", std::string("1e+999999999999999999999")})
+    EXPECT_FALSE(ParseNumber(t).has_value()) << t.substr(0, 30);
   EXPECT_FALSE(ParseNumber(std::string_view("1\0"
                                             "2",
                                             3))
@@ -130,17 +141,33 @@ TEST(Fields, SplitFieldsAsNthField) {
   EXPECT_FALSE(IsBlank(" x "));
 }
 
-TEST(EscapeControl, WritesOutWhatATerminalWouldObey) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"plain name.txt", "plain name.txt"},
-      {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
-      {"\x1b[2J\x07\x7f" + std::string(1, '\0'), "\\x1b[2J\\x07\\x7f\\x00"},
+// Each text as a terminal's message and as a field of a report that programs read.
+TEST(EscapeControl, WritesOutWhatATerminalOrAReaderWouldObey) {
+  const std::string same = "=";  // the field is written as for the terminal
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"plain name.txt", "plain name.txt", same},
+      {"a\tb\nc\rd", "a\\tb\\nc\\rd", same},
+      {"\x1b[2J\x07\x7f" + std::string(1, '\0'), "\\x1b[2J\\x07\\x7f\\x00", same},
       {"\xc2\x9b"
-       "31m \xc2\x80",
-       "\\u009b31m \\u0080"},  // C1 controls in UTF-8
-      {"S\xc3\xa3o Paulo \xe2\x82\xac \xc2\xa0 \xff \xc2", "S\xc3\xa3o Paulo \xe2\x82\xac \xc2\xa0 \xff \xc2"},
+       "31m \xc2\x80 \xc2\x85",
+       "\\u009b31m \\u0080 \\u0085", same},  // C1 controls in UTF-8; U+0085 is a line break to some readers
+      {"\x9b"
+       "31m",
+       "\\x9b31m", same},  // an 8-bit CSI
+      {"a literal \\x1b and C:\\data", "a literal \\\\x1b and C:\\\\data", same},
+      // Characters that end in a byte from 0x80 to 0x9F are kept whole.
+      {"\xc4\x9b \xe2\x80\x9c \xf0\x9f\x98\x80", "\xc4\x9b \xe2\x80\x9c \xf0\x9f\x98\x80", same},
+      // Stray bytes: only those a terminal could take for controls, but all in a field.
+      {"S\xc3\xa3o \xe2\x82\xac \xc2\xa0 \xff \xc2", "S\xc3\xa3o \xe2\x82\xac \xc2\xa0 \xff \xc2",
+       "S\xc3\xa3o \xe2\x82\xac \xc2\xa0 \\xff \\xc2"},
+      // Overlong forms, surrogates and a cut sequence are no UTF-8.
+      {"\xc0\x9b \xed\xa0\x80 \xe2\x82", "\xc0\\x9b \xed\xa0\\x80 \xe2\\x82", "\\xc0\\x9b \\xed\\xa0\\x80 \\xe2\\x82"},
+      {"line\xe2\x80\xa8sep\xe2\x80\xa9", "line\xe2\x80\xa8sep\xe2\x80\xa9", "line\\u2028sep\\u2029"},
   };
-  for (const auto& [text, shown] : cases) EXPECT_EQ(escapeControl(text), shown);
+  for (const auto& [text, shown, field] : cases) {
+    EXPECT_EQ(escapeControl(text), shown) << shown;
+    EXPECT_EQ(escapeField(text), field == same ? shown : field) << shown;
+  }
 }
 
 }  // namespace

@@ -355,8 +355,11 @@ class WholeRunTest(unittest.TestCase):
             temps = WARM[:4] + [bad] + WARM[5:]
             self.assertEqual(one_record(temps, RAIN), [b"x", b"*"], bad)
         self.assertEqual(one_record(WARM, RAIN[:4] + ["3000000000"] + RAIN[5:]), [b"x", b"*"])
-        # 9999.5 degrees is a number, not the missing marker.
-        self.assertEqual(len(one_record(WARM[:4] + ["9999.5"] + WARM[5:], RAIN)), 40)
+        # 58 degrees is within the PET formula's range; 58.5 and 9999.5 (a
+        # number, not the missing marker) are beyond it, where PET would be
+        # negative.
+        for hot, fields in (("58", 40), ("58.5", 2), ("9999.5", 2)):
+            self.assertEqual(len(one_record(WARM[:4] + [hot] + WARM[5:], RAIN)), fields, hot)
 
     def test_precipitation_is_used_in_whole_millimetres(self):
         self.assertEqual(one_record(WARM, [v + 0.9 for v in RAIN]), one_record(WARM, RAIN))

@@ -373,6 +373,16 @@ def has_missing_month(rec):
     return False
 
 
+def beyond_pet_range(rec, hcn):
+    """True when a month is so hot (above about 58.4 C) that the hot-month
+    formula gives negative PET: such a record is a null row."""
+    for m in range(1, 13):
+        t = rec.tmean[m] / 10.0 if hcn else rec.tmean[m]
+        if t >= 26.5 and (-415.85 + 32.24 * t) - (0.43 * t) * t < 0.0:
+            return True
+    return False
+
+
 # ---------------------------------------------------------------------------
 # Potential evapotranspiration
 
@@ -700,7 +710,8 @@ def run_tables(temp_data, prec_data, hcn=False, latitude=44.47, fc=100,
         rec = read_record(pline, tline, hcn, latitude, reading)
         if i == 0:
             bucket.year_one = True
-        if rec.latitude is None or has_missing_month(rec) or rec.fc_invalid:
+        if (rec.latitude is None or has_missing_month(rec) or beyond_pet_range(rec, hcn)
+                or rec.fc_invalid):
             out.append(null_row(rec.ident, line_end))
             continue
         pet = run_pet(rec.tmean, rec.latitude, hcn)

@@ -521,7 +521,7 @@ void ResultsTest::warningsFromTheMainWindow() {
   QTemporaryDir dir;
   QVERIFY(QFile::copy(kExamples + u"/allsites_prec.txt"_s, dir.filePath(u"allsites_prec.txt"_s)));
   writeFile(dir.filePath(u"allsites_temp.txt"_s),
-            readAll(kExamples + u"/allsites_temp.txt"_s).replace("Tokyo\t35.69\t5.4", "Tokyo\t35.69\t75.4"));
+            readAll(kExamples + u"/allsites_temp.txt"_s).replace("Tokyo\t35.69\t5.4", "Tokyo\t35.69\t-85.4"));
   FolderAnswers dialogs;
   std::unique_ptr<Window1> w = static_cast<App*>(qApp)->openMainWindow(dialogs);
   for (const char* fcText : {"100", "150"}) {

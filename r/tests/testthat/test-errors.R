@@ -66,7 +66,9 @@ test_that("raster arguments give errors that name them", {
 
 test_that("the input checks warn about likely mistakes, once a kind", {
   swapped <- water_balance_warnings(p * 2, t, 45)
-  expect_match(swapped, "^24 monthly mean temperatures lie outside -80 to 60 .C \\(the first: record 1, month 1: 100 .C\\)\\. Are tmean and prec swapped")
+  expect_match(swapped[1], "^24 monthly mean temperatures lie outside -80 to 60 .C \\(the first: record 1, month 1: 100 .C\\)\\. Are tmean and prec swapped")
+  # 100 degrees is beyond the PET formula's range: every row is null.
+  expect_match(swapped[2], "^every record is a null row")
   codes <- p
   codes[2, 3:4] <- -99.9
   expect_match(water_balance_warnings(t, codes, 45), "^2 monthly precipitation totals are negative \\(the first: record 2, month 3: -99.9\\)")
