@@ -257,6 +257,7 @@ void ThreadedComputer::computeRecords(const Task& t, RecordEngine& engine, Batch
   if (scratch.inputs.size() < n) {
     scratch.inputs.resize(n);
     scratch.results.resize(n);
+    scratch.carried.resize(n);  // computeSlots takes the three as one
   }
   for (std::size_t i = 0; i < n; ++i) {
     parseSlot(*plan_, b, t.begin + i);
