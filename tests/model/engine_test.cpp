@@ -130,30 +130,10 @@ bool sameBits(double a, double b) {
 // of a 32-bit whole number, infinities, and random bit patterns.
 TEST(Values, MonthsAtOnceAsOneAtATime) {
   const double inf = std::numeric_limits<double>::infinity();
-  const double edges[] = {NAN,
-                          -NAN,
-                          inf,
-                          -inf,
-                          -9999.0,
-                          9999.0,
-                          9999.7,
-                          -9999.5,
-                          9998.99,
-                          -0.0,
-                          -0.4,
-                          0.4,
-                          12.99999,
-                          3e9,
-                          -3e9,
-                          2147483647.9,
-                          2147483648.0,
-                          -2147483648.9,
-                          -2147483649.0,
-                          1e-310,
-                          1.7976931348623157e308,
-                          -1.7976931348623157e308,
-                          26.5,
-                          -1.0};
+  const double big = std::numeric_limits<double>::max();
+  const double edges[] = {NAN,          -NAN,          inf,           -inf,   -9999.0,  9999.0, 9999.7, -9999.5,
+                          9998.99,      -0.0,          -0.4,          0.4,    12.99999, 3e9,    -3e9,   2147483647.9,
+                          2147483648.0, -2147483648.9, -2147483649.0, 1e-310, big,      -big,   26.5,   -1.0};
   std::mt19937_64 g(12);
   for (int round = 0; round < 20000; ++round) {
     double t[12], p[12];
