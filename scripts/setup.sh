@@ -19,6 +19,8 @@ packages=(
   python3-zarr python3-rioxarray python3-rasterio python3-pyproj python3-psutil cdo
   # The R package (r/): R CMD check wants codetools; roxygen2 writes r/man.
   r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat r-cran-codetools r-cran-roxygen2
+  # Where a run's time goes (bench/whole_runs.sh --stages perf or callgrind).
+  linux-perf valgrind
 )
 
 missing=()
