@@ -366,9 +366,9 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
   EXPECT_GT(fs::file_size(f.table), 100'000u);
 }
 
-// An input cut short, replaced at its path or written to (even with its
-// modification time set back) while the run reads it fails the run; the
-// earlier table stays and nothing is left behind.
+// An input cut short (or cut and written anew), replaced at its path or
+// written to (even with its modification time set back) while the run reads
+// it fails the run; the earlier table stays and nothing is left behind.
 struct ChangingObserver : test::TestObserver {
   std::function<void()> change;
   void progress(const Progress& p) override {
@@ -383,6 +383,7 @@ TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
       {"cut short", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) / 2); }},
       {"replaced", [&](const fs::path& p) { fs::rename(f.dir.write("new.txt", test::readFile(p)), p); }},
       {"written to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }},
+      {"cut and written again", [](const fs::path& p) { std::ofstream(p) << std::string(300'000, 'b'); }},
       {"written in place, its time set back", [](const fs::path& p) {
          const auto time = fs::last_write_time(p);
          std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).seekp(100'000) << 'X';

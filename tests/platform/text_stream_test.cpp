@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
 #include <tuple>
 
 #include "test_support.h"
@@ -52,39 +51,6 @@ TEST(TextInputStream, VeryLongLinesAreCappedAndCountedOnce) {
   const std::size_t kMax = TextInputStream::kMaxLineBytes;
   EXPECT_EQ(sizes, (std::vector<std::size_t>{kMax, kMax, kMax, 4}));
   EXPECT_EQ(in->linesCut(), 2u);
-}
-
-// Read the first line, change the file, read on to the end.
-TEST(TextInputStream, AFileChangedWhileReadIsNoticedAtItsEnd) {
-  namespace fs = std::filesystem;
-  const std::pair<const char*, std::function<void(const fs::path&)>> cases[] = {
-      {"untouched", [](const fs::path&) {}},
-      {"cut short", [](const fs::path& p) { fs::resize_file(p, 1000); }},
-      {"cut and written again", [](const fs::path& p) { std::ofstream(p) << std::string(300'000, 'b'); }},
-      {"appended to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }},
-      {"replaced", [](const fs::path& p) { fs::rename(fs::path(p) += ".new", p); }},
-      {"written in place, its time set back",
-       [](const fs::path& p) {
-         const auto time = fs::last_write_time(p);
-         std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).seekp(200'000) << 'X';
-         fs::last_write_time(p, time);
-       }},
-  };
-  for (const auto& [what, change] : cases) {
-    test::TempDir dir;
-    std::string text;
-    for (int i = 0; i < 20'000; ++i) text += "line " + std::to_string(i) + "\n";  // beyond one read
-    const fs::path p = dir.write("f", text);
-    dir.write("f.new", text);
-    fs::last_write_time(p, fs::last_write_time(p) - std::chrono::hours(1));
-    auto in = TextInputStream::open(p);
-    ASSERT_TRUE(in);
-    EXPECT_EQ(in->ReadLine(), "line 0");
-    change(p);
-    while (!in->Eof()) in->ReadLine();
-    EXPECT_EQ(in->changedWhileRead(), what != std::string("untouched")) << what;
-    EXPECT_FALSE(in->readFailed()) << what;
-  }
 }
 
 // On each file system, over an earlier file or none: while the table is
