@@ -118,6 +118,33 @@ NullRow nullRowOf(const RunPlan& plan, const RecordBatch& b, const RecordSlot& r
 // precipitation file is tested before every record, so a file with a header
 // alone gives no rows and blank lines at its end are not records. True when
 // the input has ended.
+// Reads the next record into slot b.count of the batch: a record of each
+// file, the precipitation file's first; the lines go straight into the
+// batch, so that a long line has no other copy. `line` is the last line of
+// the precipitation file read so far.
+void Read_data(RunInputs& in, const RunPlan& plan, RecordBatch& b, std::uint64_t& line) {
+  RecordSlot& r = b.slots[b.count];
+  r.precipOffset = b.precipArena.size();
+  plan.format->nextRecord(*in.precip, b.precipArena);
+  r.precipLength = b.precipArena.size() - r.precipOffset;
+  r.tmeanOffset = b.tmeanArena.size();
+  plan.format->nextRecord(*in.tmean, b.tmeanArena);
+  r.tmeanLength = b.tmeanArena.size() - r.tmeanOffset;
+  r.bytesRead = in.precip->bytesRead();
+  r.line = ++line;
+  // A quoted field may hold line breaks.
+  if (plan.format->recordsSpanLines)
+    for (char ch : b.precipLine(r)) line += ch == '\n' ? 1 : 0;
+}
+
+// Writes record i's row: its identifier, a tab and its values.
+void write_files(TextOutputStream& out, RecordBatch& b, std::size_t i) {
+  const RecordSlot& r = b.slots[i];
+  out.Write(r.input.id);
+  out.Write('\t');
+  out.Write(std::string_view(b.row(i), r.rowLength));
+}
+
 bool readBatch(RunInputs& in, RunObserver& observer, const RunPlan& plan, BatchComputer& c, RecordBatch& b,
                std::uint64_t& line, StopRequest& stopped) {
   const std::size_t n = c.batchRecords() == 0 ? 1 : c.batchRecords();
@@ -127,28 +154,13 @@ bool readBatch(RunInputs& in, RunObserver& observer, const RunPlan& plan, BatchC
   if (b.slots.size() != n) b.slots.resize(n);
   b.rowBytes = plan.table.rowValuesBytes();
   if (b.rows.size() != n * b.rowBytes) b.rows.resize(n * b.rowBytes);
-  const bool multiLine = plan.format->recordsSpanLines;
   while (b.count < n && (b.count == 0 || b.lineBytes() < c.batchLineBytes())) {
     if (in.precip->onlyBlankLinesLeft()) return true;
     // A very long line starts a batch of its own, so that it never shares
     // one with the lines before it.
     if (b.count > 0 && in.precip->nextLineBytes() > c.batchLineBytes() / 2) break;
     if (b.count == 0 && (stopped = observer.stopRequested()) != StopRequest::None) return false;
-    // The lines go straight into the batch: no other copy of a long line.
-    RecordSlot& r = b.slots[b.count];
-    r.precipOffset = b.precipArena.size();
-    plan.format->nextRecord(*in.precip, b.precipArena);
-    r.precipLength = b.precipArena.size() - r.precipOffset;
-    r.tmeanOffset = b.tmeanArena.size();
-    plan.format->nextRecord(*in.tmean, b.tmeanArena);
-    r.tmeanLength = b.tmeanArena.size() - r.tmeanOffset;
-    r.bytesRead = in.precip->bytesRead();
-    r.line = ++line;
-    // A quoted field may hold line breaks.
-    if (multiLine) {
-      std::string_view p = b.precipLine(r);
-      for (char ch : p) line += ch == '\n' ? 1 : 0;
-    }
+    Read_data(in, plan, b, line);
     ++b.count;
   }
   return false;
@@ -210,9 +222,7 @@ StopRequest Main_loop(RunInputs& in, RunOutputs& outputs, const RunPlan& plan, B
           result.carried.soil = r.carriedAfter.soil;
           result.carried.snow = r.carriedAfter.snow;
         }
-        out.Write(r.input.id);
-        out.Write('\t');
-        out.Write(std::string_view(b.row(i), r.rowLength));
+        write_files(out, b, i);
         ++result.rows;
         checks.record(b, r);
         if (r.result.isNull()) {

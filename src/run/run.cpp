@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <tuple>
 
 #include "platform/text.h"
 #include "platform/text_stream.h"
@@ -334,6 +336,95 @@ ReadOptions recordReadOptions(const RunConfig& c, const RunInputs& inputs) {
   return planFor(c, inputs).read;
 }
 
+namespace {
+
+// The end of a run whose rows are written: what can still fail it, then
+// Close_files. Standard output gives up a write that no reader takes once a
+// signal asks for a stop (EINTR), in the loop or in the flushes and commits:
+// the run is then stopped, not failed.
+class RunEnd {
+ public:
+  RunEnd(const RunConfig& c, RunInputs& inputs, RunOutputs& outputs, RunObserver& observer, RunResult& result,
+         StopRequest stopped)
+      : c_(c), inputs_(inputs), outputs_(outputs), observer_(observer), result_(result), stopped_(stopped) {}
+
+  RunResult finish() {
+    // A write that failed ends the run at once, before its checks.
+    for (auto [out, kind, name] : outputsOf()) {
+      if (out != nullptr && out->failed() && !gaveUp(out)) return fail(outputProblem(kind, *name, out->error()));
+    }
+    if (c_.strict && !result_.warnings.empty()) {
+      // Strict checking: a run with warnings leaves any earlier table as it was.
+      RunProblem p;
+      p.kind = RunProblem::Kind::StrictWarnings;
+      p.detail = std::to_string(result_.warnings.size()) + (result_.warnings.size() == 1 ? " warning" : " warnings");
+      return fail(std::move(p));
+    }
+    // A read error ended an input early: the table would lack the records
+    // after it.
+    if (std::optional<RunProblem> p = inputs_.readProblem(c_)) return fail(std::move(*p));
+    return Close_files();
+  }
+
+ private:
+  using Output = std::tuple<TextOutputStream*, RunProblem::Kind, const std::string*>;
+  std::array<Output, 2> outputsOf() const {
+    return {Output{outputs_.table.get(), RunProblem::Kind::OutputUnwritable, &c_.outputName},
+            Output{outputs_.report.get(), RunProblem::Kind::NullReportUnwritable, &c_.nullReportName}};
+  }
+
+  bool gaveUp(const TextOutputStream* out) {
+    if (out == nullptr || !out->failed() || out->error() != EINTR) return false;
+    if (stopped_ == StopRequest::None) stopped_ = observer_.stopRequested();
+    return stopped_ != StopRequest::None;
+  }
+
+  // A stop that should leave no table keeps the earlier files.
+  bool dropped() {
+    if (stopped_ != StopRequest::DropTable) return false;
+    outputs_.abandon();
+    result_.outcome = RunOutcome::Stopped;
+    return true;
+  }
+
+  RunResult fail(RunProblem p) {
+    outputs_.abandon();
+    inputs_.close();
+    return failed(result_, std::move(p));
+  }
+
+  // Closes both inputs, writes both outputs out and puts them in place,
+  // the table first. Both are written out before either is put in place, so
+  // that a full disk fails the run before it replaces anything.
+  RunResult Close_files() {
+    inputs_.close();
+    if (dropped()) return result_;
+    for (auto [out, kind, name] : outputsOf()) {
+      if (out != nullptr && !out->flush() && !gaveUp(out)) return fail(outputProblem(kind, *name, out->error()));
+    }
+    if (dropped()) return result_;
+    TextOutputStream& table = *outputs_.table;
+    if (!table.commit() && !gaveUp(&table))
+      return fail(outputProblem(RunProblem::Kind::OutputUnwritable, c_.outputName, table.error()));
+    if (dropped()) return result_;
+    result_.tableWritten = !table.failed();
+    TextOutputStream* report = outputs_.report.get();
+    if (report != nullptr && !report->commit() && !gaveUp(report))
+      return fail(outputProblem(RunProblem::Kind::NullReportUnwritable, c_.nullReportName, report->error()));
+    result_.outcome = stopped_ == StopRequest::KeepRows ? RunOutcome::Stopped : RunOutcome::Completed;
+    return result_;
+  }
+
+  const RunConfig& c_;
+  RunInputs& inputs_;
+  RunOutputs& outputs_;
+  RunObserver& observer_;
+  RunResult& result_;
+  StopRequest stopped_;
+};
+
+}  // namespace
+
 RunResult runTable(std::unique_ptr<RunInputs> inputs, const RunConfig& c, RunObserver& observer) {
   RunResult result;
   result.carried = c.start;
@@ -358,65 +449,9 @@ RunResult runTable(std::unique_ptr<RunInputs> inputs, const RunConfig& c, RunObs
     p.detail = e.what();
     return failed(result, std::move(p));
   }
-  // Standard output gives up a write that a reader does not take once a
-  // signal asks for a stop (EINTR), here or in the flushes and commits
-  // below: the run is then stopped, not failed.
-  auto gaveUp = [&](const TextOutputStream* out) {
-    if (out == nullptr || !out->failed() || out->error() != EINTR) return false;
-    if (stopped == StopRequest::None) stopped = observer.stopRequested();
-    return stopped != StopRequest::None;
-  };
-  // A stop that should leave no table keeps the earlier files.
-  auto dropped = [&] {
-    if (stopped != StopRequest::DropTable) return false;
-    outputs.abandon();
-    result.outcome = RunOutcome::Stopped;
-    return true;
-  };
-  // A write that failed ends the run at once, before its checks.
-  for (auto [out, kind, name] :
-       {std::tuple{outputs.table.get(), RunProblem::Kind::OutputUnwritable, &c.outputName},
-        std::tuple{outputs.report.get(), RunProblem::Kind::NullReportUnwritable, &c.nullReportName}}) {
-    if (out != nullptr && out->failed() && !gaveUp(out)) {
-      const int error = out->error();
-      outputs.abandon();
-      inputs->close();
-      return failed(result, outputProblem(kind, *name, error));
-    }
-  }
-  auto give_up = [&](RunProblem p) {
-    outputs.abandon();
-    inputs->close();
-    return failed(result, std::move(p));
-  };
-  if (c.strict && !result.warnings.empty()) {
-    // Strict checking: a run with warnings leaves any earlier table as it was.
-    RunProblem p;
-    p.kind = RunProblem::Kind::StrictWarnings;
-    p.detail = std::to_string(result.warnings.size()) + (result.warnings.size() == 1 ? " warning" : " warnings");
-    return give_up(std::move(p));
-  }
-  // A read error ended an input early: the table would lack the records
-  // after it.
-  if (std::optional<RunProblem> p = inputs->readProblem(c)) return give_up(std::move(*p));
-  inputs->close();
-  if (dropped()) return result;
-  // Both files are written out before either is put in place, so that a
-  // full disk fails the run before it replaces anything.
-  for (auto [out, kind, name] :
-       {std::tuple{outputs.table.get(), RunProblem::Kind::OutputUnwritable, &c.outputName},
-        std::tuple{outputs.report.get(), RunProblem::Kind::NullReportUnwritable, &c.nullReportName}}) {
-    if (out != nullptr && !out->flush() && !gaveUp(out)) return give_up(outputProblem(kind, *name, out->error()));
-  }
-  if (dropped()) return result;
-  if (!outputs.table->commit() && !gaveUp(outputs.table.get()))
-    return give_up(outputProblem(RunProblem::Kind::OutputUnwritable, c.outputName, outputs.table->error()));
-  if (dropped()) return result;
-  result.tableWritten = !outputs.table->failed();
-  if (outputs.report && !outputs.report->commit() && !gaveUp(outputs.report.get()))
-    return give_up(outputProblem(RunProblem::Kind::NullReportUnwritable, c.nullReportName, outputs.report->error()));
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  result.outcome = stopped == StopRequest::KeepRows ? RunOutcome::Stopped : RunOutcome::Completed;
+  result = RunEnd(c, *inputs, outputs, observer, result, stopped).finish();
+  if (result.tableWritten)
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;
 }
 
