@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/cli.h"
 #include "platform/text.h"
 
 namespace vadoset::test {
@@ -43,6 +44,12 @@ std::string readFile(const std::filesystem::path& p) {
   std::ostringstream ss;
   ss << f.rdbuf();
   return ss.str();
+}
+
+CliResult cli(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = runCli(args, out, err);
+  return {status, out.str(), err.str()};
 }
 
 void TestObserver::progress(const Progress& p) {

@@ -9,6 +9,16 @@
 
 namespace vadoset::test {
 
+/// The header line of a tab-delimited input file.
+inline const std::string kTabHeader = "Site\tLat\tJan\tFeb\tMar\tApr\tMay\tJun\tJul\tAug\tSep\tOct\tNov\tDec\n";
+
+/// vadoset-cli run in this process: its exit status and what it wrote.
+struct CliResult {
+  int status;
+  std::string out, err;
+};
+CliResult cli(const std::vector<std::string>& args);
+
 /// A fresh folder under the system's temporary folder (or under `base`),
 /// removed afterwards.
 class TempDir {

@@ -213,7 +213,7 @@ StopRequest Main_loop(RunInputs& in, RunOutputs& outputs, const RunPlan& plan, B
         break;
       }
       for (std::size_t i = 0; i < b.count; ++i) {
-        if (i > 0 && (stopped = observer.stopRequested()) != StopRequest::None) break;
+        if ((stopped = observer.stopRequested()) != StopRequest::None) break;
         const RecordSlot& r = b.slots[i];
         // The carried state as each record leaves it; the first record
         // computed clears yearOne.

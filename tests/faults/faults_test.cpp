@@ -36,7 +36,8 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using Result = std::pair<int, std::string>;  // exit status (1000 + signal when killed), stderr
 
-const std::string kHeader = "Site\tLat\tJan\tFeb\tMar\tApr\tMay\tJun\tJul\tAug\tSep\tOct\tNov\tDec\n";
+using test::cli;
+using test::kTabHeader;
 // Madrid Retiro, monthly normals.
 const std::vector<std::string> kPrecip = {"33", "35", "25", "45", "46", "21", "12", "10", "22", "60", "59", "45"};
 const std::vector<std::string> kTemp = {"6.3",  "7.9",  "11.2", "12.9", "16.7", "22.2",
@@ -72,26 +73,16 @@ struct RunFolder {
   explicit RunFolder(int records = 20, const fs::path& base = {}, bool nullRows = false) : dir(base) {
     std::vector<std::string> months = kPrecip;
     if (nullRows) months[2] = "NA";
-    std::string p = kHeader;
+    std::string p = kTabHeader;
     for (int i = 0; i < records; ++i) p += precip("station " + std::to_string(i), months);
     prec = dir.write("prec.txt", p);
-    temp = dir.write("temp.txt", kHeader + temps(records));
+    temp = dir.write("temp.txt", kTabHeader + temps(records));
     table = dir.write("out.txt", "an earlier table that no failed run may touch\r");
   }
   std::vector<std::string> args(const std::string& output) const {
     return {"-t", temp.string(), "-p", prec.string(), "-o", output, "--quiet"};
   }
 };
-
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-CliResult cli(const std::vector<std::string>& args) {  // in this process
-  std::ostringstream out, err;
-  int status = runCli(args, out, err);
-  return {status, out.str(), err.str()};
-}
 
 /// The real binary, stdout to `outPath` (">>PATH": appended to), signals at
 /// their defaults (SIGXFSZ too: the binary must ignore it to see EFBIG).
@@ -134,8 +125,8 @@ Result runProcess(std::vector<std::string> args, const fs::path& scratch, std::s
 std::vector<std::string> rowsOf(const std::string& p, const std::string& t, const std::string& fc = "100",
                                 std::string* err = nullptr) {
   test::TempDir d;
-  CliResult r = cli({"-t", d.write("t", t).string(), "-p", d.write("p", p).string(), "-o", "-", "--line-ending", "cr",
-                     "--field-capacity", fc});
+  test::CliResult r = cli({"-t", d.write("t", t).string(), "-p", d.write("p", p).string(), "-o", "-", "--line-ending",
+                           "cr", "--field-capacity", fc});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   if (err != nullptr) *err = r.err;
   std::vector<std::string> lines = test::tableLines(r.out);
@@ -261,10 +252,10 @@ TEST(InputFaults, EmptyFilesStrayBytesAndLinesOfSeveralMegabytes) {
   test::TempDir d;
   const std::string empty = d.write("empty.txt", "").string();
   // No precipitation records: the header alone. No temperatures: null rows.
-  EXPECT_TRUE(rowsOf("", kHeader + temps(2)).empty());
-  EXPECT_EQ(rowsOf(kHeader + precip("A") + precip("B"), ""), (std::vector<std::string>{"A\t*", "B\t*"}));
+  EXPECT_TRUE(rowsOf("", kTabHeader + temps(2)).empty());
+  EXPECT_EQ(rowsOf(kTabHeader + precip("A") + precip("B"), ""), (std::vector<std::string>{"A\t*", "B\t*"}));
   // HCN files must begin with their header.
-  CliResult r = cli({"-t", empty, "-p", empty, "-o", (d / "out.txt").string(), "--format", "hcn"});
+  test::CliResult r = cli({"-t", empty, "-p", empty, "-o", (d / "out.txt").string(), "--format", "hcn"});
   EXPECT_EQ(r.status, kExitFailed);
   EXPECT_EQ(r.err, "Precip file not an HCN format file\n" + empty +
                        ": its first line does not start with HCN. Choose --format tab or csv.\nTemp file not an HCN "
@@ -272,16 +263,16 @@ TEST(InputFaults, EmptyFilesStrayBytesAndLinesOfSeveralMegabytes) {
                        empty + ": its first line does not start with HCN. Choose --format tab or csv.\n");
   EXPECT_FALSE(fs::exists(d / "out.txt"));
 
-  const std::string madrid = rowsOf(kHeader + precip("M"), kHeader + temps(1)).at(0).substr(1);
+  const std::string madrid = rowsOf(kTabHeader + precip("M"), kTabHeader + temps(1)).at(0).substr(1);
   auto with = [](std::vector<std::string> v, int month, const std::string& text) { return v[month] = text, v; };
   const std::string oddId = "Bad\0Name \xff\xfe\xc3("s;             // NUL, stray bytes, a cut sequence
   const std::string longId(5u << 20, 'x'), hugeId(17u << 20, 'y');  // the latter beyond the longest line kept
   const std::string p =
-      kHeader + precip(oddId) + precip("nul-month", with(kPrecip, 3, "45\0"s)) +
+      kTabHeader + precip(oddId) + precip("nul-month", with(kPrecip, 3, "45\0"s)) +
       precip("utf8-month", with(kPrecip, 7, "\xff"s + "10")) + precip("nul-temp") + precip("nul-lat", kPrecip, "4\0"s) +
       precip(longId) + precip("long-month", with(kPrecip, 5, std::string(5u << 20, '7'))) +
       precip("tiny", with(kPrecip, 0, "0." + std::string(3u << 20, '0') + "1")) + precip(hugeId) + precip("after");
-  const std::string t = kHeader + temps(3) + temps(1, with(kTemp, 0, "\0"s)) + temps(5) +
+  const std::string t = kTabHeader + temps(3) + temps(1, with(kTemp, 0, "\0"s)) + temps(5) +
                         test::tabLine(std::string(6u << 20, 'z'), "0", kTemp);
   std::string err;
   const std::vector<std::string> rows = rowsOf(p, t, "100", &err);
@@ -296,7 +287,7 @@ TEST(InputFaults, EmptyFilesStrayBytesAndLinesOfSeveralMegabytes) {
   EXPECT_EQ(rows[9], "after" + madrid);  // the lines stay paired; a long temperature line is read
   // The cut is told after the run, unless --quiet.
   EXPECT_NE(err.find("warning: 1 line is longer than 16 MiB and was cut there (/"), std::string::npos) << err;
-  const std::string cut = d.write("cut.txt", kHeader + precip(std::string((16u << 20) + 1, 'c'))).string();
+  const std::string cut = d.write("cut.txt", kTabHeader + precip(std::string((16u << 20) + 1, 'c'))).string();
   EXPECT_EQ(cli({"-t", cut, "-p", cut, "-o", "-", "--quiet"}).err, "");
 }
 
@@ -375,9 +366,9 @@ TEST(OutputFaults, WriteAndReadErrorsLeaveEverythingAsItWas) {
   EXPECT_GT(fs::file_size(f.table), 100'000u);
 }
 
-// An input cut short, replaced at its path or written to (even with its
-// modification time set back) while the run reads it fails the run; the
-// earlier table stays and nothing is left behind.
+// An input cut short (or cut and written anew), replaced at its path or
+// written to (even with its modification time set back) while the run reads
+// it fails the run; the earlier table stays and nothing is left behind.
 struct ChangingObserver : test::TestObserver {
   std::function<void()> change;
   void progress(const Progress& p) override {
@@ -392,6 +383,7 @@ TEST(InputFaults, AnInputChangedWhileReadFailsTheRun) {
       {"cut short", [](const fs::path& p) { fs::resize_file(p, fs::file_size(p) / 2); }},
       {"replaced", [&](const fs::path& p) { fs::rename(f.dir.write("new.txt", test::readFile(p)), p); }},
       {"written to", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more\n"; }},
+      {"cut and written again", [](const fs::path& p) { std::ofstream(p) << std::string(300'000, 'b'); }},
       {"written in place, its time set back", [](const fs::path& p) {
          const auto time = fs::last_write_time(p);
          std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).seekp(100'000) << 'X';
@@ -451,11 +443,11 @@ TEST(Interrupt, EachSignalLeavesAWholeTable) {
     return test::tabLine(id, "45", std::vector<std::string>(12, v));
   };
   const int kRecords = 20000;  // seconds of work even for a fast machine
-  std::string prec = kHeader, temp = kHeader;
+  std::string prec = kTabHeader, temp = kTabHeader;
   for (int i = 0; i < kRecords; ++i)
     prec += line("R" + std::to_string(i), i % 2 ? "0" : "200"), temp += line("x", i % 2 ? "25" : "5");
   const std::string wetValues =
-      rowsOf(kHeader + line("R0", "200"), kHeader + line("x", "5"), "1000000000").at(0).substr(2);
+      rowsOf(kTabHeader + line("R0", "200"), kTabHeader + line("x", "5"), "1000000000").at(0).substr(2);
   for (const fs::path& base : test::fileSystems()) {
     test::TempDir dir(base), scratch;
     const fs::path p = dir.write("p.txt", prec), t = dir.write("t.txt", temp);

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
 #include "input/formats.h"
 #include "platform/text_stream.h"
 #include "run/run.h"
@@ -13,123 +10,6 @@
 
 namespace vadoset {
 namespace {
-
-constexpr double M = NAN;  // a missing month
-const std::string kExamples = VADOSET_SOURCE_DIR "/examples/";
-
-std::string table(const std::vector<std::string>& args) {
-  std::vector<std::string> all = args;
-  all.insert(all.end(), {"--output", "-", "--line-ending", "cr", "--threads", "2"});
-  std::ostringstream out, err;
-  EXPECT_EQ(runCli(all, out, err), 0) << err.str();
-  return out.str();
-}
-
-TEST(CsvFormat, SamplesGiveTheTabDelimitedTable) {
-  for (const char* carry : {"--function=G", "--carryover"}) {
-    const std::string expected =
-        table({"-t", kExamples + "allsites_temp.txt", "-p", kExamples + "allsites_prec.txt", carry});
-    ASSERT_NE(expected.find("Reykjav\xC3\xADk\t*\r"), std::string::npos);
-    for (const char* suffix : {".csv", "_semicolon.csv"}) {
-      EXPECT_EQ(table({"--format", "csv", "-t", kExamples + "allsites_temp" + suffix, "-p",
-                       kExamples + "allsites_prec" + suffix, carry}),
-                expected)
-          << suffix << " " << carry;
-    }
-  }
-}
-
-bool same(double a, double b) {
-  return (std::isnan(a) && std::isnan(b)) || a == b;
-}
-
-TEST(CsvFormat, Fields) {
-  const std::string months = ",1,2,3,4,5,6,7,8,9,10,11,12";
-  struct Case {
-    const char* what;
-    std::string header, precip;
-    std::string id;
-    double latitude;
-    std::vector<double> ppt;  // the first months
-    double fieldCapacity = 100;
-  };
-  const std::vector<Case> cases = {
-      {"quoted separators and quotes",
-       "Site,Lat",
-       "\"Oslo, \"\"Blindern\"\"\",59.94" + months,
-       "Oslo, \"Blindern\"",
-       59.94,
-       {1, 2}},
-      {"quoted numbers, blanks after the closing quote",
-       "Site,Lat",
-       "a,\"10\" ,\"12.7\",\"1\"5" + months,
-       "a",
-       10,
-       {12, 15, 1}},
-      {"missing: empty, NA, NaN, -9999, a decimal comma",
-       "Site,Lat",
-       "a,10,,NA,NaN,-9999,\"12,5\",9999,5",
-       "a",
-       10,
-       {M, M, M, M, M, M, 5}},
-      {"a line break and a tab in the identifier",
-       "Site,Lat",
-       "\"two\nline\tsite\",10" + months,
-       "two line site",
-       10,
-       {1}},
-      {"an unclosed quote runs to the end", "Site,Lat", "\"open,10,1,2", "open,10,1,2", M, {M}},
-      {"quote inside an unquoted field", "Site,Lat", "a\"b,10,1", "a\"b", 10, {1}},
-      {"semicolons and decimal commas",
-       "\"Site\";Lat;Jan",
-       "\"S\xC3\xA3o; Paulo\";-23,5;12,7;\"3,5\";4.5;1,2,3",
-       "S\xC3\xA3o; Paulo",
-       -23.5,
-       {12, 3, 4, M}},
-      {"a semicolon header with a comma stays comma-separated", "Site;Lat,Jan", "a;b,10,1", "a;b", 10, {1}},
-      {"field_capacity column, truncated",
-       "Site,Lat,J,F,M,A,M,J,J,A,S,O,N,D,\" Field_Capacity \"",
-       "a,10" + months + ",250.9",
-       "a",
-       10,
-       {1},
-       250},
-      {"field_capacity empty: no capacity",
-       "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
-       "a,10" + months + ",",
-       "a",
-       10,
-       {1},
-       M},
-      {"field_capacity past the end: no capacity",
-       "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
-       "a,10" + months,
-       "a",
-       10,
-       {1},
-       M},
-      {"field_capacity cell that is no capacity",
-       "Site,Lat,x,x,x,x,x,x,x,x,x,x,x,x,field_capacity",
-       "a,10" + months + ",0.5",
-       "a",
-       10,
-       {1},
-       M},
-      {"field_capacity with a decimal comma", "Site;Lat;Jan;field_capacity", "a;10;1;80,5", "a", 10, {1}, 80},
-  };
-  for (const Case& c : cases) {
-    ReadOptions options;
-    kCsvFormat.readHeaders(c.header, "", options);
-    RecordInput r;
-    std::string text;
-    readRecord(kCsvFormat, c.precip, "x,0,1,2,3,4,5,6,7,8,9,10,11,12", options, r, text);
-    EXPECT_EQ(r.id, c.id) << c.what;
-    EXPECT_TRUE(same(r.latitude, c.latitude)) << c.what << ": " << r.latitude;
-    for (std::size_t m = 0; m < c.ppt.size(); ++m)
-      EXPECT_TRUE(same(r.ppt[m], c.ppt[m])) << c.what << ", month " << m + 1 << ": " << r.ppt[m];
-    EXPECT_TRUE(same(r.fieldCapacity, c.fieldCapacity)) << c.what << ": " << r.fieldCapacity;
-  }
-}
 
 // Records as nextRecord gives them from a file, and the lines it counts as cut.
 std::vector<std::string> records(const test::TempDir& dir, const std::string& bytes, std::uint64_t* cut = nullptr) {

@@ -26,71 +26,29 @@ TEST(Str, ShortestTextThatReadsBack) {
 // Bodies of one to eight bytes are read eight at a time: the point and
 // the bytes next to '0' and '9' in every place, and the longer forms.
 TEST(ParseNumber, AcceptsPlainDecimals) {
-  const std::pair<std::string, double> cases[] = {{"12.5", 12.5},
-                                                  {"  -3 \t", -3.0},
-                                                  {"+4", 4.0},
-                                                  {".5", 0.5},
-                                                  {"5.", 5.0},
-                                                  {"1e3", 1000.0},
-                                                  {"1.5E-2", 0.015},
-                                                  {"  254", 254.0},
-                                                  {"1e-400", 0.0},
-                                                  {"7", 7.0},
-                                                  {"12345678", 12345678.0},
-                                                  {"1234567.8", 1234567.8},
-                                                  {".1234567", 0.1234567},
-                                                  {"-9999", -9999.0},
-                                                  {"0.07", 0.07},
-                                                  {"123456789.5", 123456789.5},
-                                                  {"00000000000000000001", 1.0},
-                                                  {"-70.01", -70.01},
-                                                  // Too small for a double is zero, however it is written.
-                                                  {"0." + std::string(400, '0') + "1", 0.0},
-                                                  {"-0." + std::string(400, '0') + "1e5", 0.0},
-                                                  {"0e999999999999999999999", 0.0},
-                                                  {"0.00001e-320", 0.0},
-                                                  {"1e-999999999999999999999", 0.0},
-                                                  {std::string(400, '0') + "1e-5", 1e-5}};
+  const std::string tiny = "0." + std::string(400, '0') + "1", zeros(400, '0');
+  using P = std::pair<std::string, double>;
+  const P cases[] = {P("12.5", 12.5), P("  -3 \t", -3.0), P("+4", 4.0), P(".5", 0.5), P("5.", 5.0), P("1e3", 1000.0),
+                     P("1.5E-2", 0.015), P("  254", 254.0), P("7", 7.0), P("12345678", 12345678.0),
+                     P("1234567.8", 1234567.8), P(".1234567", 0.1234567), P("-9999", -9999.0), P("0.07", 0.07),
+                     P("123456789.5", 123456789.5), P("00000000000000000001", 1.0), P("-70.01", -70.01),
+                     P("1234567890123456.5", 1234567890123456.5), P(zeros + "1e-5", 1e-5),
+                     // Too small for a double is zero, however it is written.
+                     P("1e-400", 0.0), P(tiny, 0.0), P("-" + tiny + "e5", 0.0), P("0e999999999999999999999", 0.0),
+                     P("0.00001e-320", 0.0), P("1e-999999999999999999999", 0.0)};
   for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << '"' << text << '"';
-  EXPECT_TRUE(std::signbit(*ParseNumber("-0")));
+  for (const char* negativeZero : {"-0", "-0.0"}) EXPECT_TRUE(std::signbit(*ParseNumber(negativeZero)));
 }
 
 TEST(ParseNumber, RefusesEverythingElse) {
-  for (const char* t : {"",
-                        "   ",
-                        "NA",
-                        "inf",
-                        "-inf",
-                        "nan",
-                        "0x1A",
-                        "12,5",
-                        "12abc",
-                        "1e",
-                        "1e+",
-                        ".",
-                        "-",
-                        "+-1",
-                        "1 2",
-                        "e5",
-                        "1e400",
-                        "1/2",
-                        "1:2",
-                        "9.9.",
-                        "..",
-                        "-.",
-                        "12345.6/",
-                        "1234567\xB7",
-                        "\xB1",
-                        "\xEF\xBB\xBF"
-                        "1"})
-    EXPECT_FALSE(ParseNumber(t).has_value()) << '"' << t << '"';
-  // Too large for a double, however it is written.
-  for (const std::string& t : {"1" + std::string(400, '0') + "e-5", std::string("1e+999999999999999999999")})
-    EXPECT_FALSE(ParseNumber(t).has_value()) << t.substr(0, 30);
-  EXPECT_FALSE(ParseNumber(std::string_view("1\0"
-                                            "2",
-                                            3))
-                   .has_value());
+  const std::string huge = "1" + std::string(400, '0') + "e-5";
+  const std::string_view refused[] = {"", "   ", "NA", "inf", "-inf", "nan", "0x1A", "12,5", "12abc", "1e", "1e+", ".",
+                                      "-", "+-1", "--1", "1-", "- 1", "1 2", "e5", "1e400", "1/2", "1:2", "9.9.",
+                                      "1.2.3", "..", "-.", "-9999x", "12345.6/", "1234567\xB7", "\xB1",
+                                      "\xEF\xBB\xBF\x31", std::string_view("1\0002", 3),
+                                      // Too large for a double, however it is written.
+                                      "1e+999999999999999999999", huge};
+  for (std::string_view t : refused) EXPECT_FALSE(ParseNumber(t).has_value()) << '"' << t.substr(0, 30) << '"';
 }
 
 TEST(ToInt32, TruncatesTowardZeroWithinRange) {

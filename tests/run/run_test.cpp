@@ -11,7 +11,7 @@ namespace {
 using test::tableLines;
 using test::TempDir;
 
-const std::string kHeader = "Site\tLat\tJan\tFeb\tMar\tApr\tMay\tJun\tJul\tAug\tSep\tOct\tNov\tDec\n";
+using test::kTabHeader;
 
 std::string precipLine(const std::string& id, const std::string& lat = "41.5") {
   return test::tabLine(id, lat, {"22", "27", "55", "90", "120", "130", "110", "105", "80", "65", "50", "35"});
@@ -53,39 +53,29 @@ struct ScriptedRun {
   }
 };
 
+// A blank line inside the file is a record (a null row); those at the end
+// are not. A file of its header alone gives the header alone.
 TEST(MainLoop, WritesOneRowPerRecordAndCountsThem) {
   ScriptedRun r;
-  r.files(kHeader + precipLine("A") + test::tabLine("B", "41.5", {"1", "NA"}) + precipLine("C"),
-          kHeader + tempLine() + tempLine() + tempLine());
+  r.files(kTabHeader + precipLine("A") + test::tabLine("B", "41.5", {"1", "NA"}) + "\n" + precipLine("C") + "\n \n\r\n",
+          kTabHeader + tempLine() + tempLine() + tempLine() + tempLine());
   EXPECT_EQ(r.go(), RunOutcome::Completed);
   EXPECT_TRUE(r.messages.empty());
-  EXPECT_EQ(r.observer.counters, (std::vector<std::string>{"File names loaded", "1", "2", "3"}));
-  EXPECT_EQ(r.result.rows, 3);
-  EXPECT_EQ(r.result.nullRows, 1);
-  std::string table = r.table();
-  EXPECT_EQ(table.substr(0, TableLayout().header().size()), TableLayout().header());
+  EXPECT_EQ(r.observer.counters, (std::vector<std::string>{"File names loaded", "1", "2", "3", "4"}));
+  EXPECT_EQ(r.result.rows, 4);
+  EXPECT_EQ(r.result.nullRows, 2);
+  EXPECT_EQ(r.table().substr(0, TableLayout().header().size()), TableLayout().header());
   std::vector<std::string> rows = r.rows();
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(test::splitTabs(rows[0]).size(), 40u);
   EXPECT_EQ(rows[1], "B\t*");
-  EXPECT_EQ(test::splitTabs(rows[2]).size(), 40u);
-  EXPECT_EQ(rows[0].substr(1), rows[2].substr(1));  // same data, same numbers
-}
+  EXPECT_EQ(rows[2], "\t*");
+  EXPECT_EQ(rows[3].substr(1), rows[0].substr(1));  // same data, same numbers
 
-TEST(MainLoop, HeaderOnlyAndTrailingBlankLines) {
-  ScriptedRun r;
-  r.files(kHeader, kHeader);
+  r.files(kTabHeader, kTabHeader);
   EXPECT_EQ(r.go(), RunOutcome::Completed);
   EXPECT_EQ(r.table(), TableLayout().header());
   EXPECT_EQ(r.observer.counters, (std::vector<std::string>{"File names loaded"}));
-
-  ScriptedRun b;  // a blank line inside the file is a record; those at the end are not
-  b.files(kHeader + precipLine("A") + "\n" + precipLine("C") + "\n \n\r\n",
-          kHeader + tempLine() + tempLine() + tempLine());
-  EXPECT_EQ(b.go(), RunOutcome::Completed);
-  std::vector<std::string> rows = b.rows();
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[1], "\t*");
 }
 
 TEST(MainLoop, RefusedSettingsAndFilesAreReportedInOrderAndNothingIsCreated) {
@@ -100,7 +90,7 @@ TEST(MainLoop, RefusedSettingsAndFilesAreReportedInOrderAndNothingIsCreated) {
 
   for (const char* fc : {"0", "0.9", "-5", "", "1e10", "100mm"}) {
     ScriptedRun f;
-    f.files(kHeader + precipLine("A"), kHeader + tempLine());
+    f.files(kTabHeader + precipLine("A"), kTabHeader + tempLine());
     f.settings.fcText = fc;
     EXPECT_EQ(f.go(), RunOutcome::NotStarted) << fc;
     EXPECT_EQ(f.messages, (std::vector<std::string>{"Field capacity must be a positive number of millimetres."}));
@@ -109,7 +99,7 @@ TEST(MainLoop, RefusedSettingsAndFilesAreReportedInOrderAndNothingIsCreated) {
   // Whole millimetres: 150.9 is 150.
   ScriptedRun a, b;
   for (auto [run, fc] : {std::pair{&a, " 150.9 "}, {&b, "150"}}) {
-    run->files(kHeader + precipLine("A"), kHeader + tempLine());
+    run->files(kTabHeader + precipLine("A"), kTabHeader + tempLine());
     run->settings.fcText = fc;
     EXPECT_EQ(run->go(), RunOutcome::Completed);
   }
@@ -118,8 +108,8 @@ TEST(MainLoop, RefusedSettingsAndFilesAreReportedInOrderAndNothingIsCreated) {
 
 TEST(MainLoop, StopKeepsTheCompleteRows) {
   ScriptedRun r;
-  r.files(kHeader + precipLine("A") + precipLine("B") + precipLine("C") + precipLine("D"),
-          kHeader + tempLine() + tempLine() + tempLine() + tempLine());
+  r.files(kTabHeader + precipLine("A") + precipLine("B") + precipLine("C") + precipLine("D"),
+          kTabHeader + tempLine() + tempLine() + tempLine() + tempLine());
   r.dir.write("out.txt", "earlier");
   r.observer.stopAfterRows = 2;
   EXPECT_EQ(r.go(), RunOutcome::Stopped);
@@ -133,48 +123,6 @@ TEST(MainLoop, StopKeepsTheCompleteRows) {
   EXPECT_FALSE(r.result.tableWritten);
   EXPECT_EQ(r.table().substr(0, TableLayout().header().size()), TableLayout().header());
   EXPECT_EQ(r.rows().size(), 2u);
-}
-
-TEST(MainLoop, CarryOverSurvivesFromRunToRun) {
-  ScriptedRun r;
-  // A dry year: a spin-up from an empty soil settles elsewhere than one
-  // from the state the previous run left.
-  r.files(kHeader + test::tabLine("A", "41.5", {"2", "2", "5", "9", "12", "13", "11", "10", "8", "6", "5", "3"}) +
-              precipLine("B"),
-          kHeader + tempLine() + tempLine());
-  r.settings.carryover = true;
-  ASSERT_EQ(r.go(), RunOutcome::Completed);
-  const std::vector<std::string> first = r.rows();
-  const double carried = r.carried.soil;
-  EXPECT_NE(carried, 0.0);
-
-  ASSERT_EQ(r.go(), RunOutcome::Completed);
-  EXPECT_NE(r.rows(), first);  // started from `carried`, not from 0
-
-  // A new window starts from nothing carried, and repeats the first run.
-  r.carried = CarriedState{};
-  ASSERT_EQ(r.go(), RunOutcome::Completed);
-  EXPECT_EQ(r.rows(), first);
-  EXPECT_EQ(r.carried.soil, carried);
-}
-
-TEST(MainLoop, ANullFirstRecordLeavesTheNextOneToSpinUp) {
-  // With carry-over, the first computed record is spun up even when a null
-  // record comes before it; the carried state then stays at its start value.
-  ScriptedRun a;
-  a.files(kHeader + test::tabLine("N", "41.5", {"NA"}) + precipLine("A") + precipLine("B"),
-          kHeader + tempLine() + tempLine() + tempLine());
-  a.settings.carryover = true;
-  ASSERT_EQ(a.go(), RunOutcome::Completed);
-  ScriptedRun b;
-  b.files(kHeader + precipLine("A") + precipLine("B"), kHeader + tempLine() + tempLine());
-  b.settings.carryover = true;
-  ASSERT_EQ(b.go(), RunOutcome::Completed);
-  std::vector<std::string> ra = a.rows(), rb = b.rows();
-  ASSERT_EQ(ra.size(), 3u);
-  EXPECT_EQ(ra[0], "N\t*");
-  EXPECT_EQ(ra[1], rb[0]);
-  EXPECT_EQ(ra[2], rb[1]);
 }
 
 }  // namespace
