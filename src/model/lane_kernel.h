@@ -32,8 +32,6 @@
 namespace vadoset::lanes {
 namespace {
 
-constexpr int kDays[kMonths] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-
 // The C library's exp (glibc 2.28 and later, from Arm's optimized routines)
 // writes exp(x) = 2^(k/128) * exp(r): k = round(x * 128/ln 2), r = x - k ln2/128
 // in two steps, exp(r) - 1 by a polynomial of degree 5, and 2^(k/128) from
@@ -436,8 +434,9 @@ void petKernel(PetBlock& b, int lanes) {
       const R cooler = V::mul(V::set1(16.0), p);
       const R hot = V::sub(V::add(V::set1(-415.85), V::mul(V::set1(32.24), t)), V::mul(V::mul(V::set1(0.43), t), t));
       const R pet = V::select(none, zero, V::select(cool, cooler, hot));
-      const R scaled = V::mul(V::mul(pet, V::set1(static_cast<double>(kDays[m]) / 30.0)),
-                              V::div(V::load(&b.dayLength[m][l]), V::set1(12.0)));
+      const R scaled =
+          V::mul(V::mul(pet, V::set1(static_cast<double>(kDaysPerMonth[static_cast<std::size_t>(m)]) / 30.0)),
+                 V::div(V::load(&b.dayLength[m][l]), V::set1(12.0)));
       V::store(&b.pet[m][l], scaled);
     }
   }
@@ -494,7 +493,7 @@ void yearPass(LaneBlock& b, const CurveConstants& kc) {
     }
   }
   for (int m = 0; m < kMonths; ++m) {
-    const int days = kDays[m];
+    const int days = kDaysPerMonth[static_cast<std::size_t>(m)];
     const R daysD = V::set1(static_cast<double>(days));
     R snowPerDay[K], rainPerDay[K], meltRate[K], petPerDay[K], wMonthStart[K], monthMelt[K], monthSurplus[K],
         monthSnowfall[K];
