@@ -1,5 +1,6 @@
 #include "run/input_checks.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -650,6 +651,8 @@ const CheckKind kChecks[] = {
      }},
     {false, Tally::Every, 2, hasLatitudeField, nullptr,
      [](const Context& c) {
+       // A latitude read as one (within ±90) is no longitude beyond 90.
+       if (!std::isnan(c.slot->input.latitude)) return kNone;
        const std::optional<double> v = fieldNumber(c.format().latitudeField(c.precipLine, c.read()), c.read());
        return v && std::fabs(*v) > 90.0 && std::fabs(*v) <= 180.0 ? hit() : kNone;
      },
@@ -782,11 +785,32 @@ void InputChecks::examine(const RecordBatch& b, RecordSlot& r, LineFields& field
   // One hit for each test of recordTests_, in order; the slot keeps its room.
   r.hits.resize(recordTests_.size());
   CheckHit* hit = r.hits.data();
+  std::uint64_t considered = 0, deferred = 0;
+  bool any = recordTests_.size() > 64;
+  std::uint64_t bit = 1;
   for (const auto& [k, file] : recordTests_) {
     c.precip = file == 0;
     const Hit h = kChecks[k].onRecord(c);
     *hit++ = CheckHit{h.count, h.detail, h.considered};
+    if (h.considered) considered |= bit;
+    if (h.count < 0)
+      deferred |= bit;
+    else
+      any = any || h.count != 0;
+    bit <<= 1;
   }
+  r.consideredTests = considered;
+  r.deferredTests = deferred;
+  r.anyHit = any;
+}
+
+// Adds the quiet records in a row to the counts of the tests that
+// considered them.
+void InputChecks::countConsidered() {
+  for (std::size_t i = 0; quietTests_ != 0 && i < recordTests_.size(); ++i)
+    if ((quietTests_ >> i) & 1U) found_[static_cast<std::size_t>(recordTests_[i].first)].considered += quietRecords_;
+  quietTests_ = 0;
+  quietRecords_ = 0;
 }
 
 void InputChecks::record(const RecordBatch& b, const RecordSlot& r) {
@@ -809,16 +833,15 @@ void InputChecks::record(const RecordBatch& b, const RecordSlot& r) {
     if (!facts) facts = factsOf(plan_, in);
     c.facts = &*facts;
   };
-  const CheckHit* seen = r.hits.data();
-  for (const auto& [k, file] : recordTests_) {
+  // A test's hit: counted, and the first of its kind placed.
+  auto take = [&](std::size_t test, Hit h) {
+    const auto [k, file] = recordTests_[test];
     const CheckKind& kind = kChecks[k];
     c.precip = file == 0;
-    Hit h{seen->count, seen->detail, seen->considered};
-    ++seen;
     if (h.count < 0) h = kind.onRecord(c);
     Finding& f = found_[static_cast<std::size_t>(k)];
     if (h.considered) ++f.considered;
-    if (h.count == 0) continue;
+    if (h.count == 0) return;
     if (f.count == 0) {
       // The test again here, so that what its place reads is at hand.
       withFacts();
@@ -827,6 +850,24 @@ void InputChecks::record(const RecordBatch& b, const RecordSlot& r) {
       order_.push_back(k);
     }
     f.count += h.count;
+  };
+  if (!r.anyHit) {
+    // Most records: no test found anything, and only the counts of what was
+    // considered change, once for a row of records alike; then the tests
+    // that needed the records before this one.
+    if (r.consideredTests != quietTests_) {
+      countConsidered();
+      quietTests_ = r.consideredTests;
+    }
+    ++quietRecords_;
+    for (std::uint64_t d = r.deferredTests; d != 0; d &= d - 1)
+      take(static_cast<std::size_t>(std::countr_zero(d)), Hit{-1, 0, false});
+  } else {
+    countConsidered();
+    for (std::size_t i = 0; i < recordTests_.size(); ++i) {
+      const CheckHit& seen = r.hits[i];
+      take(i, Hit{seen.count, seen.detail, seen.considered});
+    }
   }
   if (plan_.model.carryover) {
     hasPrevious_ = true;
@@ -836,6 +877,7 @@ void InputChecks::record(const RecordBatch& b, const RecordSlot& r) {
 }
 
 void InputChecks::end(RunInputs& inputs, bool stopped) {
+  countConsidered();
   EndFacts e;
   e.stopped = stopped;
   e.moreTemperatures = inputs.tmean && !inputs.tmean->onlyBlankLinesLeft();

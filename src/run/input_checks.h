@@ -51,6 +51,7 @@ class InputChecks {
 
  private:
   void run(int stage, const void* subject);
+  void countConsidered();
 
   const RunPlan& plan_;
   std::string precipName_, tmeanName_;
@@ -58,6 +59,10 @@ class InputChecks {
   std::vector<std::pair<int, int>> recordTests_;  // their tests of each record: (row, file), 0 the precipitation file
   std::vector<Finding> found_;
   std::vector<int> order_;  // rows in the order they first found something
+  // Records in a row in which no test found anything and the same tests
+  // considered the record: counted into found_ at the end of the row.
+  std::uint64_t quietTests_ = 0;
+  std::int64_t quietRecords_ = 0;
   std::int64_t records_ = 0;
   std::int64_t nulls_ = 0;
   // The record before the one in hand, for the carry-over checks.

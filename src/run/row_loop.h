@@ -56,6 +56,12 @@ struct RecordSlot {
   CarriedState carriedAfter;   // the state handed on by this record
   std::size_t rowLength = 0;   // its row's text at row(i) of the batch
   std::vector<CheckHit> hits;  // what the input checks found in it (InputChecks::examine)
+  // The hits in short, for the common record in which no test found
+  // anything (at most 64 tests): bit i for hits[i], the tests that
+  // considered the record and those left to the record's turn; and whether
+  // any other test found something.
+  std::uint64_t consideredTests = 0, deferredTests = 0;
+  bool anyHit = true;
 };
 
 /// Records read, computed and written together.
