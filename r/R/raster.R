@@ -126,11 +126,11 @@ water_balance_rast <- function(tmean, prec, field_capacity = 100, curve = "G", c
   names(out) <- out_names
 
   nc <- terra::ncol(tmean)
-  job <- NULL
+  jobs <- list()  # blocks in flight, the oldest first
   opened <- list()
   writing <- FALSE
   on.exit({
-    if (!is.null(job)) cpp_cancel(job)
+    for (j in jobs) cpp_cancel(j$job)
     for (r in opened) try(terra::readStop(r), silent = TRUE)
     # A run that failed or was interrupted leaves no half-written raster
     # that would look complete.
@@ -149,15 +149,17 @@ water_balance_rast <- function(tmean, prec, field_capacity = 100, curve = "G", c
   writing <- TRUE
   rows <- split_blocks(b, nc, years, cores)
   checks <- new_checks()
-  # Each block computes while R writes the one before and reads the next.
-  collect <- function(at) {
-    v <- cpp_finish(job)
-    job <<- NULL
+  # Each block computes while R reads the next ones and writes the one
+  # before: with more than one core, two blocks wait in flight, so that the
+  # threads always have one to compute while R reads and writes.
+  in_flight <- if (cores == 1) 0L else 2L
+  collect <- function() {
+    j <- jobs[[1]]
+    v <- cpp_finish(j$job)
+    jobs[[1]] <<- NULL
     checks <<- check_results(checks, v$reason)
-    list(values = v$values, row = at$row, nrows = at$nrows)
+    terra::writeValues(out, v$values, j$row, j$nrows)
   }
-  done <- NULL
-  at <- NULL
   for (i in seq_along(rows$row)) {
     row <- rows$row[i]
     nrows <- rows$nrows[i]
@@ -168,22 +170,15 @@ water_balance_rast <- function(tmean, prec, field_capacity = 100, curve = "G", c
     fc <- if (fc_raster) terra::readValues(field_capacity, row, nrows, 1, nc) else field_capacity
     dim(t) <- dim(p) <- c(cells, nl)
     chain <- if (carryover) rep(seq_len(cells) - 1L, years) else NULL
-    if (!is.null(job)) done <- collect(at)
-    job <- cpp_start(t, p, lat, fc, curve_index, carryover, keep_precipitation_fraction, chain, cores,
-                     layers, "raster", cells * years, cells)
-    at <- list(row = row, nrows = nrows)
+    jobs[[length(jobs) + 1]] <- list(job = cpp_start(t, p, lat, fc, curve_index, carryover,
+                                                     keep_precipitation_fraction, chain, cores, layers, "raster",
+                                                     cells * years, cells),
+                                     row = row, nrows = nrows)
     checks <- check_inputs(checks, t, p, lat, keep_precipitation_fraction, cells * years,
                            cell_place((row - 1) * nc, nc))
-    if (cores == 1) done <- collect(at)
-    if (!is.null(done)) {
-      terra::writeValues(out, done$values, done$row, done$nrows)
-      done <- NULL
-    }
+    while (length(jobs) > in_flight) collect()
   }
-  if (!is.null(job)) {
-    done <- collect(at)
-    terra::writeValues(out, done$values, done$row, done$nrows)
-  }
+  while (length(jobs) > 0) collect()
   writing <- FALSE
   out <- terra::writeStop(out)
   for (w in input_warnings(checks)) vs_warning(w, call)

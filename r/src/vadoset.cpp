@@ -71,7 +71,8 @@ RecordColumn<const double> perRecord(SEXP x, std::size_t cells) {
 struct Job {
   Rcpp::List keep;        // the inputs
   Rcpp::List out;         // what the run fills, as R gets it
-  SEXP raster = nullptr;  // the raster form's matrix (inside `out`)
+  SEXP raster = nullptr;  // the raster form's values (inside `out`): cells x layers, as terra writes them
+  std::size_t rasterCells = 0, rasterLayers = 0;
   std::size_t nullLayer = 0;
   Rcpp::RawVector reason, month;
   std::vector<std::int32_t> chains;
@@ -95,7 +96,8 @@ bool interruptPending() {
 // back: "columns" (lists of 12 columns in, a named list of columns out),
 // "matrix" (n x 12 matrices in, one n x 12 matrix a quantity out) or
 // "raster" (cells x 12 years matrices in: record y * cells + c is cell c of
-// year y; one cells x (years * layers) matrix out, `what`'s layers a year).
+// year y; the values of cells x (years * layers) out, a cell after another
+// in each layer, `what`'s layers a year).
 // [[Rcpp::export]]
 SEXP cpp_start(SEXP tmean, SEXP prec, SEXP lat, SEXP fc, int curve, bool carryover, bool keep, SEXP chain, int threads,
                Rcpp::CharacterVector what, std::string shape, double records, double cells) {
@@ -145,9 +147,13 @@ SEXP cpp_start(SEXP tmean, SEXP prec, SEXP lat, SEXP fc, int curve, bool carryov
     if (wants("totals")) layers += 4;
     if (wants("null_code")) ++layers;
     const std::size_t years = groupCells == 0 ? 0 : n / groupCells;
-    // Not filled here: the run writes every value.
-    Rcpp::NumericMatrix m(Rf_allocMatrix(REALSXP, static_cast<int>(groupCells), static_cast<int>(years * layers)));
+    // Not filled here: the run writes every value. A plain vector, not a
+    // matrix: terra::writeValues takes a vector, and a matrix would be
+    // copied to one on every block.
+    Rcpp::NumericVector m(Rf_allocVector(REALSXP, static_cast<R_xlen_t>(groupCells * years * layers)));
     job->raster = m;
+    job->rasterCells = groupCells;
+    job->rasterLayers = years * layers;
     double* data = REAL(m);
     const RecordPlace outPlace{1, groupCells, layers * groupCells};
     std::size_t layer = 0;
@@ -216,8 +222,8 @@ SEXP cpp_finish(SEXP handle) {
   if (!done) throw Rcpp::internal::InterruptedException();
   if (job->raster != nullptr && job->nullLayer != SIZE_MAX) {
     // The null code as a layer: 0 for a computed cell.
-    const auto rows = static_cast<std::size_t>(Rf_nrows(job->raster));
-    const auto cols = static_cast<std::size_t>(Rf_ncols(job->raster));
+    const std::size_t rows = job->rasterCells;
+    const std::size_t cols = job->rasterLayers;
     const std::size_t years = rows == 0 ? 0 : static_cast<std::size_t>(XLENGTH(job->reason)) / rows;
     const std::size_t layers = years == 0 ? 0 : cols / years;
     double* data = REAL(job->raster);
