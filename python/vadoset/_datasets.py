@@ -142,9 +142,30 @@ def _open_uncached(path):
             # A bounds attribute naming a variable that was left out of the
             # file: the bounds are not needed here.
             warnings.filterwarnings("ignore", r"Variable\(s\) referenced in bounds", UserWarning)
-            return xr.open_dataset(path, decode_times=False, decode_coords="all", mask_and_scale=True, cache=False)
+            return xr.open_dataset(path, engine=_netcdf_engine(path), decode_times=False, decode_coords="all",
+                                   mask_and_scale=True, cache=False)
     except (OSError, ValueError) as e:
         raise DatasetError(f"{path} could not be read as NetCDF: {e}") from None
+
+
+def _netcdf_engine(path):
+    """netCDF4's backend for a file that is NetCDF by its first bytes
+    (classic, or NetCDF-4 in HDF5), named as a class: xarray then loads no
+    other backend (guessing loads them all, rioxarray's among them, which
+    takes a quarter of a second). None otherwise: xarray guesses."""
+    try:
+        with open(path, "rb") as f:
+            magic = f.read(4)
+    except OSError:
+        return None
+    if not (magic[:3] == b"CDF" or magic == b"\x89HDF"):
+        return None
+    try:
+        from xarray.backends import NetCDF4BackendEntrypoint
+        import netCDF4  # noqa: F401
+    except ImportError:
+        return None
+    return NetCDF4BackendEntrypoint
 
 
 def close_files():
@@ -152,6 +173,54 @@ def close_files():
         for ds in _open.values():
             ds.close()
         _open.clear()
+        _raw.clear()
+
+
+_raw = {}
+
+
+def _raw_variable(path, name):
+    """The variable as the file stores it, when that is floating point with
+    no packing (no scale_factor or add_offset) in a NetCDF file, else None.
+    Read so and masked by _masked, it gives the values xarray's decoding
+    gives, in half the time. Cached per process."""
+    with _open_lock:
+        key = (path, name)
+        if key in _raw:
+            return _raw[key]
+        var = None
+        engine = None if _is_tiff(path) else _netcdf_engine(path)
+        if engine is not None:
+            import xarray as xr
+
+            ds = _open.get(("stored", path))
+            if ds is None:
+                ds = _open[("stored", path)] = xr.open_dataset(path, engine=engine, mask_and_scale=False,
+                                                               decode_times=False, decode_timedelta=False,
+                                                               decode_coords=False, cache=False)
+            v = ds.variables.get(name)
+            if (v is not None and v.dtype in (np.float32, np.float64)
+                    and "scale_factor" not in v.attrs and "add_offset" not in v.attrs):
+                var = ds[name]
+        _raw[key] = var
+        return var
+
+
+def _masked(values, attrs):
+    """NaN where values hold the variable's _FillValue or missing_value,
+    compared as xarray's decoding compares them."""
+    fills = [v for key in ("_FillValue", "missing_value") if key in attrs for v in np.ravel(attrs[key])
+             if not np.isnan(v)]
+    if not fills:
+        return values
+    hit = values == fills[0]
+    for v in fills[1:]:
+        hit |= values == v
+    if hit.any():
+        if not values.flags.writeable:
+            values = values.copy()
+        values[hit] = np.nan
+    return values
 
 
 @dataclass
@@ -220,8 +289,8 @@ class Source:
         shape = tuple(len(range(*s.indices(n))) for s, n in zip(region, self._sizes()))
         out = None
         for piece in self.pieces:
-            ds = open_file(piece.path)
-            var = ds[piece.variable]
+            stored = _raw_variable(piece.path, piece.variable)
+            var = stored if stored is not None else open_file(piece.path)[piece.variable]
             sel = {}
             for d, s, n in zip(self.dims, region, self._sizes()):
                 sel[d] = _flipped(s, n) if d in self.flip else s
@@ -233,6 +302,8 @@ class Source:
             if extra:
                 a = a.isel({d: 0 for d in extra})
             values = a.transpose(*order).values
+            if stored is not None:
+                values = _masked(values, stored.attrs)
             if not piece.time_dim:
                 values = values[None]
             for k, d in enumerate(self.dims):
