@@ -177,33 +177,76 @@ def close_files():
 
 
 _raw = {}
+_read_lock = threading.Lock()
+
+
+@dataclass
+class _Stored:
+    """A variable read with the netCDF library itself, as the file stores
+    it: about twice as fast as through xarray's indexing and decoding."""
+
+    var: object  # netCDF4.Variable, masking and scaling off
+    dims: tuple
+    attrs: dict
+
+    def index(self, sel):
+        """The index of sel ({dim: slice or positions}) into the stored
+        variable, other dimensions at 0; None when a selection is not a
+        plain range (xarray reads those)."""
+        out = []
+        for d, n in zip(self.dims, self.var.shape):
+            s = sel.get(d)
+            if s is None:
+                out.append(0)
+            elif isinstance(s, slice):
+                start, stop, step = s.indices(n)
+                if step != 1:
+                    return None
+                out.append(slice(start, stop))
+            else:
+                s = np.asarray(s)
+                if s.ndim != 1 or s.size == 0 or (s.size > 1 and not (np.diff(s) == 1).all()):
+                    return None
+                out.append(slice(int(s[0]), int(s[-1]) + 1))
+        return tuple(out)
+
+    def read(self, sel, order):
+        """(*order) values as stored, or None (see index)."""
+        if not set(order) <= set(self.dims):
+            return None
+        index = self.index(sel)
+        if index is None:
+            return None
+        with _read_lock:
+            values = np.asarray(self.var[index])
+        kept = [d for d, i in zip(self.dims, index) if isinstance(i, slice)]
+        return np.transpose(values, [kept.index(d) for d in order])
 
 
 def _raw_variable(path, name):
-    """The variable as the file stores it, when that is floating point with
-    no packing (no scale_factor or add_offset) in a NetCDF file, else None.
-    Read so and masked by _masked, it gives the values xarray's decoding
-    gives, in half the time. Cached per process."""
+    """The variable as a _Stored, when it is floating point with no packing
+    (no scale_factor or add_offset) in a NetCDF file, else None. Its values
+    masked by _masked are the values xarray's decoding gives. Cached per
+    process."""
     with _open_lock:
         key = (path, name)
         if key in _raw:
             return _raw[key]
-        var = None
-        engine = None if _is_tiff(path) else _netcdf_engine(path)
-        if engine is not None:
-            import xarray as xr
+        stored = None
+        if not _is_tiff(path) and _netcdf_engine(path) is not None:
+            import netCDF4
 
             ds = _open.get(("stored", path))
             if ds is None:
-                ds = _open[("stored", path)] = xr.open_dataset(path, engine=engine, mask_and_scale=False,
-                                                               decode_times=False, decode_timedelta=False,
-                                                               decode_coords=False, cache=False)
+                ds = _open[("stored", path)] = netCDF4.Dataset(path, "r")
             v = ds.variables.get(name)
-            if (v is not None and v.dtype in (np.float32, np.float64)
-                    and "scale_factor" not in v.attrs and "add_offset" not in v.attrs):
-                var = ds[name]
-        _raw[key] = var
-        return var
+            if v is not None and v.dtype in (np.float32, np.float64):
+                attrs = {k: v.getncattr(k) for k in v.ncattrs()}
+                if "scale_factor" not in attrs and "add_offset" not in attrs:
+                    v.set_auto_maskandscale(False)
+                    stored = _Stored(v, tuple(v.dimensions), attrs)
+        _raw[key] = stored
+        return stored
 
 
 def _masked(values, attrs):
@@ -216,10 +259,9 @@ def _masked(values, attrs):
     hit = values == fills[0]
     for v in fills[1:]:
         hit |= values == v
-    if hit.any():
-        if not values.flags.writeable:
-            values = values.copy()
-        values[hit] = np.nan
+    if not values.flags.writeable:
+        values = values.copy()
+    np.copyto(values, np.nan, where=hit)
     return values
 
 
@@ -289,21 +331,22 @@ class Source:
         shape = tuple(len(range(*s.indices(n))) for s, n in zip(region, self._sizes()))
         out = None
         for piece in self.pieces:
-            stored = _raw_variable(piece.path, piece.variable)
-            var = stored if stored is not None else open_file(piece.path)[piece.variable]
             sel = {}
             for d, s, n in zip(self.dims, region, self._sizes()):
                 sel[d] = _flipped(s, n) if d in self.flip else s
             if piece.time_dim:
                 sel[piece.time_dim] = piece.steps
-            a = var.isel(sel)
             order = ((piece.time_dim,) if piece.time_dim else ()) + self.dims
-            extra = [d for d in a.dims if d not in order]
-            if extra:
-                a = a.isel({d: 0 for d in extra})
-            values = a.transpose(*order).values
-            if stored is not None:
+            stored = _raw_variable(piece.path, piece.variable)
+            values = stored.read(sel, order) if stored is not None else None
+            if values is not None:
                 values = _masked(values, stored.attrs)
+            else:
+                a = open_file(piece.path)[piece.variable].isel(sel)
+                extra = [d for d in a.dims if d not in order]
+                if extra:
+                    a = a.isel({d: 0 for d in extra})
+                values = a.transpose(*order).values
             if not piece.time_dim:
                 values = values[None]
             for k, d in enumerate(self.dims):
