@@ -382,20 +382,12 @@ def _encoding(ds, tile, names):
     return enc
 
 
-class NetcdfWriter:
-    """One thread writes every tile into the NetCDF file, in the order they
-    are computed; the computing threads hand tiles over and go on."""
+class _QueuedWriter:
+    """One thread writes every tile into the file, in the order they are
+    computed; the computing threads hand tiles over and go on. A failed
+    write is kept and raised on the next put or at close."""
 
-    def __init__(self, path, template, names, depth):
-        import netCDF4
-
-        self.names = [n for n in names if n in template.data_vars]
-        enc = _encoding(template, None, self.names)
-        # The skeleton (coordinates, attributes, empty variables), then
-        # the data by region.
-        _write_skeleton_netcdf(path, template, self.names, enc)
-        self.nc = netCDF4.Dataset(path, "a")
-        self.nc.set_auto_maskandscale(False)
+    def _start(self, depth):
         self.queue = queue.Queue(maxsize=max(2, depth))
         self.error = None
         self.thread = threading.Thread(target=self._run, daemon=True)
@@ -408,12 +400,8 @@ class NetcdfWriter:
                 return
             if self.error is not None:
                 continue
-            region, outputs = item
             try:
-                for name in self.names:
-                    if name in outputs:
-                        var = self.nc.variables[name]
-                        var[(slice(None),) * (var.ndim - len(region)) + region] = _fit(outputs[name], var.ndim)
+                self._write(*item)
             except Exception as e:  # handed to the main thread
                 self.error = e
 
@@ -425,9 +413,34 @@ class NetcdfWriter:
     def close(self):
         self.queue.put(None)
         self.thread.join()
-        self.nc.close()
+        self._close_file()
         if self.error is not None:
             raise self.error
+
+
+class NetcdfWriter(_QueuedWriter):
+    """The tiles into a NetCDF file."""
+
+    def __init__(self, path, template, names, depth):
+        import netCDF4
+
+        self.names = [n for n in names if n in template.data_vars]
+        enc = _encoding(template, None, self.names)
+        # The skeleton (coordinates, attributes, empty variables), then
+        # the data by region.
+        _write_skeleton_netcdf(path, template, self.names, enc)
+        self.nc = netCDF4.Dataset(path, "a")
+        self.nc.set_auto_maskandscale(False)
+        self._start(depth)
+
+    def _write(self, region, outputs):
+        for name in self.names:
+            if name in outputs:
+                var = self.nc.variables[name]
+                var[(slice(None),) * (var.ndim - len(region)) + region] = _fit(outputs[name], var.ndim)
+
+    def _close_file(self):
+        self.nc.close()
 
 
 def _write_skeleton_netcdf(path, template, names, enc):
@@ -456,7 +469,7 @@ def _write_skeleton_netcdf(path, template, names, enc):
         nc.setncatts({k: v for k, v in ds.attrs.items() if v is not None})
 
 
-class TiffWriter:
+class TiffWriter(_QueuedWriter):
     """A climatology's annual layers, one band each, through rasterio."""
 
     def __init__(self, path, plan, names, depth):
@@ -481,7 +494,7 @@ class TiffWriter:
             crs = c.to_wkt() if c is not None else None
         elif grid.latitude is not None:
             crs = "EPSG:4326"
-        self.names = [n for n in names]
+        self.names = list(names)
         self.ny = grid.shape[0]
         self.ds = rasterio.open(path, "w", driver="GTiff", width=grid.shape[1], height=grid.shape[0],
                                 count=len(self.names), dtype="float32", crs=crs, transform=transform,
@@ -489,46 +502,25 @@ class TiffWriter:
                                 compress="deflate", BIGTIFF="IF_SAFER")
         for k, n in enumerate(self.names):
             self.ds.set_band_description(k + 1, n)
-        self.queue = queue.Queue(maxsize=max(2, depth))
-        self.error = None
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
+        self._start(depth)
 
-    def _run(self):
+    def _write(self, region, outputs):
         from rasterio.windows import Window
 
-        while True:
-            item = self.queue.get()
-            if item is None:
-                return
-            if self.error is not None:
+        ys, xs = region
+        for k, n in enumerate(self.names):
+            a = outputs.get(n)
+            if a is None:
                 continue
-            region, outputs = item
-            try:
-                ys, xs = region
-                for k, n in enumerate(self.names):
-                    a = outputs.get(n)
-                    if a is None:
-                        continue
-                    a = np.asarray(a[0], dtype=np.float32)
-                    if n == "null_code":
-                        a = a.astype(np.float32)
-                    row = ys.start
-                    if self.flip:
-                        a = a[::-1]
-                        row = self.ny - ys.stop
-                    self.ds.write(a, k + 1, window=Window(xs.start, row, a.shape[1], a.shape[0]))
-            except Exception as e:
-                self.error = e
+            a = np.asarray(a[0], dtype=np.float32)
+            row = ys.start
+            if self.flip:
+                a = a[::-1]
+                row = self.ny - ys.stop
+            self.ds.write(a, k + 1, window=Window(xs.start, row, a.shape[1], a.shape[0]))
 
-    put = NetcdfWriter.put
-
-    def close(self):
-        self.queue.put(None)
-        self.thread.join()
+    def _close_file(self):
         self.ds.close()
-        if self.error is not None:
-            raise self.error
 
 
 def _create_zarr(path, template, names):
