@@ -149,17 +149,23 @@ def _packed(name, values, attrs):
     return None
 
 
+def _first_problems(name, values, attrs):
+    """What any input is looked at for first (packed integers, missing-value
+    codes used as data), and its usable values: None when there are none,
+    or when the values are packed and nothing more can be told."""
+    packed = _packed(name, values, attrs)
+    if packed:
+        return [packed], None
+    a, codes = _usable(values)
+    problems = [_code_message(name, codes)] if codes else []
+    return problems, (a if a.size else None)
+
+
 def temperature_problems(values, name="temperature", attrs=None):
     """Why these numbers cannot be monthly means in °C, as sentences that
     name the fix (an empty list when they can)."""
-    problems = []
-    packed = _packed(name, values, attrs)
-    if packed:
-        return [packed]
-    a, codes = _usable(values)
-    if codes:
-        problems.append(_code_message(name, codes))
-    if a.size == 0:
+    problems, a = _first_problems(name, values, attrs)
+    if a is None:
         return problems
     outside = (a < T_LOW) | (a > T_HIGH)
     if not outside.any():
@@ -184,14 +190,8 @@ def temperature_problems(values, name="temperature", attrs=None):
 def precipitation_problems(values, name="precipitation", attrs=None):
     """Why these numbers cannot be monthly totals in mm (an empty list when
     they can)."""
-    problems = []
-    packed = _packed(name, values, attrs)
-    if packed:
-        return [packed]
-    a, codes = _usable(values)
-    if codes:
-        problems.append(_code_message(name, codes))
-    if a.size == 0:
+    problems, a = _first_problems(name, values, attrs)
+    if a is None:
         return problems
     negative = a < 0
     if negative.any():
