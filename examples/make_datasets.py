@@ -30,9 +30,10 @@ trying vadoset on real layouts, not climate data.
 """
 
 import argparse
-import importlib.util
 import os
 import random
+import runpy
+import types
 
 import numpy as np
 
@@ -46,10 +47,7 @@ SEA = [((43.0, 48.0), (-9.0, -2.0)), ((37.0, 42.0), (3.0, 9.0))]
 
 
 def _make_grid_module():
-    spec = importlib.util.spec_from_file_location("make_grid", os.path.join(HERE, "make_grid.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return types.SimpleNamespace(**runpy.run_path(os.path.join(HERE, "make_grid.py")))
 
 
 def climate(lats=LATS, lons=LONS, years=YEARS, seed=2001):

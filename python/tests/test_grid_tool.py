@@ -3,8 +3,9 @@ download: each runs with no variable or unit options, gives the engine's
 numbers, and writes files CF tools read; each mistake gets a message that
 names the variable and the fix."""
 
-import importlib.util
+import runpy
 import shutil
+import types
 import subprocess
 
 import numpy as np
@@ -20,9 +21,7 @@ import vadoset.xarray as vx
 @pytest.fixture(scope="module")
 def data(tmp_path_factory):
     folder = tmp_path_factory.mktemp("datasets")
-    spec = importlib.util.spec_from_file_location("make_datasets", EXAMPLES / "make_datasets.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = types.SimpleNamespace(**runpy.run_path(str(EXAMPLES / "make_datasets.py")))
     module.make(folder)
     return folder, module
 
