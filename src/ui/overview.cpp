@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "input/record_file.h"
+#include "ui/record_charts.h"
 #include "ui/run_record.h"
 #include "ui/table_file.h"
 
@@ -51,17 +52,6 @@ std::vector<double> precipitationFromInputs(const RunRecord& run, std::size_t ro
 
 QString count(std::size_t n, const char* one, const char* many) {
   return QString::number(n) + u' ' + QLatin1String(n == 1 ? one : many);
-}
-
-QLineSeries* line(const char* name, const QString& label, const QColor& colour, Qt::PenStyle style, double width) {
-  auto* s = new QLineSeries;
-  s->setObjectName(QLatin1String(name));
-  s->setName(label);
-  QPen pen(colour);
-  pen.setWidthF(width);
-  pen.setStyle(style);
-  s->setPen(pen);
-  return s;
 }
 
 // The axes' reach: as far as the points go, within bounds that keep the
@@ -226,14 +216,14 @@ void drawOverviewChart(QChart& chart, const BudykoPoints& p, std::optional<std::
   }
 
   // The energy limit AET = PET and the water limit AET = P.
-  QLineSeries* energy = line("energyLimit", u"Energy limit"_s, QColor(90, 90, 90), Qt::DashLine, 1.5);
+  QLineSeries* energy = lineSeries("energyLimit", u"Energy limit"_s, QColor(90, 90, 90), Qt::DashLine, 1.5);
   energy->append(0.0, 0.0);
   energy->append(1.0, 1.0);
-  QLineSeries* water = line("waterLimit", u"Water limit"_s, QColor(90, 90, 90), Qt::DotLine, 2.0);
+  QLineSeries* water = lineSeries("waterLimit", u"Water limit"_s, QColor(90, 90, 90), Qt::DotLine, 2.0);
   water->append(1.0, 1.0);
   water->append(reachX, 1.0);
   // Budyko's curve: AET/P = sqrt(x tanh(1/x) (1 - exp(-x))) for x = PET/P.
-  QLineSeries* curve = line("budyko", u"Budyko curve"_s, QColor(200, 60, 20), Qt::SolidLine, 2.0);
+  QLineSeries* curve = lineSeries("budyko", u"Budyko curve"_s, QColor(200, 60, 20), Qt::SolidLine, 2.0);
   for (int i = 1; i <= 400; ++i) {
     const double v = reachX * i / 400.0;
     curve->append(v, std::sqrt(v * std::tanh(1.0 / v) * (1.0 - std::exp(-v))));

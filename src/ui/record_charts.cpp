@@ -73,8 +73,10 @@ QValueAxis* valueAxis(const QString& title, double low, double high) {
   return axis;
 }
 
+}  // namespace
+
 QLineSeries* lineSeries(const char* name, const QString& label, const QColor& colour, Qt::PenStyle style,
-                        double width = 2.0) {
+                        double width) {
   auto* s = new QLineSeries;
   s->setObjectName(QLatin1String(name));
   s->setName(label);
@@ -84,8 +86,6 @@ QLineSeries* lineSeries(const char* name, const QString& label, const QColor& co
   s->setPen(pen);
   return s;
 }
-
-}  // namespace
 
 // Labels in a smaller type than the titles, so that twelve months fit.
 void styleAxis(QAbstractAxis* axis) {

@@ -8,6 +8,8 @@
 
 class QAbstractAxis;
 class QChart;
+class QColor;
+class QLineSeries;
 
 namespace vadoset {
 
@@ -41,6 +43,10 @@ void drawDailyChart(QChart& chart, const QString& title, const QString& subtitle
 void resetChart(QChart& chart, const QString& title, const QString& subtitle);
 /// Axis labels in a smaller type than the titles.
 void styleAxis(QAbstractAxis* axis);
+/// A line series named `name` (its object name, which tests look for),
+/// shown as `label`, drawn in `colour` and `style`, `width` pixels wide.
+QLineSeries* lineSeries(const char* name, const QString& label, const QColor& colour, Qt::PenStyle style,
+                        double width = 2.0);
 
 /// The title and subtitle of every chart, in its own type, as the charts
 /// above set them.
