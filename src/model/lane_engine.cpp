@@ -263,25 +263,35 @@ SimdLevel activeSimdLevel() {
   return level;
 }
 
+namespace {
+
+// choose(level) as it was the first time the level was asked for: each
+// level's start-up check runs once. `scalar` for the scalar level.
+template <class Mode, Mode (*choose)(SimdLevel)>
+Mode oncePerLevel(SimdLevel level, Mode scalar) {
+  switch (level) {
+    case SimdLevel::Avx2: {
+      static const Mode mode = choose(SimdLevel::Avx2);
+      return mode;
+    }
+    case SimdLevel::Avx512: {
+      static const Mode mode = choose(SimdLevel::Avx512);
+      return mode;
+    }
+    default:
+      return scalar;
+  }
+}
+
+}  // namespace
+
 ExpMode chooseExpMode(SimdLevel level) {
   if (envIs("VADOSET_SIMD_EXP", "fail")) return ExpMode::PerLane;
   return vectorExpMatchesStd(level) ? ExpMode::Vector : ExpMode::PerLane;
 }
 
 ExpMode activeExpMode(SimdLevel level) {
-  // Each level's check runs once, the first time the level is used.
-  switch (level) {
-    case SimdLevel::Avx2: {
-      static const ExpMode mode = chooseExpMode(SimdLevel::Avx2);
-      return mode;
-    }
-    case SimdLevel::Avx512: {
-      static const ExpMode mode = chooseExpMode(SimdLevel::Avx512);
-      return mode;
-    }
-    default:
-      return ExpMode::PerLane;
-  }
+  return oncePerLevel<ExpMode, chooseExpMode>(level, ExpMode::PerLane);
 }
 
 bool vectorExpMatchesStd(SimdLevel level) {
@@ -304,18 +314,7 @@ PowMode choosePowMode(SimdLevel level) {
 }
 
 PowMode activePowMode(SimdLevel level) {
-  switch (level) {
-    case SimdLevel::Avx2: {
-      static const PowMode mode = choosePowMode(SimdLevel::Avx2);
-      return mode;
-    }
-    case SimdLevel::Avx512: {
-      static const PowMode mode = choosePowMode(SimdLevel::Avx512);
-      return mode;
-    }
-    default:
-      return PowMode::PerLane;
-  }
+  return oncePerLevel<PowMode, choosePowMode>(level, PowMode::PerLane);
 }
 
 bool vectorPow(SimdLevel level, const double* x, const double* y, double* out, std::size_t n) {
