@@ -545,6 +545,13 @@ void TextOutputStream::closeFolder() {
 }
 
 void TextOutputStream::writeSlow(std::string_view text) {
+  // A long text (a block of rows) goes straight out after what is buffered,
+  // with no copy through the buffer.
+  if (text.size() >= buf_.size() / 4) {
+    flush();
+    if (!failed_) send(text.data(), text.size());
+    return;
+  }
   while (!text.empty()) {
     if (used_ == buf_.size()) flush();
     std::size_t n = std::min(text.size(), buf_.size() - used_);
@@ -556,17 +563,17 @@ void TextOutputStream::writeSlow(std::string_view text) {
 }
 
 bool TextOutputStream::flush() {
-  if (used_ == 0 || failed_) {
-    used_ = 0;
-    return !failed_;
-  }
+  if (used_ > 0 && !failed_) send(buf_.data(), used_);
+  used_ = 0;
+  return !failed_;
+}
+
+void TextOutputStream::send(const char* p, std::size_t left) {
   if (out_ != nullptr) {
     errno = 0;  // a failed stream keeps the write's errno, when it has one
-    out_->write(buf_.data(), static_cast<std::streamsize>(used_));
+    out_->write(p, static_cast<std::streamsize>(left));
     if (!*out_) fail(errno);
   } else if (fd_ >= 0) {
-    const char* p = buf_.data();
-    std::size_t left = used_;
     while (left > 0) {
       ssize_t n = ::write(fd_, p, left);
       if (n < 0 && errno == EINTR) continue;
@@ -589,8 +596,6 @@ bool TextOutputStream::flush() {
   } else {
     fail(0);
   }
-  used_ = 0;
-  return !failed_;
 }
 
 bool TextOutputStream::commit() {

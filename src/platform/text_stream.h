@@ -228,6 +228,7 @@ class TextOutputStream {
  private:
   TextOutputStream() = default;
   void writeSlow(std::string_view text);
+  void send(const char* p, std::size_t n);
   void fail(int error);
   void closeFolder();
   bool openNamedTemporary();

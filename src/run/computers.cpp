@@ -44,7 +44,8 @@ struct Task {
   std::size_t end = 0;
 };
 
-// Computes batches on a pool of threads. Without carry-over every record is
+// Computes batches on a pool of threads, the calling thread among them while
+// it waits for a batch's rows. Without carry-over every record is
 // independent. With carry-over each record starts from the one before it, so
 // the soil water is computed for one record after another on one thread at a
 // time, while the other threads parse and compute the PET of the next batch
@@ -74,6 +75,7 @@ class ThreadedComputer final : public BatchComputer {
     checks_ = &checks;
     carry_ = plan.model.carryover;
     chainEngine_ = RecordEngine(plan.model);
+    helperEngine_ = RecordEngine(plan.model);
     chain_ = carried;
     begun_ = true;
     workCv_.notify_all();
@@ -94,21 +96,42 @@ class ThreadedComputer final : public BatchComputer {
     workCv_.notify_all();
   }
 
+  // While the batch is not ready the calling thread computes too: it takes
+  // the same tasks as the pool, so a run of N threads keeps N busy, not N + 1
+  // that take turns.
   bool wait(RecordBatch& b, RunObserver& observer) override {
     BatchWork* w = nullptr;
+    auto lastLook = std::chrono::steady_clock::now();
     for (;;) {
+      Task t;
       {
         std::unique_lock<std::mutex> lock(mu_);
-        for (BatchWork& x : work_)
-          if (x.batch == &b && x.phase != Phase::Free) w = &x;
+        if (w == nullptr)
+          for (BatchWork& x : work_)
+            if (x.batch == &b && x.phase != Phase::Free) w = &x;
         if (w == nullptr) return true;
-        if (doneCv_.wait_for(lock, std::chrono::milliseconds(50), [&] { return w->phase == Phase::Done || error_; })) {
+        if (error_) std::rethrow_exception(error_);
+        if (w->phase == Phase::Done) {
+          w->phase = Phase::Free;
+          return true;
+        }
+        if (!claim(t) &&
+            doneCv_.wait_for(lock, std::chrono::milliseconds(50), [&] { return w->phase == Phase::Done || error_; })) {
           if (error_) std::rethrow_exception(error_);
           w->phase = Phase::Free;
           return true;
         }
       }
-      if (observer.stopRequested() != StopRequest::None) return false;
+      if (t.work != nullptr) {
+        runTask(t, helperEngine_, helperScratch_);
+        std::lock_guard<std::mutex> lock(mu_);
+        complete(t);
+      }
+      const auto now = std::chrono::steady_clock::now();
+      if (t.work == nullptr || now - lastLook >= std::chrono::milliseconds(50)) {
+        lastLook = now;
+        if (observer.stopRequested() != StopRequest::None) return false;
+      }
     }
   }
 
@@ -127,6 +150,7 @@ class ThreadedComputer final : public BatchComputer {
  private:
   void workerLoop();
   bool claim(Task& t);
+  void runTask(const Task& t, RecordEngine& engine, BatchScratch& scratch);
   void complete(const Task& t);
   void computeRecords(const Task& t, RecordEngine& engine, BatchScratch& scratch);
   void chainRecords(const Task& t);
@@ -146,6 +170,8 @@ class ThreadedComputer final : public BatchComputer {
   const InputChecks* checks_ = nullptr;
   std::uint64_t submitted_ = 0;
   RecordEngine chainEngine_;
+  RecordEngine helperEngine_;  // the calling thread's, while it waits
+  BatchScratch helperScratch_;
   CarriedState chain_;  // carry-over: the state handed from record to record
   std::uint64_t nextChainSeq_ = 0;
 };
@@ -166,19 +192,7 @@ void ThreadedComputer::workerLoop() {
       }
     }
     try {
-      switch (t.phase) {
-        case Phase::Compute:
-          computeRecords(t, engine, scratch);
-          break;
-        case Phase::Chain:
-          chainRecords(t);
-          break;
-        case Phase::Format:
-          formatRecords(t, scratch);
-          break;
-        default:
-          break;
-      }
+      runTask(t, engine, scratch);
     } catch (...) {
       {
         std::lock_guard<std::mutex> lock(mu_);
@@ -241,6 +255,22 @@ void ThreadedComputer::complete(const Task& t) {
   if (advanced) {
     workCv_.notify_all();
     if (w.phase == Phase::Done) doneCv_.notify_all();
+  }
+}
+
+void ThreadedComputer::runTask(const Task& t, RecordEngine& engine, BatchScratch& scratch) {
+  switch (t.phase) {
+    case Phase::Compute:
+      computeRecords(t, engine, scratch);
+      break;
+    case Phase::Chain:
+      chainRecords(t);
+      break;
+    case Phase::Format:
+      formatRecords(t, scratch);
+      break;
+    default:
+      break;
   }
 }
 
@@ -325,7 +355,8 @@ std::unique_ptr<BatchComputer> makeThreadedComputer(const RunConfig::Parallel& o
   if (options.threads <= 1 || options.batchRecords == 0) return nullptr;
   auto computer = std::make_unique<ThreadedComputer>(options);
   try {
-    computer->start(options.threads);
+    // The calling thread computes too, while it waits for rows to write.
+    computer->start(options.threads - 1);
   } catch (const std::system_error&) {
     // No threads to be had: the calling thread computes.
     computer->end();

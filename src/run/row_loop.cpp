@@ -23,9 +23,24 @@ void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
   readRecord(*plan.format, b.precipLine(r), b.tmeanLine(r), plan.read, r.input, r.text);
 }
 
+void RowText::grow(std::size_t need) {
+  const std::size_t to = need > 2 * capacity ? need : 2 * capacity;
+  std::unique_ptr<char[]> more(new char[to]);
+  if (size > 0) std::memcpy(more.get(), data.get(), size);
+  data = std::move(more);
+  capacity = to;
+}
+
 void formatSlot(const RunPlan& plan, const InputChecks& checks, RecordBatch& b, std::size_t i, BatchScratch& scratch) {
   RecordSlot& r = b.slots[i];
-  r.rowLength = plan.table.formatRowValues(r.input, r.result, b.row(i));
+  RowText& rows = b.rows[i / kChunkRecords];
+  if (i % kChunkRecords == 0) rows.size = 0;
+  const std::string_view id = r.input.id;
+  char* p = rows.room(id.size() + 1 + plan.table.rowValuesBytes());
+  if (!id.empty()) std::memcpy(p, id.data(), id.size());
+  p[id.size()] = '\t';
+  rows.size += id.size() + 1 + plan.table.formatRowValues(r.input, r.result, p + id.size() + 1);
+  r.rowEnd = rows.size;
   checks.examine(b, r, scratch.fields);
 }
 
@@ -137,12 +152,10 @@ void Read_data(RunInputs& in, const RunPlan& plan, RecordBatch& b, std::uint64_t
     for (char ch : b.precipLine(r)) line += ch == '\n' ? 1 : 0;
 }
 
-// Writes record i's row: its identifier, a tab and its values.
-void write_files(TextOutputStream& out, RecordBatch& b, std::size_t i) {
-  const RecordSlot& r = b.slots[i];
-  out.Write(r.input.id);
-  out.Write('\t');
-  out.Write(std::string_view(b.row(i), r.rowLength));
+// Writes the rows of chunk k up to record i's (its last in the chunk, or the
+// last before a stop).
+void write_files(TextOutputStream& out, const RecordBatch& b, std::size_t k, std::size_t i) {
+  out.Write(b.rows[k].text(b.slots[i].rowEnd));
 }
 
 bool readBatch(RunInputs& in, RunObserver& observer, const RunPlan& plan, BatchComputer& c, RecordBatch& b,
@@ -152,8 +165,7 @@ bool readBatch(RunInputs& in, RunObserver& observer, const RunPlan& plan, BatchC
   b.tmeanArena.clear();
   b.count = 0;
   if (b.slots.size() != n) b.slots.resize(n);
-  b.rowBytes = plan.table.rowValuesBytes();
-  if (b.rows.size() != n * b.rowBytes) b.rows.resize(n * b.rowBytes);
+  if (b.rows.size() != (n + kChunkRecords - 1) / kChunkRecords) b.rows.resize((n + kChunkRecords - 1) / kChunkRecords);
   while (b.count < n && (b.count == 0 || b.lineBytes() < c.batchLineBytes())) {
     if (in.precip->onlyBlankLinesLeft()) return true;
     // A very long line starts a batch of its own, so that it never shares
@@ -212,37 +224,45 @@ StopRequest Main_loop(RunInputs& in, RunOutputs& outputs, const RunPlan& plan, B
         if (stopped == StopRequest::None) stopped = StopRequest::KeepRows;
         break;
       }
-      for (std::size_t i = 0; i < b.count; ++i) {
-        if ((stopped = observer.stopRequested()) != StopRequest::None) break;
-        const RecordSlot& r = b.slots[i];
-        // The carried state as each record leaves it; the first record
-        // computed clears yearOne.
-        if (r.result.passes > 0) result.carried.yearOne = false;
-        if (plan.model.carryover) {
-          result.carried.soil = r.carriedAfter.soil;
-          result.carried.snow = r.carriedAfter.snow;
+      // The rows of a chunk go out together once its records are counted.
+      for (std::size_t k = 0; k * kChunkRecords < b.count && stopped == StopRequest::None; ++k) {
+        const std::size_t first = k * kChunkRecords;
+        const std::size_t last = first + kChunkRecords < b.count ? first + kChunkRecords : b.count;
+        std::size_t i = first;
+        for (; i < last; ++i) {
+          if ((stopped = observer.stopRequested()) != StopRequest::None) break;
+          const RecordSlot& r = b.slots[i];
+          // The carried state as each record leaves it; the first record
+          // computed clears yearOne.
+          if (r.result.passes > 0) result.carried.yearOne = false;
+          if (plan.model.carryover) {
+            result.carried.soil = r.carriedAfter.soil;
+            result.carried.snow = r.carriedAfter.snow;
+          }
+          ++result.rows;
+          checks.record(b, r);
+          if (r.result.isNull()) {
+            ++result.nullRows;
+            const NullRow n = nullRowOf(plan, b, r, result.rows);
+            if (report != nullptr) writeNullReportLine(*report, n);
+            observer.nullRow(n);
+          }
+          progress.rows = result.rows;
+          progress.precipBytesRead = r.bytesRead;
+          observer.progress(progress);
         }
-        write_files(out, b, i);
-        ++result.rows;
-        checks.record(b, r);
-        if (r.result.isNull()) {
-          ++result.nullRows;
-          const NullRow n = nullRowOf(plan, b, r, result.rows);
-          if (report != nullptr) writeNullReportLine(*report, n);
-          observer.nullRow(n);
-        }
+        if (i > first) write_files(out, b, k, i - 1);
         if (out.failed() || (report != nullptr && report->failed())) {
           c.end();
           return StopRequest::None;
         }
-        progress.rows = result.rows;
-        progress.precipBytesRead = r.bytesRead;
-        observer.progress(progress);
       }
       bytesInFlight -= b.lineBytes();
       // A batch that once held very long lines gives their memory back.
       for (std::string* arena : {&b.precipArena, &b.tmeanArena})
         if (arena->capacity() > c.batchLineBytes() / 2 + (std::size_t{1} << 20)) std::string().swap(*arena);
+      for (RowText& rows : b.rows)
+        if (rows.capacity > (std::size_t{4} << 20)) rows = RowText();
       ++writeSeq;
     }
   } catch (...) {

@@ -54,7 +54,7 @@ struct RecordSlot {
   std::string text;  // what input.id may point into besides the arena
   RecordResult result;
   CarriedState carriedAfter;   // the state handed on by this record
-  std::size_t rowLength = 0;   // its row's text at row(i) of the batch
+  std::size_t rowEnd = 0;      // where its row ends in its chunk's rows
   std::vector<CheckHit> hits;  // what the input checks found in it (InputChecks::examine)
   // The hits in short, for the common record in which no test found
   // anything (at most 64 tests): bit i for hits[i], the tests that
@@ -64,6 +64,24 @@ struct RecordSlot {
   bool anyHit = true;
 };
 
+/// Records formatted together: their rows lie side by side in one text, so
+/// that they are written with one call and no copy.
+constexpr std::size_t kChunkRecords = 64;
+
+/// The rows of a chunk of records, one after another: identifier, tab,
+/// values and line end each. Grows without filling what it adds.
+struct RowText {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0, capacity = 0;
+  /// Room for n more bytes at data + size.
+  char* room(std::size_t n) {
+    if (size + n > capacity) grow(size + n);
+    return data.get() + size;
+  }
+  void grow(std::size_t need);
+  std::string_view text(std::size_t end) const { return {data.get(), end}; }
+};
+
 /// Records read, computed and written together.
 struct RecordBatch {
   // The input lines, one arena a file: a long pair of lines grows two
@@ -71,15 +89,13 @@ struct RecordBatch {
   std::string precipArena, tmeanArena;
   std::vector<RecordSlot> slots;
   std::size_t count = 0;
-  std::vector<char> rows;  // rowBytes per record
-  std::size_t rowBytes = 0;
+  std::vector<RowText> rows;  // a chunk's rows each (records i / kChunkRecords)
 
   std::string_view precipLine(const RecordSlot& r) const {
     return {precipArena.data() + r.precipOffset, r.precipLength};
   }
   std::string_view tmeanLine(const RecordSlot& r) const { return {tmeanArena.data() + r.tmeanOffset, r.tmeanLength}; }
   std::size_t lineBytes() const { return precipArena.size() + tmeanArena.size(); }
-  char* row(std::size_t i) { return rows.data() + i * rowBytes; }
 };
 
 /// What every record of a run shares: its format, options, engine
@@ -106,7 +122,9 @@ struct BatchScratch {
 
 /// Parses record i of the batch into its input (nothing else).
 void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
-/// Formats record i's row and has the input checks look at it.
+/// Formats record i's row after those of the records before it in its
+/// chunk (the first of a chunk starts it afresh) and has the input checks
+/// look at it.
 void formatSlot(const RunPlan& plan, const InputChecks& checks, RecordBatch& b, std::size_t i, BatchScratch& scratch);
 
 /// Parses records [begin, end) of the batch, computes them with the

@@ -51,7 +51,7 @@ struct RunConfig {
   /// every choice.
   struct Parallel {
     int threads = 1;                  // computing threads; 1 computes on the calling thread
-    std::size_t batchRecords = 1024;  // records read, computed and written together
+    std::size_t batchRecords = 256;   // records read, computed and written together
     std::size_t batchesInFlight = 4;  // batches being read, computed or written at once
     // Bytes of input lines held by all batches together; a batch closes
     // early when its share is full, so long lines cannot make memory grow.

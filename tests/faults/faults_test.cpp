@@ -505,9 +505,14 @@ TEST(Interrupt, ASignalEndsARunBlockedOnItsOutput) {
     const auto start = std::chrono::steady_clock::now();
     const Result r = runProcess(
         args, f.scratch.path(), "/proc/self/fd/" + std::to_string(pipeFds[1]), RLIM_INFINITY, [&](pid_t pid) {
-          int queued = 0;
-          for (int i = 0; i < 10000 && ::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < capacity; ++i)
+          // Full: at capacity, or no longer taking more (writes of any size
+          // leave part of the pipe's pages unused).
+          int queued = 0, last = -1, still = 0;
+          for (int i = 0; i < 10000 && ::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < capacity && still < 100;
+               ++i, last = queued) {
+            still = queued > 0 && queued == last ? still + 1 : 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
           ::kill(pid, sig);
         });
     ::close(pipeFds[0]), ::close(pipeFds[1]);
