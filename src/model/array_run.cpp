@@ -212,20 +212,22 @@ void ArrayRun::computeBlock(RecordEngine& engine, std::size_t start, std::size_t
 
 void ArrayRun::computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s,
                              const std::function<bool()>* poll) {
-  s.resize(1);
+  // A few hundred years of a chain at a time, so that their PET and their
+  // guessed years run in the engine's lanes.
+  constexpr std::size_t kYears = 256;
+  s.resize(kYears);
   for (std::size_t c = start; c < end; ++c) {
     // Every chain starts as a run does: no soil water, no snow, spun up.
     CarriedState carried{0.0, 0.0, true};
-    for (std::size_t k = chainStart_[c]; k < chainStart_[c + 1]; ++k) {
+    for (std::size_t k = chainStart_[c]; k < chainStart_[c + 1]; k += kYears) {
       // A chain may hold every record: the stop is seen within it.
-      if ((k & 1023) == 0) {
-        pollNow(poll);
-        if (stop_.load(std::memory_order_relaxed)) return;
-      }
-      s.records[0] = order_[k];
-      readBlock(s, 1);
-      engine.compute(s.ins[0], carried, s.outs[0]);
-      storeBlock(s, 1);
+      pollNow(poll);
+      if (stop_.load(std::memory_order_relaxed)) return;
+      const std::size_t n = std::min(kYears, chainStart_[c + 1] - k);
+      for (std::size_t i = 0; i < n; ++i) s.records[i] = order_[k + i];
+      readBlock(s, n);
+      engine.computeBatch({s.ins.data(), n}, {s.outs.data(), n}, carried);
+      storeBlock(s, n);
     }
   }
 }

@@ -431,6 +431,34 @@ void RecordEngine::compute(const RecordInput& in, CarriedState& carried, RecordR
   Run_model(in, carried, out, trace);
 }
 
+void RecordEngine::guessYears(std::span<const RecordInput> in, std::span<RecordResult> out,
+                              std::span<CarriedState> starts, std::span<CarriedState> ends) {
+  const std::size_t n = std::min({in.size(), out.size(), starts.size(), ends.size()});
+  const lanes::SimdLevel level = lanes::activeSimdLevel();
+  const int f = static_cast<int>(params_.function);
+  const bool takesExp = f == 1 || (f >= 3 && f <= 5);
+  const lanes::ExpMode exp = takesExp ? lanes::activeExpMode(level) : lanes::ExpMode::PerLane;
+  // First each record's year from field capacity and no snow, for where it
+  // ends; then each record's from where the one before it ended. Null rows
+  // leave the chain's state as it is, so the record after one gets no guess.
+  for (std::size_t i = 0; i < n; ++i) starts[i] = CarriedState{in[i].fieldCapacity, 0.0, false};
+  lanes::computeYears(*this, level, exp, in.first(n), out.first(n), starts.first(n), ends.first(n));
+  for (std::size_t i = n; i-- > 0;)
+    starts[i] = (i > 0 && !out[i - 1].isNull()) ? ends[i - 1] : CarriedState{0.0, 0.0, true};
+  lanes::computeYears(*this, level, exp, in.first(n), out.first(n), starts.first(n), ends.first(n));
+}
+
+void RecordEngine::chainYear(const RecordInput& in, CarriedState& carried, RecordResult& out, const CarriedState& start,
+                             const CarriedState& end) {
+  if (!carried.yearOne && !start.yearOne &&
+      std::bit_cast<std::uint64_t>(carried.soil) == std::bit_cast<std::uint64_t>(start.soil) &&
+      std::bit_cast<std::uint64_t>(carried.snow) == std::bit_cast<std::uint64_t>(start.snow)) {
+    carried = end;
+    return;
+  }
+  Run_model(in, carried, out);
+}
+
 void RecordEngine::computePetBatch(std::span<const RecordInput> in, std::span<RecordResult> out) {
   const lanes::SimdLevel level = lanes::activeSimdLevel();
   lanes::computePet(*this, level, lanes::activePowMode(level), in, out);
@@ -444,9 +472,25 @@ void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<Recor
     // The PET does not depend on the carried state: all of it first, in
     // lanes where the CPU has them, then the chain.
     lanes::computePet(*this, level, lanes::activePowMode(level), in.first(n), out.first(n));
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!out[i].isNull()) Run_model(in[i], carried, out[i]);
-      if (i < carriedAfter.size()) carriedAfter[i] = carried;
+    if (!params_.carryover) {
+      for (std::size_t i = 0; i < n; ++i) {
+        if (!out[i].isNull()) Run_model(in[i], carried, out[i]);
+        if (i < carriedAfter.size()) carriedAfter[i] = carried;
+      }
+      return;
+    }
+    // The years guessed in lanes a block at a time, then the chain through
+    // them.
+    constexpr std::size_t kBlock = 256;
+    std::array<CarriedState, kBlock> starts, ends;
+    for (std::size_t first = 0; first < n; first += kBlock) {
+      const std::size_t count = n - first < kBlock ? n - first : kBlock;
+      guessYears(in.subspan(first, count), out.subspan(first, count), {starts.data(), count}, {ends.data(), count});
+      for (std::size_t j = 0; j < count; ++j) {
+        const std::size_t i = first + j;
+        if (!out[i].isNull()) chainYear(in[i], carried, out[i], starts[j], ends[j]);
+        if (i < carriedAfter.size()) carriedAfter[i] = carried;
+      }
     }
     return;
   }

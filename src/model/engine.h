@@ -166,6 +166,25 @@ class RecordEngine {
   /// surplus, soil, snow, passes, and reason when no steady state is found.
   void Run_model(const RecordInput& in, CarriedState& carried, RecordResult& out, DayTrace* trace = nullptr);
 
+  /// Carry-over: a guess at each record's year that needs none of the
+  /// records before it, so that it can be made in vector lanes and on any
+  /// thread. out[i] must hold the checks and PET (computePetBatch). starts[i]
+  /// gets the state that the record before it ends in when it starts at
+  /// field capacity with no snow, and out[i] and ends[i] the year from
+  /// there. A year that fills the soil and melts its snow forgets where it
+  /// started, so the guess is most often the chain's own state; chainYear
+  /// then takes it. The first record, null rows and the records after them
+  /// get no guess (their start has yearOne set).
+  void guessYears(std::span<const RecordInput> in, std::span<RecordResult> out, std::span<CarriedState> starts,
+                  std::span<CarriedState> ends);
+
+  /// Carry-over: Run_model(in, carried, out), bit for bit, for a record
+  /// whose year guessYears guessed from `start` to `end`: the guess is kept
+  /// when `carried` is `start` to the bit (and not the run's first year),
+  /// else the year is computed again.
+  void chainYear(const RecordInput& in, CarriedState& carried, RecordResult& out, const CarriedState& start,
+                 const CarriedState& end);
+
   /// Many records at once: out[i] is what compute(in[i], carried, out[i])
   /// gives, bit for bit, for i below the shorter span's size, and `carried`
   /// ends as that loop leaves it.
@@ -179,8 +198,9 @@ class RecordEngine {
   /// (checkRecord) get their reason and month, passes 0, and nothing else
   /// of out[i] changes, as with compute; `carried` changes only in yearOne.
   ///
-  /// With carry-over each record starts from the one before: one long chain,
-  /// computed one record after another.
+  /// With carry-over each record starts from the one before: one long chain.
+  /// Its years are guessed in lanes (guessYears) and the chain keeps every
+  /// guess that started where the record before it ended.
   ///
   /// When `carriedAfter` is given, carriedAfter[i] (for i below its size)
   /// gets the state as record i left it, as `carried` would be after

@@ -508,4 +508,62 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, PowM
   if (anyComputed) carried.yearOne = false;
 }
 
+void computeYears(RecordEngine& engine, SimdLevel level, ExpMode exp, std::span<const RecordInput> in,
+                  std::span<RecordResult> out, std::span<const CarriedState> start, std::span<CarriedState> end) {
+  const std::size_t n = std::min({in.size(), out.size(), start.size(), end.size()});
+  auto wanted = [&](std::size_t i) { return !out[i].isNull() && !start[i].yearOne; };
+  if (level == SimdLevel::Scalar || !simdLevelSupported(level)) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!wanted(i)) continue;
+      end[i] = start[i];
+      engine.Run_model(in[i], end[i], out[i]);
+    }
+    return;
+  }
+  const KernelSet& set = kernelsFor(level);
+  const int function =
+      static_cast<int>(engine.params().function) <= 7 ? static_cast<int>(engine.params().function) : -1;
+  const YearKernel kernel = set.kernels[function + 1][exp == ExpMode::Vector ? 1 : 0];
+  const ExpConstants& e = expConstants();
+  const CurveConstants curveConstants{e.e5, e.e4, e.e3};
+  const int laneCount = set.lanesPerVector * set.maxVectors;
+
+  LaneBlock block;  // the lanes in use are filled before each pass
+  std::size_t record[kMaxLanes];
+  std::size_t next = 0;
+  for (;;) {
+    int lanes = 0;
+    for (; next < n && lanes < laneCount; ++next) {
+      if (!wanted(next)) continue;
+      const RecordInput& r = in[next];
+      const RecordResult& o = out[next];
+      for (int m = 0; m < kMonths; ++m) {
+        block.tmean[m][lanes] = r.tmean[static_cast<std::size_t>(m)];
+        block.ppt[m][lanes] = r.ppt[static_cast<std::size_t>(m)];
+        block.pet[m][lanes] = o.pet[static_cast<std::size_t>(m)];
+      }
+      block.fc[lanes] = r.fieldCapacity;
+      block.w[lanes] = start[next].soil;
+      block.ws[lanes] = start[next].snow;
+      record[lanes++] = next;
+    }
+    if (lanes == 0) return;
+    const int vectors = (lanes + set.lanesPerVector - 1) / set.lanesPerVector;
+    for (int l = lanes; l < vectors * set.lanesPerVector; ++l) clearLane(block, l);
+    kernel(block, vectors, curveConstants);
+    for (int l = 0; l < lanes; ++l) {
+      RecordResult& o = out[record[l]];
+      o.passes = 1;
+      for (int m = 0; m < kMonths; ++m) {
+        const auto mm = static_cast<std::size_t>(m);
+        o.aet[mm] = block.aet[m][l];
+        o.surplus[mm] = block.surplus[m][l];
+        o.soil[mm] = block.soil[m][l];
+        o.snow[mm] = block.snow[m][l];
+      }
+      end[record[l]] = CarriedState{block.w[l], block.ws[l], false};
+    }
+  }
+}
+
 }  // namespace vadoset::lanes

@@ -87,6 +87,14 @@ void computePet(RecordEngine& engine, SimdLevel level, PowMode pow, std::span<co
 void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, PowMode pow,
                         std::span<const RecordInput> in, std::span<RecordResult> out, CarriedState& carried);
 
+/// Carry-over: one pass over the year for each record that can be computed
+/// (out[i] holds its PET) and has a start (start[i].yearOne false): out[i]
+/// gets what Run_model gives it from start[i] (aet, surplus, soil, snow and
+/// passes 1), and end[i] the state it ends in. Nothing else changes. A
+/// level the CPU lacks computes at the scalar level.
+void computeYears(RecordEngine& engine, SimdLevel level, ExpMode exp, std::span<const RecordInput> in,
+                  std::span<RecordResult> out, std::span<const CarriedState> start, std::span<CarriedState> end);
+
 // ---- Between the driver and the kernels ----
 
 inline constexpr int kMaxLanes = 32;

@@ -281,26 +281,28 @@ void ThreadedComputer::computeRecords(const Task& t, RecordEngine& engine, Batch
     computeSlots(*plan_, *checks_, engine, b, t.begin, t.end, independent, scratch);
     return;
   }
-  // The soil water waits for the record before it; the checks and the PET
-  // do not, and run in the engine's lanes.
+  // The soil water waits for the record before it; the checks, the PET and
+  // a guess at each year (from where the record before it would end when
+  // started full) do not, and run in the engine's lanes.
   const std::size_t n = t.end - t.begin;
   if (scratch.inputs.size() < n) {
     scratch.inputs.resize(n);
     scratch.results.resize(n);
-    scratch.carried.resize(n);  // computeSlots takes the three as one
+    scratch.carried.resize(n);
   }
+  if (scratch.guessed.size() < n) scratch.guessed.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     parseSlot(*plan_, b, t.begin + i);
     scratch.inputs[i] = b.slots[t.begin + i].input;
   }
   engine.computePetBatch({scratch.inputs.data(), n}, {scratch.results.data(), n});
+  engine.guessYears({scratch.inputs.data(), n}, {scratch.results.data(), n}, {scratch.guessed.data(), n},
+                    {scratch.carried.data(), n});
   for (std::size_t i = 0; i < n; ++i) {
-    RecordResult& to = b.slots[t.begin + i].result;
-    const RecordResult& from = scratch.results[i];
-    to.reason = from.reason;
-    to.month = from.month;
-    to.passes = from.passes;
-    to.pet = from.pet;
+    RecordSlot& r = b.slots[t.begin + i];
+    r.result = scratch.results[i];
+    r.guessStart = scratch.guessed[i];
+    r.carriedAfter = scratch.carried[i];  // the guess's end, until the chain sets it
   }
 }
 
@@ -310,7 +312,7 @@ void ThreadedComputer::chainRecords(const Task& t) {
   RecordBatch& b = *t.work->batch;
   for (std::size_t i = t.begin; i < t.end; ++i) {
     RecordSlot& r = b.slots[i];
-    if (!r.result.isNull()) chainEngine_.Run_model(r.input, chain_, r.result);
+    if (!r.result.isNull()) chainEngine_.chainYear(r.input, chain_, r.result, r.guessStart, r.carriedAfter);
     r.carriedAfter = chain_;
   }
 }

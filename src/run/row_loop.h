@@ -54,6 +54,7 @@ struct RecordSlot {
   std::string text;  // what input.id may point into besides the arena
   RecordResult result;
   CarriedState carriedAfter;   // the state handed on by this record
+  CarriedState guessStart;     // carry-over: where its guessed year starts (RecordEngine::guessYears)
   std::size_t rowEnd = 0;      // where its row ends in its chunk's rows
   std::vector<CheckHit> hits;  // what the input checks found in it (InputChecks::examine)
   // The hits in short, for the common record in which no test found
@@ -117,6 +118,7 @@ struct BatchScratch {
   std::vector<RecordInput> inputs;
   std::vector<RecordResult> results;
   std::vector<CarriedState> carried;
+  std::vector<CarriedState> guessed;  // carry-over: the guessed years' starts
   LineFields fields;
 };
 

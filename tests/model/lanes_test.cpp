@@ -91,7 +91,7 @@ std::vector<Levels> levelsToCompare() {
 // computeBatch and every level, with either exponential, give the scalar
 // engine's bits for every function (8 draws nothing), and leave the carried
 // state as it does, after the batch and after each record. With carry-over
-// computeBatch is the chain of compute calls.
+// computeBatch is the chain of compute calls, through guessed years.
 TEST(LaneEngine, SameBitsAsTheScalarEngine) {
   const std::vector<RecordInput> in = randomRecords(kRecords, 20261207);
   const std::vector<Levels> levels = levelsToCompare();
@@ -108,6 +108,21 @@ TEST(LaneEngine, SameBitsAsTheScalarEngine) {
       for (std::size_t i = 0; i < in.size(); ++i) {
         scalar.compute(in[i], wantCarried, want[i]);
         wantAfter[i] = wantCarried;
+      }
+      if (carryover) {
+        // The guessed years: the chain must both keep guesses and compute
+        // years again, or the test above covers one path only.
+        RecordEngine engine(params);
+        std::vector<CarriedState> starts(in.size()), ends(in.size());
+        engine.computePetBatch(in, got);
+        engine.guessYears(in, got, starts, ends);
+        int kept = 0;
+        for (std::size_t i = 1; i < in.size(); ++i)
+          kept += !starts[i].yearOne && !want[i].isNull() &&
+                  std::bit_cast<std::uint64_t>(starts[i].soil) == std::bit_cast<std::uint64_t>(wantAfter[i - 1].soil) &&
+                  std::bit_cast<std::uint64_t>(starts[i].snow) == std::bit_cast<std::uint64_t>(wantAfter[i - 1].snow);
+        EXPECT_GT(kept, kRecords / 500) << "function " << function;
+        EXPECT_LT(kept, kRecords - kRecords / 100) << "function " << function;
       }
       // computeBatch itself, at the level this CPU gets, then each level.
       const SimdLevel active = lanes::activeSimdLevel();
