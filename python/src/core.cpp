@@ -315,6 +315,25 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
 // What the input checks see in each record, as bits (kCheck... in
 // vadoset/_checks.py): the same bounds of the Earth's climates as
 // vadoset-cli's checks, on the values as the model takes them.
+// The least and the greatest of the finite values that are not the readers'
+// missing markers (-9999, 9999), in one pass: (inf, -inf) when there are
+// none. The input checks look no further when both lie where they should.
+py::tuple usableRange(py::array_t<double, py::array::c_style | py::array::forcecast> values) {
+  const double* v = values.data();
+  const std::size_t n = static_cast<std::size_t>(values.size());
+  double low = std::numeric_limits<double>::infinity(), high = -low;
+  {
+    py::gil_scoped_release release;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double x = v[i];
+      if (!std::isfinite(x) || x == -9999.0 || x == 9999.0) continue;
+      low = x < low ? x : low;
+      high = x > high ? x : high;
+    }
+  }
+  return py::make_tuple(low, high);
+}
+
 py::array_t<std::uint16_t> classify(py::array_t<double, py::array::c_style> tmean,
                                     py::array_t<double, py::array::c_style> ppt,
                                     py::array_t<double, py::array::c_style> latitude, bool keepFraction) {
@@ -380,6 +399,7 @@ PYBIND11_MODULE(_core, m) {
         return std::string(nullReasonCode(static_cast<NullReason>(reason)));
       },
       py::arg("reason"));
+  m.def("usable_range", &usableRange, py::arg("values"));
   m.def("classify", &classify, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("keep_fraction"));
   // The engine's reasons, then the package's own (pet_missing).
   m.attr("NULL_REASON_COUNT") = kPetMissing + 1;

@@ -15,6 +15,8 @@ import warnings
 
 import numpy as np
 
+from . import _core
+
 
 class InputWarning(UserWarning):
     """An input that is probably not what it is taken for: the result is
@@ -161,9 +163,23 @@ def _first_problems(name, values, attrs):
     return problems, (a if a.size else None)
 
 
+def _range(values):
+    """(lowest, highest) usable value of a float array, in one pass; None
+    for other arrays, which take the checks' long way."""
+    a = np.asarray(values)
+    if a.dtype.kind != "f" or a.dtype.itemsize > 8:
+        return None
+    return _core.usable_range(a)
+
+
 def temperature_problems(values, name="temperature", attrs=None):
     """Why these numbers cannot be monthly means in °C, as sentences that
     name the fix (an empty list when they can)."""
+    # The common case at once: every usable value a plausible monthly mean
+    # (missing-value codes lie outside it).
+    r = _range(values)
+    if r is not None and r[0] >= T_LOW and r[1] <= T_HIGH:
+        return []
     problems, a = _first_problems(name, values, attrs)
     if a is None:
         return problems
@@ -190,6 +206,9 @@ def temperature_problems(values, name="temperature", attrs=None):
 def precipitation_problems(values, name="precipitation", attrs=None):
     """Why these numbers cannot be monthly totals in mm (an empty list when
     they can)."""
+    r = _range(values)
+    if r is not None and r[0] >= 0.0 and r[1] <= P_HIGH and not 0.0 < r[1] < 0.1:
+        return []
     problems, a = _first_problems(name, values, attrs)
     if a is None:
         return problems
