@@ -2,6 +2,8 @@
 
 #include <emmintrin.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -10,9 +12,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <ostream>
+#include <system_error>
+#include <thread>
 
 #include "platform/text.h"
 
@@ -529,8 +535,82 @@ std::unique_ptr<TextOutputStream> TextOutputStream::toStream(std::ostream& out) 
   return s;
 }
 
+// A thread that syncs the file's data to the disk when asked, while the run
+// goes on writing: the journal commits and the waits for the disk then fall
+// within the run, and the fsync of the commit has only the last few
+// megabytes left. It takes no signals: they go to the run's own threads.
+class TextOutputStream::BackgroundSync {
+ public:
+  explicit BackgroundSync(int fd) {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    try {
+      thread_ = std::thread([this, fd] { loop(fd); });
+    } catch (...) {
+      pthread_sigmask(SIG_SETMASK, &old, nullptr);
+      throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+  ~BackgroundSync() { finish(); }
+  BackgroundSync(const BackgroundSync&) = delete;
+  BackgroundSync& operator=(const BackgroundSync&) = delete;
+
+  void request() {
+    {
+      std::lock_guard lock(mu_);
+      ++wanted_;
+    }
+    cv_.notify_one();
+  }
+  /// Waits for a sync under way, ends the thread, and gives the errno value
+  /// of the first sync that failed (0: none did).
+  int finish() {
+    {
+      std::lock_guard lock(mu_);
+      stop_ = true;
+    }
+    cv_.notify_one();
+    if (thread_.joinable()) thread_.join();
+    return error_;
+  }
+
+ private:
+  void loop(int fd) {
+    std::unique_lock lock(mu_);
+    for (;;) {
+      cv_.wait(lock, [&] { return stop_ || wanted_ != done_; });
+      if (stop_) return;
+      const std::uint64_t wanted = wanted_;
+      lock.unlock();
+      const int error = ::fdatasync(fd) == 0 ? 0 : errno;
+      lock.lock();
+      done_ = wanted;
+      if (error != 0 && error_ == 0) error_ = error;
+    }
+  }
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::uint64_t wanted_ = 0, done_ = 0;
+  bool stop_ = false;
+  int error_ = 0;
+  std::thread thread_;
+};
+
+// A failed background sync fails the file: the error may not be reported
+// again by the fsync of the commit.
+void TextOutputStream::endBackgroundSync() {
+  if (sync_ == nullptr) return;
+  const int error = sync_->finish();
+  sync_.reset();
+  if (error != 0) fail(error);
+}
+
 TextOutputStream::~TextOutputStream() {
   if (!done_) abandon();
+  endBackgroundSync();
   closeFolder();
 }
 
@@ -592,6 +672,15 @@ void TextOutputStream::send(const char* p, std::size_t left) {
       ::sync_file_range(fd_, static_cast<off_t>(startedTo_), static_cast<off_t>(written_ - startedTo_),
                         SYNC_FILE_RANGE_WRITE);
       startedTo_ = written_;
+      if (!syncTried_) {
+        syncTried_ = true;
+        try {
+          sync_ = std::make_unique<BackgroundSync>(fd_);
+        } catch (const std::system_error&) {
+          // No thread to be had: the commit's fsync does it all.
+        }
+      }
+      if (sync_ != nullptr) sync_->request();
     }
   } else {
     fail(0);
@@ -612,6 +701,7 @@ bool TextOutputStream::commit() {
   // target holds the earlier file or the whole new one, never a short one.
   bool placed = false;  // at the target already, by its link
   if (fd_ >= 0) {
+    endBackgroundSync();
     if (!failed_ && ::fsync(fd_) != 0) fail(errno);
     if (unnamed_ && !failed_) {
       placeUnnamed();
@@ -636,6 +726,8 @@ bool TextOutputStream::commit() {
 void TextOutputStream::abandon() {
   if (done_) return;
   if (fd_ >= 0) {
+    if (sync_ != nullptr) sync_->finish();  // its descriptor is about to close
+    sync_.reset();
     ::close(fd_);
     fd_ = -1;
     // An unnamed file goes with its descriptor.

@@ -247,6 +247,10 @@ class TextOutputStream {
   std::optional<FileIdentity> folderIdentity_, targetIdentity_;
   std::uint64_t written_ = 0;    // bytes written to the file
   std::uint64_t startedTo_ = 0;  // bytes whose writing to the disk has been started
+  class BackgroundSync;
+  std::unique_ptr<BackgroundSync> sync_;  // syncs what is written while the run goes on
+  bool syncTried_ = false;
+  void endBackgroundSync();
   int error_ = 0;
   std::vector<char> buf_ = std::vector<char>(1 << 16);
   std::size_t used_ = 0;

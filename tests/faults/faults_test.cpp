@@ -555,7 +555,16 @@ TEST(Durability, TheTableIsSyncedBeforeAndAfterItsName) {
       EXPECT_EQ(snapshot(f.dir.path()).size(), 3u);
     }
   }
-  ::unsetenv("LD_PRELOAD"), ::unsetenv("VADOSET_NO_TMPFILE");
+  // A table of megabytes is synced while it is written: a sync that fails
+  // then fails the run, and the earlier table stays.
+  RunFolder big(30000);
+  ::setenv("VADOSET_FAIL_DATASYNC", "1", 1), ::unsetenv("VADOSET_NO_TMPFILE"), ::unsetenv("VADOSET_SYNC_LOG");
+  const auto before = snapshot(big.dir.path());
+  EXPECT_EQ(runProcess(big.args(big.table.string()), big.scratch.path()),
+            Result(kExitFailed, "The output file " + big.table.string() +
+                                    " could not be written: an input/output error occurred.\n"));
+  EXPECT_TRUE(snapshot(big.dir.path()) == before) << "the earlier table was touched, or a temporary file is left";
+  ::unsetenv("LD_PRELOAD"), ::unsetenv("VADOSET_NO_TMPFILE"), ::unsetenv("VADOSET_FAIL_DATASYNC");
   asan != nullptr ? ::setenv("ASAN_OPTIONS", asanBefore.c_str(), 1) : ::unsetenv("ASAN_OPTIONS");
 }
 

@@ -1,7 +1,8 @@
 // Preloaded into vadoset-cli by the durability test: logs fsync, link and
 // rename calls, in order, with the names they make, to the file named by
 // VADOSET_SYNC_LOG. With VADOSET_NO_TMPFILE set it refuses unnamed files
-// (O_TMPFILE), as a file system without them does.
+// (O_TMPFILE), as a file system without them does; with VADOSET_FAIL_DATASYNC
+// set, fdatasync fails with EIO, as on a disk that fails.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -37,6 +38,13 @@ extern "C" int fsync(int fd) {
   struct stat st {};
   note(::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? "fsync folder\n" : "fsync file\n");
   return next<int (*)(int)>("fsync")(fd);
+}
+extern "C" int fdatasync(int fd) {
+  if (std::getenv("VADOSET_FAIL_DATASYNC") != nullptr) {
+    errno = EIO;
+    return -1;
+  }
+  return next<int (*)(int)>("fdatasync")(fd);
 }
 extern "C" int rename(const char* from, const char* to) {
   note("rename " + base(from) + " " + base(to) + "\n");
