@@ -147,6 +147,10 @@ struct Shared {
   std::size_t running = 0;
 };
 
+// Below this many chains of years, each chain goes through the engine on its
+// own; from it on, a year of many chains at a time.
+constexpr std::size_t kFewChains = 16;
+
 // Work is handed out in blocks from a shared counter: records differ a lot
 // in the passes they take, so fixed shares would leave threads idle.
 void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
@@ -171,6 +175,42 @@ void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
   // every record is a chain of one year, computed on its own.
   const std::size_t years = b.chains == 0 ? 0 : b.records / b.chains;
   std::vector<CarriedState> carried;
+  if (b.userPet == nullptr && b.chains < kFewChains) {
+    // A few long chains: each a few hundred years at a time, through the
+    // engine's batch form (their PET and guessed years in lanes).
+    constexpr std::size_t kYears = 256;
+    std::vector<RecordInput> ins(kYears);
+    std::vector<RecordResult> outs(kYears);
+    for (;;) {
+      const std::size_t c = shared.next.fetch_add(1);
+      if (c >= b.chains) return;
+      CarriedState state{0.0, 0.0, true};
+      for (std::size_t y0 = 0; y0 < years && !shared.stop.load(std::memory_order_relaxed); y0 += kYears) {
+        const std::size_t n = std::min(kYears, years - y0);
+        for (std::size_t k = 0; k < n; ++k) readInput(b, (y0 + k) * b.chains + c, ins[k]);
+        engine.computeBatch({ins.data(), n}, {outs.data(), n}, state);
+        for (std::size_t k = 0; k < n; ++k) storeRecord(b, (y0 + k) * b.chains + c, outs[k]);
+      }
+    }
+  }
+  if (b.userPet == nullptr) {
+    // A block of chains a year at a time: their PET, then their years side
+    // by side in the engine's lanes.
+    std::vector<RecordInput> ins(blockSize);
+    std::vector<RecordResult> outs(blockSize);
+    for (;;) {
+      const std::size_t start = shared.next.fetch_add(blockSize);
+      if (start >= b.chains) return;
+      const std::size_t n = std::min(b.chains, start + blockSize) - start;
+      carried.assign(n, CarriedState{0.0, 0.0, true});
+      for (std::size_t y = 0; y < years && !shared.stop.load(std::memory_order_relaxed); ++y) {
+        for (std::size_t k = 0; k < n; ++k) readInput(b, y * b.chains + start + k, ins[k]);
+        engine.computePetBatch({ins.data(), n}, {outs.data(), n});
+        engine.nextYears({ins.data(), n}, {outs.data(), n}, {carried.data(), n});
+        for (std::size_t k = 0; k < n; ++k) storeRecord(b, y * b.chains + start + k, outs[k]);
+      }
+    }
+  }
   for (;;) {
     const std::size_t start = shared.next.fetch_add(blockSize);
     if (start >= b.chains) return;
@@ -190,8 +230,9 @@ template <typename Interrupted>
 bool runBatch(const Batch& b, int threads, Interrupted interrupted) {
   const std::size_t units = b.params.carryover || b.userPet != nullptr ? b.chains : b.records;
   if (units == 0) return false;
-  // Small blocks for chains (each holds every year of its cells).
-  const std::size_t blockSize = b.params.carryover || b.userPet != nullptr ? 8 : 64;
+  // Blocks of chains hold every year of their cells: small ones with the
+  // caller's PET (one record at a time), enough for the lanes without it.
+  const std::size_t blockSize = b.userPet != nullptr ? 8 : b.params.carryover && b.chains < kFewChains ? 1 : 64;
   const std::size_t blocks = (units + blockSize - 1) / blockSize;
   std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
   n = std::clamp<std::size_t>(n, 1, blocks);

@@ -33,8 +33,10 @@ ArrayRun::ArrayRun(const ArrayRecords& records, int threads) : rec_(records) {
     }
     units_ = chainStart_.size() - 1;
     if (rec_.records == 0) units_ = 0;
-    // Small blocks of chains: each holds every year of its chains.
-    blockSize_ = 8;
+    // Blocks of chains, each with every year of its chains: one long chain
+    // at a time when there are few, enough to fill the engine's lanes with a
+    // year of each when there are many.
+    blockSize_ = units_ < kFewChains ? 1 : 64;
   } else {
     units_ = rec_.records;
     // Enough records to fill the engine's lanes many times over, and for
@@ -103,6 +105,8 @@ void ArrayRun::pollNow(const std::function<bool()>* poll) {
 void ArrayRun::Scratch::resize(std::size_t n) {
   if (records.size() >= n) return;
   records.resize(n);
+  chainSlot.resize(n);
+  years.resize(n);
   offsets.resize(n);
   ins.resize(n);
   outs.resize(n);
@@ -212,23 +216,49 @@ void ArrayRun::computeBlock(RecordEngine& engine, std::size_t start, std::size_t
 
 void ArrayRun::computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s,
                              const std::function<bool()>* poll) {
-  // A few hundred years of a chain at a time, so that their PET and their
-  // guessed years run in the engine's lanes.
-  constexpr std::size_t kYears = 256;
-  s.resize(kYears);
-  for (std::size_t c = start; c < end; ++c) {
-    // Every chain starts as a run does: no soil water, no snow, spun up.
-    CarriedState carried{0.0, 0.0, true};
-    for (std::size_t k = chainStart_[c]; k < chainStart_[c + 1]; k += kYears) {
-      // A chain may hold every record: the stop is seen within it.
-      pollNow(poll);
-      if (stop_.load(std::memory_order_relaxed)) return;
-      const std::size_t n = std::min(kYears, chainStart_[c + 1] - k);
-      for (std::size_t i = 0; i < n; ++i) s.records[i] = order_[k + i];
-      readBlock(s, n);
-      engine.computeBatch({s.ins.data(), n}, {s.outs.data(), n}, carried);
-      storeBlock(s, n);
+  if (units_ < kFewChains) {
+    // A few long chains: a few hundred years of one at a time, so that their
+    // PET and their guessed years run in the engine's lanes.
+    constexpr std::size_t kYears = 256;
+    s.resize(kYears);
+    for (std::size_t c = start; c < end; ++c) {
+      // Every chain starts as a run does: no soil water, no snow, spun up.
+      CarriedState carried{0.0, 0.0, true};
+      for (std::size_t k = chainStart_[c]; k < chainStart_[c + 1]; k += kYears) {
+        // A chain may hold every record: the stop is seen within it.
+        pollNow(poll);
+        if (stop_.load(std::memory_order_relaxed)) return;
+        const std::size_t n = std::min(kYears, chainStart_[c + 1] - k);
+        for (std::size_t i = 0; i < n; ++i) s.records[i] = order_[k + i];
+        readBlock(s, n);
+        engine.computeBatch({s.ins.data(), n}, {s.outs.data(), n}, carried);
+        storeBlock(s, n);
+      }
     }
+    return;
+  }
+  // Many chains: year j of every chain of the block that has one, side by
+  // side in the engine's lanes.
+  const std::size_t n = end - start;
+  s.resize(n);
+  s.carried.assign(n, CarriedState{0.0, 0.0, true});
+  std::size_t longest = 0;
+  for (std::size_t c = start; c < end; ++c) longest = std::max(longest, chainStart_[c + 1] - chainStart_[c]);
+  for (std::size_t j = 0; j < longest; ++j) {
+    pollNow(poll);
+    if (stop_.load(std::memory_order_relaxed)) return;
+    std::size_t m = 0;
+    for (std::size_t c = start; c < end; ++c) {
+      if (chainStart_[c] + j >= chainStart_[c + 1]) continue;
+      s.records[m] = order_[chainStart_[c] + j];
+      s.chainSlot[m++] = c - start;
+    }
+    readBlock(s, m);
+    for (std::size_t i = 0; i < m; ++i) s.years[i] = s.carried[s.chainSlot[i]];
+    engine.computePetBatch({s.ins.data(), m}, {s.outs.data(), m});
+    engine.nextYears({s.ins.data(), m}, {s.outs.data(), m}, {s.years.data(), m});
+    for (std::size_t i = 0; i < m; ++i) s.carried[s.chainSlot[i]] = s.years[i];
+    storeBlock(s, m);
   }
 }
 

@@ -114,8 +114,15 @@ class ArrayRun {
     std::vector<RecordInput> ins;
     std::vector<RecordResult> outs;
     std::vector<AnnualTotals> totals;
+    // Carry-over: each chain's state, and the block's chain and state of
+    // each record in a year of many chains.
+    std::vector<CarriedState> carried, years;
+    std::vector<std::size_t> chainSlot;
     void resize(std::size_t n);
   };
+  // Below this many chains, each goes through the engine on its own; from it
+  // on, a year of many chains at a time.
+  static constexpr std::size_t kFewChains = 16;
 
   // Takes blocks until none is left; `poll` (the caller of wait() only) is
   // asked now and then whether to stop.

@@ -448,6 +448,19 @@ void RecordEngine::guessYears(std::span<const RecordInput> in, std::span<RecordR
   lanes::computeYears(*this, level, exp, in.first(n), out.first(n), starts.first(n), ends.first(n));
 }
 
+void RecordEngine::nextYears(std::span<const RecordInput> in, std::span<RecordResult> out,
+                             std::span<CarriedState> carried) {
+  const std::size_t n = std::min({in.size(), out.size(), carried.size()});
+  const lanes::SimdLevel level = lanes::activeSimdLevel();
+  const int f = static_cast<int>(params_.function);
+  const bool takesExp = f == 1 || (f >= 3 && f <= 5);
+  const lanes::ExpMode exp = takesExp ? lanes::activeExpMode(level) : lanes::ExpMode::PerLane;
+  // Each state is read before the year that replaces it is written.
+  lanes::computeYears(*this, level, exp, in.first(n), out.first(n), carried.first(n), carried.first(n));
+  for (std::size_t i = 0; i < n; ++i)
+    if (!out[i].isNull() && carried[i].yearOne) Run_model(in[i], carried[i], out[i]);
+}
+
 void RecordEngine::chainYear(const RecordInput& in, CarriedState& carried, RecordResult& out, const CarriedState& start,
                              const CarriedState& end) {
   if (!carried.yearOne && !start.yearOne &&

@@ -185,6 +185,14 @@ class RecordEngine {
   void chainYear(const RecordInput& in, CarriedState& carried, RecordResult& out, const CarriedState& start,
                  const CarriedState& end);
 
+  /// Carry-over across many chains at once (the cells of a grid, each with
+  /// its years): record i is the next year of chain i, whose state is
+  /// carried[i]. out[i] must hold the checks and PET (computePetBatch); out[i]
+  /// and carried[i] become what Run_model(in[i], carried[i], out[i]) makes of
+  /// them for every record that can be computed. The years of chains past
+  /// their first run side by side in vector lanes.
+  void nextYears(std::span<const RecordInput> in, std::span<RecordResult> out, std::span<CarriedState> carried);
+
   /// Many records at once: out[i] is what compute(in[i], carried, out[i])
   /// gives, bit for bit, for i below the shorter span's size, and `carried`
   /// ends as that loop leaves it.

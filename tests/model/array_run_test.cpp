@@ -12,12 +12,21 @@
 namespace vadoset {
 namespace {
 
+void checkLayouts(std::size_t kCells, std::size_t kYears);
+
 // Records as arrays in two layouts: (n, 12) row-major, and the layers of a
 // raster (cells x 12 months x years, column-major: record y * cells + c),
-// each a chain of years per cell with carry-over. Every output must be what
-// compute() gives record by record, for any number of threads.
+// each a chain of years per cell with carry-over: many short chains, and a
+// few long ones (which go through the engine one chain at a time). Every
+// output must be what compute() gives record by record, for any number of
+// threads.
 TEST(ArrayRun, GivesComputesNumbersInEveryLayoutAndThreadCount) {
-  constexpr std::size_t kCells = 37, kYears = 9, n = kCells * kYears;
+  for (const auto& [kCells, kYears] : {std::pair<std::size_t, std::size_t>{37, 9}, {3, 300}})
+    ASSERT_NO_FATAL_FAILURE(checkLayouts(kCells, kYears)) << kCells << " cells";
+}
+
+void checkLayouts(std::size_t kCells, std::size_t kYears) {
+  const std::size_t n = kCells * kYears;
   std::mt19937_64 g(7);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   std::vector<double> t(n * 12), p(n * 12), lat(kCells), fc(kCells);
