@@ -158,6 +158,49 @@ void write_files(TextOutputStream& out, const RecordBatch& b, std::size_t k, std
   out.Write(b.rows[k].text(b.slots[i].rowEnd));
 }
 
+// Counts a record's row: the carried state as it leaves it (the first
+// record computed clears yearOne), the input checks, and a null row's line
+// of the report, which the observer hears of too.
+void countRow(const RunPlan& plan, InputChecks& checks, const RecordBatch& b, const RecordSlot& r,
+              TextOutputStream* report, RunObserver& observer, RunResult& result) {
+  if (r.result.passes > 0) result.carried.yearOne = false;
+  if (plan.model.carryover) {
+    result.carried.soil = r.carriedAfter.soil;
+    result.carried.snow = r.carriedAfter.snow;
+  }
+  ++result.rows;
+  checks.record(b, r);
+  if (r.result.isNull()) {
+    ++result.nullRows;
+    const NullRow n = nullRowOf(plan, b, r, result.rows);
+    if (report != nullptr) writeNullReportLine(*report, n);
+    observer.nullRow(n);
+  }
+}
+
+// Counts and writes the rows of a computed batch, the rows of a chunk
+// together once its records are counted, until the observer asks to stop
+// (`stopped`). False when an output failed.
+bool writeRows(const RunPlan& plan, InputChecks& checks, const RecordBatch& b, TextOutputStream& out,
+               TextOutputStream* report, RunObserver& observer, RunResult& result, Progress& progress,
+               StopRequest& stopped) {
+  for (std::size_t k = 0; k * kChunkRecords < b.count && stopped == StopRequest::None; ++k) {
+    const std::size_t first = k * kChunkRecords;
+    const std::size_t last = first + kChunkRecords < b.count ? first + kChunkRecords : b.count;
+    std::size_t i = first;
+    for (; i < last; ++i) {
+      if ((stopped = observer.stopRequested()) != StopRequest::None) break;
+      countRow(plan, checks, b, b.slots[i], report, observer, result);
+      progress.rows = result.rows;
+      progress.precipBytesRead = b.slots[i].bytesRead;
+      observer.progress(progress);
+    }
+    if (i > first) write_files(out, b, k, i - 1);
+    if (out.failed() || (report != nullptr && report->failed())) return false;
+  }
+  return true;
+}
+
 bool readBatch(RunInputs& in, RunObserver& observer, const RunPlan& plan, BatchComputer& c, RecordBatch& b,
                std::uint64_t& line, StopRequest& stopped) {
   const std::size_t n = c.batchRecords() == 0 ? 1 : c.batchRecords();
@@ -224,38 +267,9 @@ StopRequest Main_loop(RunInputs& in, RunOutputs& outputs, const RunPlan& plan, B
         if (stopped == StopRequest::None) stopped = StopRequest::KeepRows;
         break;
       }
-      // The rows of a chunk go out together once its records are counted.
-      for (std::size_t k = 0; k * kChunkRecords < b.count && stopped == StopRequest::None; ++k) {
-        const std::size_t first = k * kChunkRecords;
-        const std::size_t last = first + kChunkRecords < b.count ? first + kChunkRecords : b.count;
-        std::size_t i = first;
-        for (; i < last; ++i) {
-          if ((stopped = observer.stopRequested()) != StopRequest::None) break;
-          const RecordSlot& r = b.slots[i];
-          // The carried state as each record leaves it; the first record
-          // computed clears yearOne.
-          if (r.result.passes > 0) result.carried.yearOne = false;
-          if (plan.model.carryover) {
-            result.carried.soil = r.carriedAfter.soil;
-            result.carried.snow = r.carriedAfter.snow;
-          }
-          ++result.rows;
-          checks.record(b, r);
-          if (r.result.isNull()) {
-            ++result.nullRows;
-            const NullRow n = nullRowOf(plan, b, r, result.rows);
-            if (report != nullptr) writeNullReportLine(*report, n);
-            observer.nullRow(n);
-          }
-          progress.rows = result.rows;
-          progress.precipBytesRead = r.bytesRead;
-          observer.progress(progress);
-        }
-        if (i > first) write_files(out, b, k, i - 1);
-        if (out.failed() || (report != nullptr && report->failed())) {
-          c.end();
-          return StopRequest::None;
-        }
+      if (!writeRows(plan, checks, b, out, report, observer, result, progress, stopped)) {
+        c.end();
+        return StopRequest::None;
       }
       bytesInFlight -= b.lineBytes();
       // A batch that once held very long lines gives their memory back.
