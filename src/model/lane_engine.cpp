@@ -215,6 +215,29 @@ void moveLane(LaneBlock& b, int from, int to) {
   clearLane(b, from);
 }
 
+// A record into lane l, its year to start with soil water w and snow ws.
+void loadLane(LaneBlock& b, int l, const RecordInput& r, const RecordResult& o, double w, double ws) {
+  for (int m = 0; m < kMonths; ++m) {
+    b.tmean[m][l] = r.tmean[static_cast<std::size_t>(m)];
+    b.ppt[m][l] = r.ppt[static_cast<std::size_t>(m)];
+    b.pet[m][l] = o.pet[static_cast<std::size_t>(m)];
+  }
+  b.fc[l] = r.fieldCapacity;
+  b.w[l] = w;
+  b.ws[l] = ws;
+}
+
+// Lane l's year into its record's result.
+void storeLane(const LaneBlock& b, int l, RecordResult& o) {
+  for (int m = 0; m < kMonths; ++m) {
+    const auto mm = static_cast<std::size_t>(m);
+    o.aet[mm] = b.aet[m][l];
+    o.surplus[mm] = b.surplus[m][l];
+    o.soil[mm] = b.soil[m][l];
+    o.snow[mm] = b.snow[m][l];
+  }
+}
+
 // What a lane is working on.
 struct LaneTask {
   std::int64_t record = -1;  // -1: none
@@ -405,14 +428,7 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, PowM
         const RecordResult& o = out[i];
         if (o.isNull()) continue;
         anyComputed = true;
-        for (int m = 0; m < kMonths; ++m) {
-          block.tmean[m][l] = r.tmean[static_cast<std::size_t>(m)];
-          block.ppt[m][l] = r.ppt[static_cast<std::size_t>(m)];
-          block.pet[m][l] = o.pet[static_cast<std::size_t>(m)];
-        }
-        block.fc[l] = r.fieldCapacity;
-        block.w[l] = r.fieldCapacity;
-        block.ws[l] = 0.0;
+        loadLane(block, l, r, o, r.fieldCapacity, 0.0);
         tasks[l] = LaneTask{static_cast<std::int64_t>(i), 0, r.fieldCapacity, 0.0};
         stale[l] = false;
         break;
@@ -477,13 +493,7 @@ void computeIndependent(RecordEngine& engine, SimdLevel level, ExpMode exp, PowM
       }
       RecordResult& o = out[i];
       o.passes = t.pass + 1;
-      for (int m = 0; m < kMonths; ++m) {
-        const auto mm = static_cast<std::size_t>(m);
-        o.aet[mm] = block.aet[m][l];
-        o.surplus[mm] = block.surplus[m][l];
-        o.soil[mm] = block.soil[m][l];
-        o.snow[mm] = block.snow[m][l];
-      }
+      storeLane(block, l, o);
       switch (verdict) {
         case detail::PassVerdict::PerennialSnow:
           o.reason = NullReason::PerennialSnow;
@@ -535,16 +545,7 @@ void computeYears(RecordEngine& engine, SimdLevel level, ExpMode exp, std::span<
     int lanes = 0;
     for (; next < n && lanes < laneCount; ++next) {
       if (!wanted(next)) continue;
-      const RecordInput& r = in[next];
-      const RecordResult& o = out[next];
-      for (int m = 0; m < kMonths; ++m) {
-        block.tmean[m][lanes] = r.tmean[static_cast<std::size_t>(m)];
-        block.ppt[m][lanes] = r.ppt[static_cast<std::size_t>(m)];
-        block.pet[m][lanes] = o.pet[static_cast<std::size_t>(m)];
-      }
-      block.fc[lanes] = r.fieldCapacity;
-      block.w[lanes] = start[next].soil;
-      block.ws[lanes] = start[next].snow;
+      loadLane(block, lanes, in[next], out[next], start[next].soil, start[next].snow);
       record[lanes++] = next;
     }
     if (lanes == 0) return;
@@ -554,13 +555,7 @@ void computeYears(RecordEngine& engine, SimdLevel level, ExpMode exp, std::span<
     for (int l = 0; l < lanes; ++l) {
       RecordResult& o = out[record[l]];
       o.passes = 1;
-      for (int m = 0; m < kMonths; ++m) {
-        const auto mm = static_cast<std::size_t>(m);
-        o.aet[mm] = block.aet[m][l];
-        o.surplus[mm] = block.surplus[m][l];
-        o.soil[mm] = block.soil[m][l];
-        o.snow[mm] = block.snow[m][l];
-      }
+      storeLane(block, l, o);
       end[record[l]] = CarriedState{block.w[l], block.ws[l], false};
     }
   }
