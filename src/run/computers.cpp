@@ -285,16 +285,7 @@ void ThreadedComputer::computeRecords(const Task& t, RecordEngine& engine, Batch
   // a guess at each year (from where the record before it would end when
   // started full) do not, and run in the engine's lanes.
   const std::size_t n = t.end - t.begin;
-  if (scratch.inputs.size() < n) {
-    scratch.inputs.resize(n);
-    scratch.results.resize(n);
-    scratch.carried.resize(n);
-  }
-  if (scratch.guessed.size() < n) scratch.guessed.resize(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    parseSlot(*plan_, b, t.begin + i);
-    scratch.inputs[i] = b.slots[t.begin + i].input;
-  }
+  parseSlots(*plan_, b, t.begin, t.end, scratch);
   engine.computePetBatch({scratch.inputs.data(), n}, {scratch.results.data(), n});
   engine.guessYears({scratch.inputs.data(), n}, {scratch.results.data(), n}, {scratch.guessed.data(), n},
                     {scratch.carried.data(), n});

@@ -18,9 +18,19 @@ RunPlan planFor(const RunConfig& config, const RunInputs& inputs) {
   return plan;
 }
 
-void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i) {
-  RecordSlot& r = b.slots[i];
-  readRecord(*plan.format, b.precipLine(r), b.tmeanLine(r), plan.read, r.input, r.text);
+void parseSlots(const RunPlan& plan, RecordBatch& b, std::size_t begin, std::size_t end, BatchScratch& scratch) {
+  const std::size_t n = end - begin;
+  if (scratch.inputs.size() < n) {
+    scratch.inputs.resize(n);
+    scratch.results.resize(n);
+    scratch.carried.resize(n);
+    scratch.guessed.resize(n);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    RecordSlot& r = b.slots[begin + i];
+    readRecord(*plan.format, b.precipLine(r), b.tmeanLine(r), plan.read, r.input, r.text);
+    scratch.inputs[i] = r.input;
+  }
 }
 
 void RowText::grow(std::size_t need) {
@@ -47,15 +57,7 @@ void formatSlot(const RunPlan& plan, const InputChecks& checks, RecordBatch& b, 
 void computeSlots(const RunPlan& plan, const InputChecks& checks, RecordEngine& engine, RecordBatch& b,
                   std::size_t begin, std::size_t end, CarriedState& carried, BatchScratch& scratch) {
   const std::size_t n = end - begin;
-  if (scratch.inputs.size() < n) {
-    scratch.inputs.resize(n);
-    scratch.results.resize(n);
-    scratch.carried.resize(n);
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    parseSlot(plan, b, begin + i);
-    scratch.inputs[i] = b.slots[begin + i].input;
-  }
+  parseSlots(plan, b, begin, end, scratch);
   engine.computeBatch({scratch.inputs.data(), n}, {scratch.results.data(), n}, carried, {scratch.carried.data(), n});
   for (std::size_t i = 0; i < n; ++i) {
     RecordSlot& r = b.slots[begin + i];

@@ -122,8 +122,10 @@ struct BatchScratch {
   LineFields fields;
 };
 
-/// Parses record i of the batch into its input (nothing else).
-void parseSlot(const RunPlan& plan, RecordBatch& b, std::size_t i);
+/// Parses records [begin, end) of the batch into their inputs, and copies
+/// those side by side into the scratch, whose arrays grow to hold them, as
+/// the engine's batch form takes them.
+void parseSlots(const RunPlan& plan, RecordBatch& b, std::size_t begin, std::size_t end, BatchScratch& scratch);
 /// Formats record i's row after those of the records before it in its
 /// chunk (the first of a chunk starts it afresh) and has the input checks
 /// look at it.
