@@ -431,13 +431,23 @@ void RecordEngine::compute(const RecordInput& in, CarriedState& carried, RecordR
   Run_model(in, carried, out, trace);
 }
 
+namespace {
+
+// How the lanes take exp for a curve. Only the curves B, D, E and F take it:
+// the others never wait for its start-up check.
+lanes::ExpMode expModeFor(AvailabilityFunction function, lanes::SimdLevel level) {
+  const int f = static_cast<int>(function);
+  const bool takesExp = f == 1 || (f >= 3 && f <= 5);
+  return takesExp ? lanes::activeExpMode(level) : lanes::ExpMode::PerLane;
+}
+
+}  // namespace
+
 void RecordEngine::guessYears(std::span<const RecordInput> in, std::span<RecordResult> out,
                               std::span<CarriedState> starts, std::span<CarriedState> ends) {
   const std::size_t n = std::min({in.size(), out.size(), starts.size(), ends.size()});
   const lanes::SimdLevel level = lanes::activeSimdLevel();
-  const int f = static_cast<int>(params_.function);
-  const bool takesExp = f == 1 || (f >= 3 && f <= 5);
-  const lanes::ExpMode exp = takesExp ? lanes::activeExpMode(level) : lanes::ExpMode::PerLane;
+  const lanes::ExpMode exp = expModeFor(params_.function, level);
   // First each record's year from field capacity and no snow, for where it
   // ends; then each record's from where the one before it ended. Null rows
   // leave the chain's state as it is, so the record after one gets no guess.
@@ -452,9 +462,7 @@ void RecordEngine::nextYears(std::span<const RecordInput> in, std::span<RecordRe
                              std::span<CarriedState> carried) {
   const std::size_t n = std::min({in.size(), out.size(), carried.size()});
   const lanes::SimdLevel level = lanes::activeSimdLevel();
-  const int f = static_cast<int>(params_.function);
-  const bool takesExp = f == 1 || (f >= 3 && f <= 5);
-  const lanes::ExpMode exp = takesExp ? lanes::activeExpMode(level) : lanes::ExpMode::PerLane;
+  const lanes::ExpMode exp = expModeFor(params_.function, level);
   // Each state is read before the year that replaces it is written.
   lanes::computeYears(*this, level, exp, in.first(n), out.first(n), carried.first(n), carried.first(n));
   for (std::size_t i = 0; i < n; ++i)
@@ -508,11 +516,8 @@ void RecordEngine::computeBatch(std::span<const RecordInput> in, std::span<Recor
     return;
   }
   const CarriedState before = carried;
-  // Only the curves B, D, E and F take exp: the others never wait for its check.
-  const int f = static_cast<int>(params_.function);
-  const bool takesExp = f == 1 || (f >= 3 && f <= 5);
-  const lanes::ExpMode exp = takesExp ? lanes::activeExpMode(level) : lanes::ExpMode::PerLane;
-  lanes::computeIndependent(*this, level, exp, lanes::activePowMode(level), in.first(n), out.first(n), carried);
+  lanes::computeIndependent(*this, level, expModeFor(params_.function, level), lanes::activePowMode(level), in.first(n),
+                            out.first(n), carried);
   // Without carry-over a record changes only yearOne, once it is computed.
   CarriedState state = before;
   for (std::size_t i = 0; i < n && i < carriedAfter.size(); ++i) {
