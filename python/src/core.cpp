@@ -82,21 +82,13 @@ void storeRecord(const Batch& b, std::size_t i, const RecordResult& r) {
   std::memcpy(surplus, r.surplus.data(), sizeof r.surplus);
   std::memcpy(soil, r.soil.data(), sizeof r.soil);
   std::memcpy(snow, r.snow.data(), sizeof r.snow);
-  // The sums as the table's columns have them (annualTotals), in the same
-  // pass as the monthly deficit.
-  double totalPet = 0.0, totalAet = 0.0, totalSurplus = 0.0, totalDeficit = 0.0;
-  for (int m = 0; m < kMonths; ++m) {
-    const double d = r.pet[m] - r.aet[m];
-    deficit[m] = d;
-    totalPet += r.pet[m];
-    totalAet += r.aet[m];
-    totalSurplus += r.surplus[m];
-    totalDeficit += d;
-  }
-  totals[0] = totalPet;
-  totals[1] = totalAet;
-  totals[2] = totalSurplus;
-  totals[3] = totalDeficit;
+  for (int m = 0; m < kMonths; ++m) deficit[m] = r.pet[m] - r.aet[m];
+  // The sums as the table's columns have them.
+  const AnnualTotals t = annualTotals(r);
+  totals[0] = t.pet;
+  totals[1] = t.aet;
+  totals[2] = t.surplus;
+  totals[3] = t.deficit;
 }
 
 void readInput(const Batch& b, std::size_t i, RecordInput& in) {
