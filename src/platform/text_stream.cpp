@@ -610,7 +610,6 @@ void TextOutputStream::endBackgroundSync() {
 
 TextOutputStream::~TextOutputStream() {
   if (!done_) abandon();
-  endBackgroundSync();
   closeFolder();
 }
 
@@ -726,8 +725,7 @@ bool TextOutputStream::commit() {
 void TextOutputStream::abandon() {
   if (done_) return;
   if (fd_ >= 0) {
-    if (sync_ != nullptr) sync_->finish();  // its descriptor is about to close
-    sync_.reset();
+    sync_.reset();  // waits for a sync under way: its descriptor is about to close
     ::close(fd_);
     fd_ = -1;
     // An unnamed file goes with its descriptor.
