@@ -388,7 +388,7 @@ py::array_t<std::uint16_t> classify(py::array_t<double, py::array::c_style> tmea
     }
     const climate::Temperatures s = climate::summarize(tm);
     const climate::Temperatures asTemperature = climate::summarize(pm);
-    const climate::ScaleFit f = climate::scaleFit(tm, lat[i]);
+    const climate::ScaleFit f = climate::scaleFit(tm, s, lat[i]);
     std::uint16_t bits = 0;
     if (s.complete && !std::isnan(total)) bits |= 1;
     if (!f.celsius) bits |= (f.kelvin ? 2 : 0) | (f.fahrenheit ? 4 : 0) | (f.tenths ? 8 : 0);

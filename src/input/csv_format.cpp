@@ -309,6 +309,7 @@ const InputFormatDescription kCsvFormat = {
     csvLatitudeField,
     csvIdField,
     csvFields,
+    nullptr,
     {},
 };
 

@@ -87,6 +87,9 @@ struct InputFormatDescription {
   /// without its quotes), for reading a header's column names and checking
   /// a record's columns; nullptr for a format of fixed columns.
   void (*splitFields)(std::string_view line, const ReadOptions& options, std::vector<std::string_view>& out);
+  /// How many fields splitFields gives a line, counted without splitting
+  /// it; nullptr where only splitting tells (quoted fields).
+  std::size_t (*fieldCount)(std::string_view line, const ReadOptions& options);
   /// The input checks of this format's own (see FormatCheck).
   std::span<const FormatCheck> ownChecks;
 };

@@ -69,6 +69,7 @@ const InputFormatDescription kHcnFormat = {
     hcnLatitudeField,
     hcnIdField,
     nullptr,
+    nullptr,
     {},
 };
 

@@ -47,6 +47,10 @@ void tabFields(std::string_view line, const ReadOptions&, std::vector<std::strin
   splitAllFields(line, kTab, out);
 }
 
+std::size_t tabFieldCount(std::string_view line, const ReadOptions&) {
+  return countFields(line, kTab);
+}
+
 // A CSV, semicolon or HCN file read as tab-delimited.
 constexpr FormatCheck kTabChecks[] = {FormatCheck::LooksLikeCsv, FormatCheck::DecimalComma, FormatCheck::LooksLikeHcn};
 
@@ -70,6 +74,7 @@ const InputFormatDescription kTabFormat = {
     tabLatitudeField,
     tabIdField,
     tabFields,
+    tabFieldCount,
     kTabChecks,
 };
 

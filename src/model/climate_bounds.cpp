@@ -81,8 +81,11 @@ bool plausibleCelsius(const Temperatures& t, double latitude) {
 }
 
 ScaleFit scaleFit(const double* months, double latitude) {
+  return scaleFit(months, summarize(months), latitude);
+}
+
+ScaleFit scaleFit(const double* months, const Temperatures& c, double latitude) {
   ScaleFit f;
-  const Temperatures c = summarize(months);
   if (!c.complete || plausibleCelsius(c, latitude)) return f;
   f.celsius = false;
   // One wrong month (a typing error) is no other scale: with the month that

@@ -50,6 +50,8 @@ struct ScaleFit {
   bool kelvin = false, fahrenheit = false, tenths = false;
 };
 ScaleFit scaleFit(const double* months, double latitude);
+/// The same, from the months' summary when it is at hand.
+ScaleFit scaleFit(const double* months, const Temperatures& summary, double latitude);
 
 /// Whether the warm season of a record beyond the tropics fits the sign of
 /// its latitude: Reversed when its December to February is warmer than June

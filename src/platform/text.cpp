@@ -285,6 +285,15 @@ void splitFields(std::string_view text, char sep, std::span<std::string_view> fi
   for (; found < fields.size(); ++found) fields[found] = {};
 }
 
+std::size_t countFields(std::string_view text, char sep) {
+  std::size_t n = 1;
+  eachSeparator(text, sep, [&](std::size_t) {
+    ++n;
+    return false;
+  });
+  return n;
+}
+
 void splitAllFields(std::string_view text, char sep, std::vector<std::string_view>& fields) {
   fields.clear();
   std::size_t start = 0;

@@ -39,6 +39,10 @@ std::string_view NthField(std::string_view text, char sep, int n);
 /// The views point into text.
 void splitFields(std::string_view text, char sep, std::span<std::string_view> fields);
 
+/// How many fields splitAllFields would give text: its separators, plus
+/// one.
+std::size_t countFields(std::string_view text, char sep);
+
 /// Every field of text split at sep, in one pass: fields (cleared first)
 /// gets as many as the text has. The views point into text.
 void splitAllFields(std::string_view text, char sep, std::vector<std::string_view>& fields);

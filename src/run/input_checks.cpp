@@ -118,6 +118,12 @@ struct InputChecks::Context {
     }
     return f;
   }
+  // How many fields a line has: counted where the format can count them
+  // without splitting the line (most lines are never split then).
+  std::size_t fieldCount(bool p) const {
+    if (split[p ? 0 : 1] || plan.format->fieldCount == nullptr) return fieldsOf(p).size();
+    return plan.format->fieldCount(p ? precipLine : tmeanLine, plan.read);
+  }
   // False on the threads that look at records out of their order: a test
   // that needs the record's place in the run, or the record before it,
   // defers (kDeferred) to the run's own thread.
@@ -285,8 +291,8 @@ double latitudeOf(const Context& c) {
 // published totals. At field 15, after December, it is not read and does no
 // harm.
 Hit annualTotalAmongMonths(const Context& c) {
+  if (c.fieldCount(true) < 15) return kNotConsidered;
   const std::vector<std::string_view>& f = c.fieldsOf(true);
-  if (f.size() < 15) return kNotConsidered;
   double v[13], sum = 0.0;
   for (int i = 0; i < 13; ++i) {
     const std::optional<double> n = fieldNumber(f[static_cast<std::size_t>(i + 2)], c.read());
@@ -429,7 +435,7 @@ const CheckKind kChecks[] = {
     // told above.)
     {true, Tally::Every, 0, namesColumns, nullptr,
      [](const Context& c) {
-       const int n = static_cast<int>(c.fieldsOf(c.precip).size());
+       const int n = static_cast<int>(c.fieldCount(c.precip));
        return n >= 2 && n < kMonths + 2 ? Hit{1, n, true} : kNone;
      },
      nullptr,
@@ -449,7 +455,7 @@ const CheckKind kChecks[] = {
      nullptr,
      [](const Context& c) {
        const int k = c.read().fieldCapacityColumn > 0 ? c.read().fieldCapacityColumn : c.read().fieldCapacityField;
-       const int n = static_cast<int>(c.fieldsOf(true).size());
+       const int n = static_cast<int>(c.fieldCount(true));
        return !c.precipLine.empty() && n < k ? Hit{1, n, true} : kNone;
      },
      nullptr,
@@ -764,7 +770,7 @@ RecordFacts factsOf(const RunPlan& plan, const RecordInput& in) {
   RecordFacts facts;
   facts.t = climate::summarize(in.tmean.data());
   // Where every record takes the run's latitude, the bounds of any latitude.
-  facts.scale = climate::scaleFit(in.tmean.data(), plan.format->usesLatitudeSetting ? NAN : in.latitude);
+  facts.scale = climate::scaleFit(in.tmean.data(), facts.t, plan.format->usesLatitudeSetting ? NAN : in.latitude);
   double total = 0.0;
   for (double v : in.ppt) total += v;
   facts.annualPrecipitation = total;
