@@ -89,6 +89,8 @@ TEST(InputChecks, EachMistakeGivesItsWarningAndStrictFailsTheRun) {
       {"looks like a longitude", T + temps(), P + precs("Burlington", "-173.15"), ""},
       {"p.txt is named 'Annual', where January belongs", withField3(kHeader, "Annual") + withField3(temps(), "8.1"),
        withField3(kHeader, "Annual") + withField3(precs(), "919"), ""},
+      {"1 line has fewer fields than a record",
+       kHeader + tabLine("Burlington", "44.47", {kTemps.begin(), kTemps.end() - 1}), P, ""},
       {"equals the sum of the twelve others (/", "Site data\n" + withField3(temps(), "8.1"),
        "Site data\n" + withField3(precs(), "969"), ""},
       {"longitude where the latitude belongs", T, lonHeader + precs(), ""},
