@@ -354,17 +354,44 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
 py::tuple usableRange(py::array_t<double, py::array::c_style | py::array::forcecast> values) {
   const double* v = values.data();
   const std::size_t n = static_cast<std::size_t>(values.size());
-  double low = std::numeric_limits<double>::infinity(), high = -low;
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  // Four of each side by side and without branches, so that the compiler
+  // keeps them in vector registers: an unusable value counts as +inf for
+  // the least and -inf for the greatest.
+  double low[4] = {kInf, kInf, kInf, kInf}, high[4] = {-kInf, -kInf, -kInf, -kInf};
+  {
+    py::gil_scoped_release release;
+    std::size_t i = 0;
+    const auto take = [&](std::size_t k, double x) {
+      const bool usable = std::isfinite(x) && x != -9999.0 && x != 9999.0;
+      const double l = usable ? x : kInf, h = usable ? x : -kInf;
+      low[k] = l < low[k] ? l : low[k];
+      high[k] = h > high[k] ? h : high[k];
+    };
+    for (; i + 4 <= n; i += 4)
+      for (std::size_t k = 0; k < 4; ++k) take(k, v[i + k]);
+    for (std::size_t k = 0; i < n; ++i, ++k) take(k, v[i]);
+  }
+  return py::make_tuple(std::min({low[0], low[1], low[2], low[3]}), std::max({high[0], high[1], high[2], high[3]}));
+}
+
+// How many finite values lie beyond ±limit, and the largest magnitude among
+// them (0 when none), in one pass and without a copy.
+py::tuple beyond(py::array_t<double, py::array::c_style | py::array::forcecast> values, double limit) {
+  const double* v = values.data();
+  const std::size_t n = static_cast<std::size_t>(values.size());
+  std::size_t count = 0;
+  double largest = 0.0;
   {
     py::gil_scoped_release release;
     for (std::size_t i = 0; i < n; ++i) {
-      const double x = v[i];
-      if (!std::isfinite(x) || x == -9999.0 || x == 9999.0) continue;
-      low = x < low ? x : low;
-      high = x > high ? x : high;
+      const double a = std::fabs(v[i]);
+      const bool out = std::isfinite(a) && a > limit;
+      count += out ? 1 : 0;
+      largest = out && a > largest ? a : largest;
     }
   }
-  return py::make_tuple(low, high);
+  return py::make_tuple(count, largest);
 }
 
 py::array_t<std::uint16_t> classify(py::array_t<double, py::array::c_style> tmean,
@@ -387,20 +414,21 @@ py::array_t<std::uint16_t> classify(py::array_t<double, py::array::c_style> tmea
       outside = outside || tm[m] < -80.0 || tm[m] > 60.0;
     }
     const climate::Temperatures s = climate::summarize(tm);
-    const climate::Temperatures asTemperature = climate::summarize(pm);
     const climate::ScaleFit f = climate::scaleFit(tm, s, lat[i]);
     std::uint16_t bits = 0;
     if (s.complete && !std::isnan(total)) bits |= 1;
     if (!f.celsius) bits |= (f.kelvin ? 2 : 0) | (f.fahrenheit ? 4 : 0) | (f.tenths ? 8 : 0);
     if (f.celsius && climate::seasonsFor(s, lat[i]) == climate::Seasons::Reversed) bits |= 16;
+    const climate::PrecipitationFit wet =
+        (bits & 1) ? climate::precipitationFit(total, s.mean) : climate::PrecipitationFit::Fits;
     if ((bits & 1) && s.mean >= climate::kDryColdest && s.mean < climate::kDryWarmest) {
       bits |= 32;
-      if (climate::precipitationFit(total, s.mean) == climate::PrecipitationFit::TooLow) bits |= 64;
+      if (wet == climate::PrecipitationFit::TooLow) bits |= 64;
     }
-    if ((bits & 1) && climate::precipitationFit(total, s.mean) == climate::PrecipitationFit::TooHigh) bits |= 128;
+    if (wet == climate::PrecipitationFit::TooHigh) bits |= 128;
     if ((bits & 1) && std::fabs(lat[i]) >= climate::kTropics) {
       bits |= 256;
-      if (climate::looksLikeTemperatures(asTemperature, lat[i])) bits |= 512;
+      if (climate::looksLikeTemperatures(climate::summarize(pm), lat[i])) bits |= 512;
     }
     if (outside) bits |= 1024;
     out[i] = bits;
@@ -433,6 +461,7 @@ PYBIND11_MODULE(_core, m) {
       },
       py::arg("reason"));
   m.def("usable_range", &usableRange, py::arg("values"));
+  m.def("beyond", &beyond, py::arg("values"), py::arg("limit"));
   m.def("classify", &classify, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("keep_fraction"));
   // The engine's reasons, then the package's own (pet_missing).
   m.attr("NULL_REASON_COUNT") = kPetMissing + 1;

@@ -228,12 +228,12 @@ def precipitation_problems(values, name="precipitation", attrs=None):
 
 
 def latitude_problems(values, name="latitude"):
-    a = np.asarray(values, dtype=np.float64).ravel()
-    a = a[np.isfinite(a)]
-    outside = np.abs(a) > 90.0
-    if not outside.any():
+    a = np.asarray(values, dtype=np.float64)
+    count, largest = _core.beyond(a, 90.0)
+    if count == 0:
         return []
-    return [f"{name} has {int(outside.sum())} of {a.size} values beyond ±90 (up to {_g(np.abs(a).max())}): not "
+    finite = int(np.isfinite(a).sum())
+    return [f"{name} has {count} of {finite} values beyond ±90 (up to {_g(largest)}): not "
             "degrees (metres of a projected grid? longitudes?), and those records are null; give latitudes "
             "in degrees north (a projected grid's can be worked out with pyproj from its grid_mapping)"]
 
