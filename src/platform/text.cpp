@@ -242,17 +242,13 @@ std::string_view NthField(std::string_view text, char sep, int n) {
 
 namespace {
 
-// Calls found(at) for each separator of text in order, until it gives true;
-// sixteen bytes are compared at once. True when found stopped it.
-template <typename Found>
-bool eachSeparator(std::string_view text, char sep, Found found) {
+// Calls take(base, bits) for the separators of text a block at a time, in
+// order, bit k of bits standing for byte base + k: sixteen bytes are
+// compared at once. Stops when take gives true, and gives true then.
+template <typename Take>
+bool separatorBlocks(std::string_view text, char sep, Take take) {
   const char* s = text.data();
   const std::size_t n = text.size();
-  const auto take = [&](std::size_t base, std::uint32_t bits) {
-    for (; bits != 0; bits &= bits - 1)
-      if (found(base + static_cast<std::size_t>(std::countr_zero(bits)))) return true;
-    return false;
-  };
   std::size_t i = 0;
 #if defined(__SSE2__)
   // The last block overlaps the one before it, its bytes already seen
@@ -267,8 +263,19 @@ bool eachSeparator(std::string_view text, char sep, Found found) {
   if (i < n && n >= 16) return take(n - 16, block(n - 16) & (0xFFFFu << (16 - (n - i))));
 #endif
   for (; i < n; ++i)
-    if (s[i] == sep && found(i)) return true;
+    if (s[i] == sep && take(i, 1u)) return true;
   return false;
+}
+
+// Calls found(at) for each separator of text in order, until it gives true.
+// True when found stopped it.
+template <typename Found>
+bool eachSeparator(std::string_view text, char sep, Found found) {
+  return separatorBlocks(text, sep, [&](std::size_t base, std::uint32_t bits) {
+    for (; bits != 0; bits &= bits - 1)
+      if (found(base + static_cast<std::size_t>(std::countr_zero(bits)))) return true;
+    return false;
+  });
 }
 
 }  // namespace
@@ -287,8 +294,8 @@ void splitFields(std::string_view text, char sep, std::span<std::string_view> fi
 
 std::size_t countFields(std::string_view text, char sep) {
   std::size_t n = 1;
-  eachSeparator(text, sep, [&](std::size_t) {
-    ++n;
+  separatorBlocks(text, sep, [&](std::size_t, std::uint32_t bits) {
+    n += static_cast<std::size_t>(std::popcount(bits));
     return false;
   });
   return n;

@@ -120,9 +120,12 @@ struct InputChecks::Context {
   }
   // How many fields a line has: counted where the format can count them
   // without splitting the line (most lines are never split then).
+  mutable std::size_t counted[2] = {0, 0};  // 0: not counted yet
   std::size_t fieldCount(bool p) const {
     if (split[p ? 0 : 1] || plan.format->fieldCount == nullptr) return fieldsOf(p).size();
-    return plan.format->fieldCount(p ? precipLine : tmeanLine, plan.read);
+    std::size_t& n = counted[p ? 0 : 1];
+    if (n == 0) n = plan.format->fieldCount(p ? precipLine : tmeanLine, plan.read);
+    return n;
   }
   // False on the threads that look at records out of their order: a test
   // that needs the record's place in the run, or the record before it,

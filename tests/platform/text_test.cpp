@@ -76,9 +76,9 @@ TEST(Fields, NthFieldMidLeft) {
   EXPECT_TRUE(IsBlank(" \t "));
 }
 
-// splitFields gives what NthField gives, field by field, whether the
-// separators fall in the sixteen-byte blocks, in the last overlapping one
-// or in the bytes after it.
+// splitFields gives what NthField gives, field by field, and countFields
+// as many as splitAllFields, whether the separators fall in the
+// sixteen-byte blocks, in the last overlapping one or in the bytes after it.
 TEST(Fields, SplitFieldsAsNthField) {
   const std::string lines[] = {
       "",
@@ -89,6 +89,9 @@ TEST(Fields, SplitFieldsAsNthField) {
       std::string(15, 'x') + "\t" + std::string(16, 'y') + "\t\t" + std::string(30, 'z') + "\t",
       std::string(40, '\t')};
   for (const std::string& line : lines) {
+    std::vector<std::string_view> all;
+    splitAllFields(line, '\t', all);
+    EXPECT_EQ(countFields(line, '\t'), all.size()) << line;
     for (std::size_t count : {1, 3, 14, 45}) {
       std::vector<std::string_view> fields(count, "junk");
       splitFields(line, '\t', fields);
