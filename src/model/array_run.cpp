@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <stdexcept>
 #include <system_error>
 
@@ -9,34 +10,47 @@
 
 namespace vadoset {
 
+// The chains in order, by counting: chain c's records are
+// order_[chainStart_[c]] to order_[chainStart_[c + 1] - 1].
+void ArrayRun::orderChains() {
+  if (rec_.interleavedChains > 0) {
+    // Chain c's year y is record y * chains + c.
+    const std::size_t chains = rec_.interleavedChains, years = rec_.records / chains;
+    if (years * chains != rec_.records) throw std::invalid_argument("the records are not whole years of every chain");
+    order_.resize(rec_.records);
+    chainStart_.resize(chains + 1);
+    for (std::size_t c = 0; c <= chains; ++c) chainStart_[c] = c * years;
+    for (std::size_t c = 0; c < chains; ++c)
+      for (std::size_t y = 0; y < years; ++y) order_[c * years + y] = y * chains + c;
+  } else if (rec_.chainOf.empty()) {
+    order_.resize(rec_.records);
+    for (std::size_t r = 0; r < rec_.records; ++r) order_[r] = r;
+    chainStart_ = {0, rec_.records};
+  } else {
+    if (rec_.chainOf.size() != rec_.records) throw std::invalid_argument("one chain index a record is needed");
+    std::size_t chains = 0;
+    for (std::int32_t c : rec_.chainOf) {
+      if (c < 0) throw std::invalid_argument("chain indices must not be negative");
+      chains = std::max(chains, static_cast<std::size_t>(c) + 1);
+    }
+    chainStart_.assign(chains + 1, 0);
+    for (std::int32_t c : rec_.chainOf) ++chainStart_[static_cast<std::size_t>(c) + 1];
+    for (std::size_t c = 0; c < chains; ++c) chainStart_[c + 1] += chainStart_[c];
+    order_.resize(rec_.records);
+    std::vector<std::size_t> fill(chainStart_.begin(), chainStart_.end() - 1);
+    for (std::size_t r = 0; r < rec_.records; ++r) order_[fill[static_cast<std::size_t>(rec_.chainOf[r])]++] = r;
+  }
+}
+
 ArrayRun::ArrayRun(const ArrayRecords& records, int threads) : rec_(records) {
   if (rec_.params.carryover) {
-    // The chains in order, by counting: chain c's records are
-    // order_[chainStart_[c]] to order_[chainStart_[c + 1] - 1].
-    if (rec_.chainOf.empty()) {
-      order_.resize(rec_.records);
-      for (std::size_t r = 0; r < rec_.records; ++r) order_[r] = r;
-      chainStart_ = {0, rec_.records};
-    } else {
-      if (rec_.chainOf.size() != rec_.records) throw std::invalid_argument("one chain index a record is needed");
-      std::size_t chains = 0;
-      for (std::int32_t c : rec_.chainOf) {
-        if (c < 0) throw std::invalid_argument("chain indices must not be negative");
-        chains = std::max(chains, static_cast<std::size_t>(c) + 1);
-      }
-      chainStart_.assign(chains + 1, 0);
-      for (std::int32_t c : rec_.chainOf) ++chainStart_[static_cast<std::size_t>(c) + 1];
-      for (std::size_t c = 0; c < chains; ++c) chainStart_[c + 1] += chainStart_[c];
-      order_.resize(rec_.records);
-      std::vector<std::size_t> fill(chainStart_.begin(), chainStart_.end() - 1);
-      for (std::size_t r = 0; r < rec_.records; ++r) order_[fill[static_cast<std::size_t>(rec_.chainOf[r])]++] = r;
-    }
+    orderChains();
     units_ = chainStart_.size() - 1;
     if (rec_.records == 0) units_ = 0;
     // Blocks of chains, each with every year of its chains: one long chain
     // at a time when there are few, enough to fill the engine's lanes with a
     // year of each when there are many.
-    blockSize_ = units_ < kFewChains ? 1 : 64;
+    blockSize_ = units_ < kFewChains ? 1 : rec_.callerPet.wanted() ? 8 : 64;
   } else {
     units_ = rec_.records;
     // Enough records to fill the engine's lanes many times over, and for
@@ -109,6 +123,7 @@ void ArrayRun::Scratch::resize(std::size_t n) {
   years.resize(n);
   offsets.resize(n);
   ins.resize(n);
+  pet.resize(n);
   outs.resize(n);
   totals.resize(n);
 }
@@ -144,6 +159,17 @@ void placeOffsets(const RecordPlace& place, const std::vector<std::size_t>& reco
   for (std::size_t i = 0; i < n; ++i) offsets[i] = place.offset(records[i]);
 }
 
+// A row-major (n, 12) array, as numpy holds one: month m of record r at
+// month[0] + 12 r + m. Such arrays are read and written a record at a time,
+// along their memory.
+template <typename T>
+bool rowMajor(const MonthColumns<T>& c) {
+  if (c.place.groupSize != 0 || c.place.stride != kMonths) return false;
+  for (std::size_t m = 0; m < kMonths; ++m)
+    if (c.month[m] != c.month[0] + m) return false;
+  return true;
+}
+
 }  // namespace
 
 void ArrayRun::readBlock(Scratch& s, std::size_t n) const {
@@ -152,6 +178,24 @@ void ArrayRun::readBlock(Scratch& s, std::size_t n) const {
     s.ins[i].latitude = rec_.latitude.data[rec_.latitude.place.offset(r)];
     s.ins[i].fieldCapacity = values::fieldCapacity(rec_.fieldCapacity.data[rec_.fieldCapacity.place.offset(r)]);
   }
+  if (rowMajor(rec_.tmean) && rowMajor(rec_.ppt)) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t at = s.records[i] * kMonths;
+      values::months(rec_.tmean.month[0] + at, rec_.ppt.month[0] + at, rec_.keepPrecipitationFraction,
+                     s.ins[i].tmean.data(), s.ins[i].ppt.data());
+    }
+  } else {
+    readMonths(s, n);
+  }
+  if (!rec_.callerPet.wanted()) return;
+  placeOffsets(rec_.callerPet.place, s.records, n, s.offsets);
+  for (std::size_t m = 0; m < kMonths; ++m) {
+    const double* column = rec_.callerPet.month[m];
+    for (std::size_t i = 0; i < n; ++i) s.pet[i][m] = column[s.offsets[i]];
+  }
+}
+
+void ArrayRun::readMonths(Scratch& s, std::size_t n) const {
   placeOffsets(rec_.tmean.place, s.records, n, s.offsets);
   for (std::size_t m = 0; m < kMonths; ++m) {
     const double* column = rec_.tmean.month[m];
@@ -179,6 +223,13 @@ void ArrayRun::storeBlock(Scratch& s, std::size_t n) const {
   // A monthly output: value(i, m) for a computed record, `missing` for a null one.
   auto monthly = [&](const MonthColumns<double>& c, auto value) {
     if (!c.wanted()) return;
+    if (rowMajor(c)) {
+      for (std::size_t i = 0; i < n; ++i) {
+        double* row = c.month[0] + s.records[i] * kMonths;
+        for (std::size_t m = 0; m < kMonths; ++m) row[m] = s.outs[i].isNull() ? x : value(i, m);
+      }
+      return;
+    }
     placeOffsets(c.place, s.records, n, s.offsets);
     for (std::size_t m = 0; m < kMonths; ++m) {
       double* column = c.month[m];
@@ -210,15 +261,38 @@ void ArrayRun::computeBlock(RecordEngine& engine, std::size_t start, std::size_t
   for (std::size_t i = 0; i < n; ++i) s.records[i] = start + i;
   readBlock(s, n);
   CarriedState unused;
-  engine.computeBatch({s.ins.data(), n}, {s.outs.data(), n}, unused);
+  if (rec_.callerPet.wanted())
+    computeWithCallerPet(engine, s, n, unused);
+  else
+    engine.computeBatch({s.ins.data(), n}, {s.outs.data(), n}, unused);
   storeBlock(s, n);
+}
+
+// The engine's checks first, then the soil-water step alone on the caller's
+// PET. (Without carry-over Run_model does not read `carried`.)
+void ArrayRun::computeWithCallerPet(RecordEngine& engine, Scratch& s, std::size_t n, CarriedState& carried) const {
+  for (std::size_t i = 0; i < n; ++i) {
+    RecordResult& r = s.outs[i];
+    r.reason = checkRecord(s.ins[i], r.month);
+    r.passes = 0;
+    if (r.isNull()) continue;
+    const auto missing = std::find_if(s.pet[i].begin(), s.pet[i].end(), [](double v) { return !std::isfinite(v); });
+    if (missing != s.pet[i].end()) {
+      r.reason = static_cast<NullReason>(kCallerPetMissing);
+      r.month = static_cast<std::int8_t>(missing - s.pet[i].begin() + 1);
+      continue;
+    }
+    r.pet = s.pet[i];
+    engine.Run_model(s.ins[i], carried, r);
+  }
 }
 
 void ArrayRun::computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s,
                              const std::function<bool()>* poll) {
-  if (units_ < kFewChains) {
+  if (units_ < kFewChains || rec_.callerPet.wanted()) {
     // A few long chains: a few hundred years of one at a time, so that their
-    // PET and their guessed years run in the engine's lanes.
+    // PET and their guessed years run in the engine's lanes. With the
+    // caller's PET every chain goes so, a record after another.
     constexpr std::size_t kYears = 256;
     s.resize(kYears);
     for (std::size_t c = start; c < end; ++c) {
@@ -231,7 +305,10 @@ void ArrayRun::computeChains(RecordEngine& engine, std::size_t start, std::size_
         const std::size_t n = std::min(kYears, chainStart_[c + 1] - k);
         for (std::size_t i = 0; i < n; ++i) s.records[i] = order_[k + i];
         readBlock(s, n);
-        engine.computeBatch({s.ins.data(), n}, {s.outs.data(), n}, carried);
+        if (rec_.callerPet.wanted())
+          computeWithCallerPet(engine, s, n, carried);
+        else
+          engine.computeBatch({s.ins.data(), n}, {s.outs.data(), n}, carried);
         storeBlock(s, n);
       }
     }

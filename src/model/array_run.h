@@ -52,6 +52,11 @@ struct RecordColumn {
   RecordPlace place;
 };
 
+/// The null reason of a record whose monthly PET of the caller's own
+/// (ArrayRecords::callerPet) lacks a month: one beyond the engine's own
+/// reasons, with the month in `month`.
+inline constexpr std::uint8_t kCallerPetMissing = kNullReasonCount;
+
 /// Many records held in arrays, and where their water balance goes. The
 /// inputs take the value rules of model/values.h (NaN, -9999 and 9999 are
 /// missing; precipitation in whole millimetres unless the fraction is kept;
@@ -69,6 +74,15 @@ struct ArrayRecords {
   /// that the one before left, the first spun up from none as a run starts.
   /// Empty: one chain of every record. Without carry-over it is not used.
   std::span<const std::int32_t> chainOf;
+  /// In place of chainOf, for records that lie as an array of (years,
+  /// chains) in row-major order: record r is year r / interleavedChains of
+  /// chain r % interleavedChains. 0: chainOf tells.
+  std::size_t interleavedChains = 0;
+  /// Monthly PET of the caller's own, mm (Penman-Monteith, say), in place
+  /// of Willmott's from temperature, which still drives the snowpack. Not
+  /// wanted (null): Willmott's. A record with a month of it that is not a
+  /// finite number is null, reason kCallerPetMissing.
+  MonthColumns<const double> callerPet;
 
   /// The outputs; leave out (null) those not wanted. A null record gets
   /// `missing` in every number.
@@ -92,7 +106,8 @@ class ArrayRun {
   /// threads - 1 helpers now (never more than there are blocks after the
   /// first), and the caller of wait() is the last. With one thread nothing
   /// runs before wait(). Throws std::invalid_argument when a chain index is
-  /// negative or the chains are given with the wrong length.
+  /// negative, the chains are given with the wrong length, or the records
+  /// are not whole years of their interleaved chains.
   ArrayRun(const ArrayRecords& records, int threads);
   /// Stops the work (after the blocks in hand) and waits for the threads.
   ~ArrayRun();
@@ -112,6 +127,7 @@ class ArrayRun {
     std::vector<std::size_t> records;  // the block's records
     std::vector<std::size_t> offsets;  // of each record in one array
     std::vector<RecordInput> ins;
+    std::vector<MonthValues> pet;  // the caller's, when given
     std::vector<RecordResult> outs;
     std::vector<AnnualTotals> totals;
     // Carry-over: each chain's state, and the block's chain and state of
@@ -124,10 +140,15 @@ class ArrayRun {
   // on, a year of many chains at a time.
   static constexpr std::size_t kFewChains = 16;
 
+  // With carry-over: order_ and chainStart_ from the chains of the records.
+  void orderChains();
   // Takes blocks until none is left; `poll` (the caller of wait() only) is
   // asked now and then whether to stop.
   void work(const std::function<bool()>* poll);
   void computeBlock(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s);
+  // The first n records of s, each from `carried` in turn, with the
+  // caller's PET.
+  void computeWithCallerPet(RecordEngine& engine, Scratch& s, std::size_t n, CarriedState& carried) const;
   void computeChains(RecordEngine& engine, std::size_t start, std::size_t end, Scratch& s,
                      const std::function<bool()>* poll);
   void pollNow(const std::function<bool()>* poll);
@@ -135,6 +156,7 @@ class ArrayRun {
   // the other, each along its own length: far fewer cache and TLB misses
   // than record by record across every array.
   void readBlock(Scratch& s, std::size_t n) const;
+  void readMonths(Scratch& s, std::size_t n) const;
   void storeBlock(Scratch& s, std::size_t n) const;
   void join();
 

@@ -17,9 +17,9 @@ void checkLayouts(std::size_t kCells, std::size_t kYears);
 // Records as arrays in two layouts: (n, 12) row-major, and the layers of a
 // raster (cells x 12 months x years, column-major: record y * cells + c),
 // each a chain of years per cell with carry-over: many short chains, and a
-// few long ones (which go through the engine one chain at a time). Every
-// output must be what compute() gives record by record, for any number of
-// threads.
+// few long ones (which go through the engine one chain at a time); and with
+// the caller's own PET. Every output must be what compute() gives record by
+// record, for any number of threads.
 TEST(ArrayRun, GivesComputesNumbersInEveryLayoutAndThreadCount) {
   for (const auto& [kCells, kYears] : {std::pair<std::size_t, std::size_t>{37, 9}, {3, 300}})
     ASSERT_NO_FATAL_FAILURE(checkLayouts(kCells, kYears)) << kCells << " cells";
@@ -60,7 +60,15 @@ void checkLayouts(std::size_t kCells, std::size_t kYears) {
     std::vector<std::int32_t> chains(n);
     for (std::size_t r = 0; r < n; ++r) chains[r] = static_cast<std::int32_t>(r % kCells);
 
-    for (int threads : {1, 3}) {
+    // The caller's own PET, here the engine's own (so every number stays),
+    // but for one record that lacks a month of it: the last of its chain,
+    // which carries nothing on.
+    std::vector<double> ownPet(n * 12);
+    for (std::size_t r = 0; r < n; ++r) std::memcpy(&ownPet[r * 12], expected[r].pet.data(), 96);
+    const std::size_t petless = n - 2;
+    ownPet[petless * 12 + 4] = NAN;
+
+    for (auto [threads, callerPet] : {std::pair{1, false}, {3, false}, {2, true}}) {
       ArrayRecords a;
       a.records = n;
       const RecordPlace place{1, kCells, 12 * kCells};
@@ -73,6 +81,10 @@ void checkLayouts(std::size_t kCells, std::size_t kYears) {
       a.fieldCapacity = {fc.data(), {1, kCells, 0}};
       a.params = ModelParams{AvailabilityFunction::C, carryover, false};
       a.chainOf = chains;
+      if (callerPet) {
+        for (std::size_t m = 0; m < 12; ++m) a.callerPet.month[m] = ownPet.data() + m;
+        a.callerPet.place = RecordPlace{12, 0, 0};
+      }
       // Outputs row-major (n, 12), as numpy holds them.
       std::vector<double> aet(n * 12), deficit(n * 12), soil(n * 12), total(n);
       std::vector<std::uint8_t> reason(n);
@@ -88,6 +100,10 @@ void checkLayouts(std::size_t kCells, std::size_t kYears) {
       ASSERT_TRUE(run.wait());
       for (std::size_t r = 0; r < n; ++r) {
         const RecordResult& e = expected[r];
+        if (callerPet && r == petless && !e.isNull()) {
+          EXPECT_EQ(reason[r], kCallerPetMissing);
+          continue;
+        }
         ASSERT_EQ(reason[r], static_cast<std::uint8_t>(e.reason)) << r;
         if (e.isNull()) {
           EXPECT_TRUE(std::isnan(aet[r * 12]) && std::isnan(total[r])) << r;
