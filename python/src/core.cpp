@@ -8,22 +8,15 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
-#include <cstring>
-#include <functional>
 #include <limits>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "model/array_run.h"
 #include "model/climate_bounds.h"
 #include "model/engine.h"
 #include "model/values.h"
@@ -34,237 +27,9 @@ namespace vadoset {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-struct Batch {
-  // Inputs: n records of 12 months; latitude and field capacity per record.
-  const double* tmean;
-  const double* ppt;
-  const double* latitude;
-  const double* fieldCapacity;    // one per record, or one for all
-  std::size_t fieldCapacityStep;  // 1, or 0 for one for all
-  const double* userPet;          // the caller's monthly PET, or null: Willmott's from temperature
-  std::size_t records;
-  // With carry-over record (y, c) is at y * chains + c and each chain is a
-  // run of its own; without it every record stands alone.
-  std::size_t chains;
-  bool keepFraction;
-  ModelParams params;
-  // Outputs, 12 per record for the monthly ones.
-  double *pet, *aet, *surplus, *deficit, *soil, *snow;
-  double* totals;  // pet, aet, surplus, deficit sums per record
-  std::uint8_t* reason;
-  std::int8_t* month;
-};
-
-void storeRecord(const Batch& b, std::size_t i, const RecordResult& r) {
-  double* pet = b.pet + i * kMonths;
-  double* aet = b.aet + i * kMonths;
-  double* surplus = b.surplus + i * kMonths;
-  double* deficit = b.deficit + i * kMonths;
-  double* soil = b.soil + i * kMonths;
-  double* snow = b.snow + i * kMonths;
-  double* totals = b.totals + i * 4;
-  b.reason[i] = static_cast<std::uint8_t>(r.reason);
-  b.month[i] = r.month;
-  if (r.isNull()) {
-    std::fill_n(pet, kMonths, kNaN);
-    std::fill_n(aet, kMonths, kNaN);
-    std::fill_n(surplus, kMonths, kNaN);
-    std::fill_n(deficit, kMonths, kNaN);
-    std::fill_n(soil, kMonths, kNaN);
-    std::fill_n(snow, kMonths, kNaN);
-    std::fill_n(totals, 4, kNaN);
-    return;
-  }
-  std::memcpy(pet, r.pet.data(), sizeof r.pet);
-  std::memcpy(aet, r.aet.data(), sizeof r.aet);
-  std::memcpy(surplus, r.surplus.data(), sizeof r.surplus);
-  std::memcpy(soil, r.soil.data(), sizeof r.soil);
-  std::memcpy(snow, r.snow.data(), sizeof r.snow);
-  for (int m = 0; m < kMonths; ++m) deficit[m] = r.pet[m] - r.aet[m];
-  // The sums as the table's columns have them.
-  const AnnualTotals t = annualTotals(r);
-  totals[0] = t.pet;
-  totals[1] = t.aet;
-  totals[2] = t.surplus;
-  totals[3] = t.deficit;
-}
-
-void readInput(const Batch& b, std::size_t i, RecordInput& in) {
-  values::months(b.tmean + i * kMonths, b.ppt + i * kMonths, b.keepFraction, in.tmean.data(), in.ppt.data());
-  in.latitude = b.latitude[i];
-  in.fieldCapacity = values::fieldCapacity(b.fieldCapacity[i * b.fieldCapacityStep]);
-}
-
 // A null code of the package's own, after the engine's: a month of the
 // caller's PET is missing.
-constexpr int kPetMissing = kNullReasonCount;  // after the engine's reasons
-
-// The engine's compute with the caller's PET in place of Run_pet: the same
-// checks first, then the soil-water step alone on that PET.
-void computeWithPet(const Batch& b, RecordEngine& engine, std::size_t i, const RecordInput& in, CarriedState& carried,
-                    RecordResult& r) {
-  r.reason = checkRecord(in, r.month);
-  r.passes = 0;
-  if (r.isNull()) return;
-  const double* pet = b.userPet + i * kMonths;
-  for (int m = 0; m < kMonths; ++m) {
-    if (!std::isfinite(pet[m])) {
-      r.reason = static_cast<NullReason>(kPetMissing);
-      r.month = static_cast<std::int8_t>(m + 1);
-      return;
-    }
-    r.pet[m] = pet[m];
-  }
-  engine.Run_model(in, carried, r);
-}
-
-void computeRecord(const Batch& b, RecordEngine& engine, std::size_t i, CarriedState& carried, RecordResult& r) {
-  RecordInput in;
-  readInput(b, i, in);
-  if (b.userPet != nullptr)
-    computeWithPet(b, engine, i, in, carried, r);
-  else
-    engine.compute(in, carried, r);
-  storeRecord(b, i, r);
-}
-
-// What the threads of one batch share.
-struct Shared {
-  std::atomic<std::size_t> next{0};  // the first record (or chain) not yet handed out
-  std::atomic<bool> stop{false};     // Ctrl+C: leave the rest
-  std::mutex mutex;
-  std::condition_variable finished;
-  std::size_t running = 0;
-};
-
-// Below this many chains of years, each chain goes through the engine on its
-// own; from it on, a year of many chains at a time.
-constexpr std::size_t kFewChains = 16;
-
-// Work is handed out in blocks from a shared counter: records differ a lot
-// in the passes they take, so fixed shares would leave threads idle.
-void worker(const Batch& b, Shared& shared, std::size_t blockSize) {
-  RecordEngine engine(b.params);
-  RecordResult result;  // one per thread: compute sets every field it reports
-  if (!b.params.carryover && b.userPet == nullptr) {
-    // Independent records go to the engine's batch form, which computes
-    // many side by side in vector lanes where the CPU has them.
-    std::vector<RecordInput> ins(blockSize);
-    std::vector<RecordResult> outs(blockSize);
-    for (;;) {
-      const std::size_t start = shared.next.fetch_add(blockSize);
-      if (start >= b.records || shared.stop.load(std::memory_order_relaxed)) return;
-      const std::size_t n = std::min(b.records, start + blockSize) - start;
-      for (std::size_t i = 0; i < n; ++i) readInput(b, start + i, ins[i]);
-      CarriedState unused;
-      engine.computeBatch({ins.data(), n}, {outs.data(), n}, unused);
-      for (std::size_t i = 0; i < n; ++i) storeRecord(b, start + i, outs[i]);
-    }
-  }
-  // Chains of years with carry-over; with the caller's PET and no carry-over
-  // every record is a chain of one year, computed on its own.
-  const std::size_t years = b.chains == 0 ? 0 : b.records / b.chains;
-  std::vector<CarriedState> carried;
-  if (b.userPet == nullptr && b.chains < kFewChains) {
-    // A few long chains: each a few hundred years at a time, through the
-    // engine's batch form (their PET and guessed years in lanes).
-    constexpr std::size_t kYears = 256;
-    std::vector<RecordInput> ins(kYears);
-    std::vector<RecordResult> outs(kYears);
-    for (;;) {
-      const std::size_t c = shared.next.fetch_add(1);
-      if (c >= b.chains) return;
-      CarriedState state{0.0, 0.0, true};
-      for (std::size_t y0 = 0; y0 < years && !shared.stop.load(std::memory_order_relaxed); y0 += kYears) {
-        const std::size_t n = std::min(kYears, years - y0);
-        for (std::size_t k = 0; k < n; ++k) readInput(b, (y0 + k) * b.chains + c, ins[k]);
-        engine.computeBatch({ins.data(), n}, {outs.data(), n}, state);
-        for (std::size_t k = 0; k < n; ++k) storeRecord(b, (y0 + k) * b.chains + c, outs[k]);
-      }
-    }
-  }
-  if (b.userPet == nullptr) {
-    // A block of chains a year at a time: their PET, then their years side
-    // by side in the engine's lanes.
-    std::vector<RecordInput> ins(blockSize);
-    std::vector<RecordResult> outs(blockSize);
-    for (;;) {
-      const std::size_t start = shared.next.fetch_add(blockSize);
-      if (start >= b.chains) return;
-      const std::size_t n = std::min(b.chains, start + blockSize) - start;
-      carried.assign(n, CarriedState{0.0, 0.0, true});
-      for (std::size_t y = 0; y < years && !shared.stop.load(std::memory_order_relaxed); ++y) {
-        for (std::size_t k = 0; k < n; ++k) readInput(b, y * b.chains + start + k, ins[k]);
-        engine.computePetBatch({ins.data(), n}, {outs.data(), n});
-        engine.nextYears({ins.data(), n}, {outs.data(), n}, {carried.data(), n});
-        for (std::size_t k = 0; k < n; ++k) storeRecord(b, y * b.chains + start + k, outs[k]);
-      }
-    }
-  }
-  for (;;) {
-    const std::size_t start = shared.next.fetch_add(blockSize);
-    if (start >= b.chains) return;
-    const std::size_t end = std::min(b.chains, start + blockSize);
-    // Every chain starts as a run does: no soil water, no snow, spun up.
-    // (Without carry-over Run_model does not read it.)
-    carried.assign(end - start, CarriedState{0.0, 0.0, true});
-    for (std::size_t y = 0; y < years && !shared.stop.load(std::memory_order_relaxed); ++y)
-      for (std::size_t c = start; c < end; ++c) computeRecord(b, engine, y * b.chains + c, carried[c - start], result);
-  }
-}
-
-// Computes the batch on `threads` threads (0: one per core) while the
-// calling thread, without the GIL, waits and asks `interrupted` every 100 ms
-// whether to stop. True when it stopped the work.
-template <typename Interrupted>
-bool runBatch(const Batch& b, int threads, Interrupted interrupted) {
-  const std::size_t units = b.params.carryover || b.userPet != nullptr ? b.chains : b.records;
-  if (units == 0) return false;
-  // Blocks of chains hold every year of their cells: small ones with the
-  // caller's PET (one record at a time), enough for the lanes without it.
-  const std::size_t blockSize = b.userPet != nullptr ? 8 : b.params.carryover && b.chains < kFewChains ? 1 : 64;
-  const std::size_t blocks = (units + blockSize - 1) / blockSize;
-  std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
-  n = std::clamp<std::size_t>(n, 1, blocks);
-  Shared shared;
-  std::vector<std::thread> pool;
-  for (std::size_t i = 0; i < n; ++i) {
-    try {
-      {
-        std::lock_guard lock(shared.mutex);
-        ++shared.running;
-      }
-      pool.emplace_back([&] {
-        worker(b, shared, blockSize);
-        std::lock_guard lock(shared.mutex);
-        --shared.running;
-        shared.finished.notify_all();
-      });
-    } catch (const std::system_error&) {
-      std::lock_guard lock(shared.mutex);
-      --shared.running;
-      break;  // fewer threads: the ones running take the rest
-    }
-  }
-  if (pool.empty()) {
-    worker(b, shared, blockSize);
-    return false;
-  }
-  bool stopped = false;
-  for (;;) {
-    std::unique_lock lock(shared.mutex);
-    if (shared.finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return shared.running == 0; })) break;
-    lock.unlock();
-    if (!stopped && interrupted()) {
-      stopped = true;
-      shared.stop = true;
-    }
-  }
-  for (std::thread& t : pool) t.join();
-  return stopped;
-}
+constexpr int kPetMissing = kCallerPetMissing;
 
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
@@ -293,8 +58,6 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
       (static_cast<std::size_t>(fieldCapacity.size()) != records && fieldCapacity.size() != 1) ||
       (userPet && static_cast<std::size_t>(userPet->size()) != records * kMonths))
     throw std::invalid_argument("inconsistent array sizes");
-  // Without carry-over, records with the caller's PET go one at a time.
-  if (userPet && !carryover) chains = records;
   if (function < 0 || static_cast<std::size_t>(function) >= kAvailabilityLetters.size())
     throw std::invalid_argument("function must be an index into FUNCTION_LETTERS");
   if (carryover && (chains == 0 ? records != 0 : records % chains != 0))
@@ -310,31 +73,43 @@ py::tuple compute(const InArray& tmean, const InArray& ppt, const InArray& latit
   py::array_t<std::uint8_t> reason = outputArray<std::uint8_t>(out, 7, {n});
   py::array_t<std::int8_t> month = outputArray<std::int8_t>(out, 8, {n});
 
-  Batch b{};
-  b.tmean = tmean.data();
-  b.ppt = ppt.data();
-  b.latitude = latitude.data();
-  b.fieldCapacity = fieldCapacity.data();
-  b.fieldCapacityStep = static_cast<std::size_t>(fieldCapacity.size()) == records ? 1 : 0;
-  b.userPet = userPet ? userPet->data() : nullptr;
-  b.records = records;
-  b.chains = chains;
-  b.keepFraction = keepFraction;
-  b.params.function = static_cast<AvailabilityFunction>(function);
-  b.params.carryover = carryover;
-  b.pet = pet.mutable_data();
-  b.aet = aet.mutable_data();
-  b.surplus = surplus.mutable_data();
-  b.deficit = deficit.mutable_data();
-  b.soil = soil.mutable_data();
-  b.snow = snow.mutable_data();
-  b.totals = totals.mutable_data();
-  b.reason = reason.mutable_data();
-  b.month = month.mutable_data();
+  // Row-major (n, 12) arrays: month m of record r at data + 12 r + m.
+  const auto rows = [](auto* data) {
+    MonthColumns<std::remove_pointer_t<decltype(data)>> c;
+    for (std::size_t m = 0; m < kMonths; ++m) c.month[m] = data + m;
+    c.place = RecordPlace{kMonths, 0, 0};
+    return c;
+  };
+  ArrayRecords a;
+  a.records = records;
+  a.tmean = rows(tmean.data());
+  a.ppt = rows(ppt.data());
+  if (userPet) a.callerPet = rows(userPet->data());
+  a.latitude = {latitude.data(), {1, 0, 0}};
+  // One field capacity for all records: stride 0.
+  a.fieldCapacity = {fieldCapacity.data(), {static_cast<std::size_t>(fieldCapacity.size()) == records ? 1U : 0U, 0, 0}};
+  a.keepPrecipitationFraction = keepFraction;
+  a.params.function = static_cast<AvailabilityFunction>(function);
+  a.params.carryover = carryover;
+  a.interleavedChains = carryover ? chains : 0;
+  a.pet = rows(pet.mutable_data());
+  a.aet = rows(aet.mutable_data());
+  a.surplus = rows(surplus.mutable_data());
+  a.deficit = rows(deficit.mutable_data());
+  a.soil = rows(soil.mutable_data());
+  a.snow = rows(snow.mutable_data());
+  double* t = totals.mutable_data();
+  a.petTotal = {t, {4, 0, 0}};
+  a.aetTotal = {t + 1, {4, 0, 0}};
+  a.surplusTotal = {t + 2, {4, 0, 0}};
+  a.deficitTotal = {t + 3, {4, 0, 0}};
+  a.reason = {reason.mutable_data(), {1, 0, 0}};
+  a.month = {reinterpret_cast<std::uint8_t*>(month.mutable_data()), {1, 0, 0}};
   bool stopped = false;
   {
     py::gil_scoped_release release;
-    stopped = runBatch(b, threads, [] {
+    ArrayRun run(a, threads);
+    stopped = !run.wait([] {
       // Ctrl+C (and other signals) are seen on the main thread only.
       py::gil_scoped_acquire acquire;
       return PyErr_CheckSignals() != 0;
