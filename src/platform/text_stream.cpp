@@ -634,8 +634,7 @@ void TextOutputStream::writeSlow(std::string_view text) {
   while (!text.empty()) {
     if (used_ == buf_.size()) flush();
     std::size_t n = std::min(text.size(), buf_.size() - used_);
-    std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n),
-              buf_.begin() + static_cast<std::ptrdiff_t>(used_));
+    std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), buf_.data() + used_);
     used_ += n;
     text.remove_prefix(n);
   }

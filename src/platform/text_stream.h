@@ -40,6 +40,23 @@ std::string fileErrorCause(int error);
 std::string withCause(std::string_view message, int error);
 std::string withCause(std::string_view message, std::string_view cause);
 
+/// Room for bytes that is not filled in advance: the pages of a stream's
+/// buffer are touched only as text reaches them, so a short file costs no
+/// more than it holds.
+class ByteBuffer {
+ public:
+  explicit ByteBuffer(std::size_t n) : data_(std::make_unique_for_overwrite<char[]>(n)), size_(n) {}
+  char* data() { return data_.get(); }
+  const char* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  char& operator[](std::size_t i) { return data_[i]; }
+  char operator[](std::size_t i) const { return data_[i]; }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_;
+};
+
 /// A buffered text file read line by line. A line ends with CR, LF or CRLF,
 /// in any mix; a UTF-8 byte-order mark at the start of the file is skipped.
 /// Bytes are passed on unchanged.
@@ -132,7 +149,7 @@ class TextInputStream {
   std::uint64_t cutCountedTo_ = 0;  // lines read again after a seek are not counted twice
   std::uint64_t size_ = 0;
   std::uint64_t consumed_ = 0;
-  std::vector<char> buf_;
+  ByteBuffer buf_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool atEnd_ = false;
@@ -192,7 +209,7 @@ class TextOutputStream {
       writeSlow(text);
       return;
     }
-    std::copy(text.begin(), text.end(), buf_.begin() + static_cast<std::ptrdiff_t>(used_));
+    std::copy(text.begin(), text.end(), buf_.data() + used_);
     used_ += text.size();
   }
   void Write(char c) {
@@ -252,7 +269,7 @@ class TextOutputStream {
   bool syncTried_ = false;
   void endBackgroundSync();
   int error_ = 0;
-  std::vector<char> buf_ = std::vector<char>(1 << 16);
+  ByteBuffer buf_{std::size_t{1} << 16};
   std::size_t used_ = 0;
   bool failed_ = false;
   bool done_ = false;
