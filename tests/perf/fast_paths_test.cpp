@@ -25,7 +25,11 @@ const auto sameBits = [](double a, double b) {
 
 // Special values; every power of two (a lopsided rounding interval) and of
 // ten with their neighbours, subnormals included; integers, short decimals
-// and the edge of 2^53; random bit patterns and millimetre-sized results.
+// and the edge of 2^53; random bit patterns and millimetre-sized results;
+// sixteen-digit integers whose digits after the first lead with every
+// multiple of a thousand below 10^8 and its neighbours (where the
+// eight-digit blocks of the digit writer turn over). ctest runs it again
+// with VADOSET_SIMD=avx2, for the digit writer without AVX-512.
 TEST(ShortestDoubleText, SameTextAsToChars) {
   using L = std::numeric_limits<double>;
   std::vector<double> v = {0.0, -0.0, L::infinity(), -L::infinity(), L::quiet_NaN(), -L::quiet_NaN()};
@@ -40,6 +44,9 @@ TEST(ShortestDoubleText, SameTextAsToChars) {
   }
   for (int i = 0; i <= 100000; ++i) v.insert(v.end(), {double(i), i / 10.0, i / 100.0, i / 1000.0});
   for (std::int64_t i = -1000; i <= 1000; ++i) v.push_back(double((std::int64_t{1} << 53) + i));
+  for (std::uint64_t h = 1; h < 100000000; h += 1000)
+    for (std::uint64_t block : {h - 1, h, h + 1})
+      v.push_back(static_cast<double>(1000000000000000ull + block * 10000000ull + (block * 7919) % 10000000ull));
   std::mt19937_64 rng(20240611);
   for (int i = 0; i < 300000; ++i) {
     const double a = static_cast<double>(rng() >> 11) * 0x1p-53;
