@@ -113,7 +113,7 @@ echo | tee -a "$out/report.md"
 stage_of='
   /\[k\]/ { return "kernel (reading, writing, page faults)" }
   /ParseNumber|parseTab|parseHcn|parseCsv|splitFields|NthField|ToInt32|precipitationValue|temperatureValue|readRecord|parseSlots|from_chars|strtod|InputChecks/ { return "parsing and input checks" }
-  /shortestDoubleText|writeDigits|formatRow|classicValues|formatSlot|to_chars|dragonbox|annualTotals/ { return "number text" }
+  /shortestDoubleText|writeDigits|writeSixteen|formatRow|classicValues|formatSlot|to_chars|dragonbox|annualTotals/ { return "number text" }
   /pow|petKernel|petInLanes|Run_pet|dayLengths|acos|asin|sincos|__sin|__cos/ { return "PET" }
   /yearPass|yearKernel|computeIndependent|balanceFor|onePass|resumeBalance|exp|betaCurve|computeBatch|judgePass|Run_model/ { return "soil water (day loop)" }
   /appendRawLine|appendLine|TextInputStream|memchr|read|write|TextOutput|memmove|memcpy|memset/ { return "reading, writing, memory" }
