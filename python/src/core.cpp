@@ -181,10 +181,9 @@ py::array_t<std::uint16_t> classify(py::array_t<double, py::array::c_style> tmea
   py::gil_scoped_release release;
   for (std::size_t i = 0; i < n; ++i) {
     double tm[kMonths], pm[kMonths], total = 0.0;
+    values::months(t + i * kMonths, p + i * kMonths, keepFraction, tm, pm);
     bool outside = false;
     for (int m = 0; m < kMonths; ++m) {
-      tm[m] = values::temperature(t[i * kMonths + m]);
-      pm[m] = values::precipitation(p[i * kMonths + m], keepFraction);
       total += pm[m];
       outside = outside || tm[m] < -80.0 || tm[m] > 60.0;
     }
