@@ -386,13 +386,9 @@ void RecordEngine::Run_pet(const RecordInput& in, RecordResult& out) {
   for (int m = 0; m < kMonths; ++m)
     if (in.tmean[m] > 0.0) heatIndex += std::pow(in.tmean[m] / 5.0, 1.514);
 
-  // The library's pow for the cube and the square alike: the compiler would
-  // turn pow(I, 2.0) into I * I, which differs from pow in the last bit for
-  // some heat indices.
-  volatile double three = 3.0;
-  volatile double two = 2.0;
-  const double a =
-      ((6.75e-07 * std::pow(heatIndex, three) - 7.71e-05 * std::pow(heatIndex, two)) + 0.0179 * heatIndex) + 0.49;
+  const double cube = detail::libraryPow(heatIndex, 3.0);
+  const double square = detail::libraryPow(heatIndex, 2.0);
+  const double a = ((6.75e-07 * cube - 7.71e-05 * square) + 0.0179 * heatIndex) + 0.49;
 
   for (int m = 0; m < kMonths; ++m) {
     const double t = in.tmean[m];

@@ -11,6 +11,18 @@
 
 namespace vadoset::detail {
 
+namespace {
+// The library's pow with an exponent the compiler cannot see. A compiler
+// that sees pow(x, 2.0) writes x * x, which differs from the library's pow
+// in the last bit for some x; the heat index's cube and square are such
+// constant exponents, in the scalar engine and in the lanes alike. Internal
+// to each file: the lane kernels compile it with their own instruction sets.
+inline double libraryPow(double x, double y) {
+  const volatile double exponent = y;
+  return std::pow(x, exponent);
+}
+}  // namespace
+
 struct PassTotals {
   double melt = 0.0;
   double snowfall = 0.0;

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "model/engine_internal.h"
 #include "model/lanes.h"
 
 namespace vadoset::lanes {
@@ -74,17 +75,8 @@ alignas(64) constexpr std::uint64_t kExpTable[256] = {
 //   ehi = y l; elo = fma(y, tail, fma(l, y, -ehi))
 // then exp's main path above on ehi with r = elo + r after its two fused
 // steps. Where |ehi| < 2^-54 it returns 1 + ehi. Any other lane goes to
-// std::pow; whether the copy matches the library is checked at start-up.
-// The library's pow itself, with an exponent the compiler cannot see: a
-// lane's exponent is often a constant of the kernel (the heat index's cube
-// and square), and a compiler that sees pow(x, 2.0) writes x * x, which
-// differs from the library's pow in the last bit for some x (the scalar
-// engine takes the same care).
-inline double libraryPow(double x, double y) {
-  const volatile double exponent = y;
-  return std::pow(x, exponent);
-}
-
+// std::pow (detail::libraryPow); whether the copy matches the library is
+// checked at start-up.
 constexpr std::uint64_t kPowOff = 0x3fe6955500000000ULL;
 constexpr std::uint64_t kPowLn2Hi = 0x3fe62e42fefa3800ULL;
 constexpr std::uint64_t kPowLn2Lo = 0x3d2ef35793c76730ULL;
@@ -238,7 +230,7 @@ struct V512 {
       store(ys, y);
       store(rs, result);
       for (int i = 0; i < W; ++i)
-        if ((other >> i) & 1) rs[i] = libraryPow(xs[i], ys[i]);
+        if ((other >> i) & 1) rs[i] = detail::libraryPow(xs[i], ys[i]);
       result = load(rs);
     }
     return result;
@@ -383,7 +375,7 @@ struct V256 {
       store(ys, y);
       store(rs, result);
       for (int i = 0; i < W; ++i)
-        if ((other >> i) & 1) rs[i] = libraryPow(xs[i], ys[i]);
+        if ((other >> i) & 1) rs[i] = detail::libraryPow(xs[i], ys[i]);
       result = load(rs);
     }
     return result;
@@ -407,7 +399,7 @@ typename V::R powPerLane(typename V::R x, typename V::R y, typename V::M active)
   V::store(xs, x);
   V::store(ys, y);
   V::store(on, V::maskToOne(active));
-  for (int i = 0; i < V::W; ++i) xs[i] = on[i] != 0.0 ? libraryPow(xs[i], ys[i]) : 0.0;
+  for (int i = 0; i < V::W; ++i) xs[i] = on[i] != 0.0 ? detail::libraryPow(xs[i], ys[i]) : 0.0;
   return V::load(xs);
 }
 
