@@ -13,12 +13,6 @@ namespace vadoset {
 
 namespace {
 
-// Records handed to a computing thread at a time: enough for the engine's
-// vector lanes, few enough to spread a batch over the threads when some
-// records spin up for hundreds of passes. The soil water of a carried run is
-// one chain, so there the chunks only parse and format.
-constexpr std::size_t kChunkRecords = 64;
-
 enum class Phase {
   Free,     // not in use
   Compute,  // records being parsed and computed (carry-over: their PET only)

@@ -65,8 +65,13 @@ struct RecordSlot {
   bool anyHit = true;
 };
 
-/// Records formatted together: their rows lie side by side in one text, so
-/// that they are written with one call and no copy.
+/// Records handed to a computing thread at a time, and formatted together:
+/// enough for the engine's vector lanes, few enough to spread a batch over
+/// the threads when some records spin up for hundreds of passes (the soil
+/// water of a carried run is one chain, so there the chunks only parse and
+/// format). A chunk's rows lie side by side in one text, so that they are
+/// written with one call and no copy; a task is one chunk, so no two
+/// threads write the same text.
 constexpr std::size_t kChunkRecords = 64;
 
 /// The rows of a chunk of records, one after another: identifier, tab,
