@@ -27,10 +27,6 @@ namespace vadoset {
 
 namespace {
 
-// A null code of the package's own, after the engine's: a month of the
-// caller's PET is missing.
-constexpr int kPetMissing = kCallerPetMissing;
-
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 // Output i of the tuple `out` (an earlier call's, to be written over in
@@ -223,14 +219,14 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "null_reason_text",
       [](int reason, int month) {
-        if (reason == kPetMissing) return "month " + std::to_string(month) + " of the PET is missing";
+        if (reason == kCallerPetMissing) return "month " + std::to_string(month) + " of the PET is missing";
         return nullReasonText(static_cast<NullReason>(reason), month);
       },
       py::arg("reason"), py::arg("month"));
   m.def(
       "null_reason_code",
       [](int reason) {
-        if (reason == kPetMissing) return std::string("pet_missing");
+        if (reason == kCallerPetMissing) return std::string("pet_missing");
         return std::string(nullReasonCode(static_cast<NullReason>(reason)));
       },
       py::arg("reason"));
@@ -238,7 +234,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("beyond", &beyond, py::arg("values"), py::arg("limit"));
   m.def("classify", &classify, py::arg("tmean"), py::arg("ppt"), py::arg("latitude"), py::arg("keep_fraction"));
   // The engine's reasons, then the package's own (pet_missing).
-  m.attr("NULL_REASON_COUNT") = kPetMissing + 1;
+  m.attr("NULL_REASON_COUNT") = kCallerPetMissing + 1;
   m.attr("PASS_LIMIT") = kPassLimit;
   m.attr("FUNCTION_LETTERS") = std::string(kAvailabilityLetters);
 }
